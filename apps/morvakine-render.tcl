@@ -1,0 +1,97 @@
+# morvakine-render: draws the figure headless (EGL, no display) into PNG
+# files. Run through the launcher, which sets MORVAKINE_LIBDIR.
+
+set program morvakine-render
+set here [file dirname [file normalize [info script]]]
+source [file join $here options.tcl]
+
+set help {Usage: morvakine-render [options]
+Draws the animated figure without a display and writes PNG files.
+
+  -o FILE           output file (default morvakine.png); with --frames a
+                    printf pattern holding one number field, e.g. frame%04d.png
+  --size WxH        image size in pixels (default 800x600)
+  --time T          clock time in seconds (default 12: all five arms moving)
+  --set ID=VALUE    set a control by id or label, e.g. --set 1=300 or
+                    --set "x view=300"; sliders clamp to their range (repeatable)
+  --manual          tick "manual control": pose from the sliders, not the clock
+  --frames N        render N frames from --time on
+  --fps F           frames per second of the clock for --frames (default 30)
+  --help            show this text
+
+Exit status: 0 done, 2 bad usage, 1 failure while running.}
+
+set accepted {-o string --size size --time number --set set --manual flag
+              --frames count --fps number --help flag}
+set defaults {-o morvakine.png --size {800 600} --time 12.0 --manual 0
+              --frames 0 --fps 30.0 --help 0}
+set options [::morvakine::parse_options $program $argv $accepted $defaults]
+if {[dict get $options --help]} {
+    puts $help
+    exit 0
+}
+
+set output [dict get $options -o]
+set frames [dict get $options --frames]
+set fps [dict get $options --fps]
+lassign [dict get $options --size] width height
+if {$output eq ""} {
+    ::morvakine::usage_error $program "-o needs a file name"
+}
+if {[dict exists $options --frames] && [lsearch -exact $argv --frames] >= 0 && $frames < 1} {
+    ::morvakine::usage_error $program "--frames expects at least 1"
+}
+if {$fps <= 0} {
+    ::morvakine::usage_error $program "--fps must be above 0, got \"$fps\""
+}
+if {$frames > 0} {
+    # Exactly one integer field; %% stands for a literal percent sign.
+    set bare [string map {%% {}} $output]
+    if {[regexp -all {%[-0 +#]*[0-9]*[dui]} $bare] != 1 || [regexp -all {%} $bare] != 1} {
+        ::morvakine::usage_error $program "-o with --frames needs one number field such as %04d, got \"$output\""
+    }
+}
+set directory [file dirname $output]
+if {![file isdirectory $directory]} {
+    ::morvakine::fail $program "no such directory \"$directory\" for \"$output\""
+}
+if {![file writable $directory]} {
+    ::morvakine::fail $program "cannot write to directory \"$directory\""
+}
+
+set libdir [expr {[info exists env(MORVAKINE_LIBDIR)] ? $env(MORVAKINE_LIBDIR) : $here}]
+::morvakine::load_plugin $program $libdir
+
+if {[catch {zelkori::offscreen $width $height} message]} {
+    ::morvakine::fail $program $message
+}
+::model::setup
+::morvakine::apply_controls $program $options
+::model::resize $width $height
+
+# Draws the frame for `seconds` and writes it to `file`.
+proc render_frame {seconds file} {
+    zelkori::clock set $seconds
+    ::model::redraw
+    if {[catch {zelkori::save $file} message]} {
+        ::morvakine::fail $::program $message
+    }
+}
+
+set start [dict get $options --time]
+if {$frames == 0} {
+    render_frame $start $output
+    exit 0
+}
+set progress [expr {![catch {exec test -t 2 2>@ stderr}]}]
+for {set k 0} {$k < $frames} {incr k} {
+    render_frame [expr {$start + double($k) / $fps}] [format $output $k]
+    if {$progress} {
+        puts -nonewline stderr [format "\r%s: frame %d of %d" $program [expr {$k + 1}] $frames]
+        flush stderr
+    }
+}
+if {$progress} {
+    puts stderr ""
+}
+exit 0

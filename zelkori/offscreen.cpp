@@ -1,0 +1,155 @@
+// Offscreen GL: a desktop OpenGL context on Mesa's surfaceless EGL platform,
+// drawing into a framebuffer object (there is no default framebuffer).
+#define GL_GLEXT_PROTOTYPES 1
+#include <EGL/egl.h>
+#include <EGL/eglext.h>
+#include <GL/gl.h>
+#include <GL/glext.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "state.h"
+
+namespace zelkori {
+namespace {
+
+const int kMaxSide = 16384;  // beyond any renderbuffer Mesa allows here
+
+void release_framebuffer(Offscreen &offscreen) {
+    if (offscreen.framebuffer != 0) {
+        glBindFramebuffer(GL_FRAMEBUFFER, 0);
+        glDeleteFramebuffers(1, &offscreen.framebuffer);
+        glDeleteRenderbuffers(1, &offscreen.color);
+        glDeleteRenderbuffers(1, &offscreen.depth);
+    }
+    offscreen.framebuffer = offscreen.color = offscreen.depth = 0;
+    offscreen.width = offscreen.height = 0;
+}
+
+bool make_context(Offscreen &offscreen, const char **error) {
+    EGLDisplay display = eglGetPlatformDisplay(
+        EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
+    if (display == EGL_NO_DISPLAY || !eglInitialize(display, nullptr, nullptr)) {
+        *error = "no EGL display on the surfaceless platform";
+        return false;
+    }
+    // Without this Mesa hands out an OpenGL ES context.
+    if (!eglBindAPI(EGL_OPENGL_API)) {
+        *error = "EGL cannot bind desktop OpenGL";
+        return false;
+    }
+    const EGLint config_attributes[] = {EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT,
+                                        EGL_NONE};
+    EGLConfig config = nullptr;
+    EGLint count = 0;
+    if (!eglChooseConfig(display, config_attributes, &config, 1, &count) ||
+        count < 1) {
+        config = nullptr;  // EGL_KHR_no_config_context
+    }
+    EGLContext context =
+        eglCreateContext(display, config, EGL_NO_CONTEXT, nullptr);
+    if (context == EGL_NO_CONTEXT) {
+        *error = "no OpenGL context can be created";
+        return false;
+    }
+    offscreen.display = display;
+    offscreen.context = context;
+    return true;
+}
+
+}  // namespace
+}  // namespace zelkori
+
+using zelkori::state;
+
+extern "C" {
+
+int zk_offscreen_create(int width, int height, const char **error) {
+    static const char *unused = nullptr;
+    if (error == nullptr) {
+        error = &unused;
+    }
+    if (width < 1 || height < 1 || width > zelkori::kMaxSide ||
+        height > zelkori::kMaxSide) {
+        *error = "size out of range";
+        return 0;
+    }
+    zelkori::Offscreen &offscreen = state().offscreen;
+    if (offscreen.context == nullptr && !zelkori::make_context(offscreen, error)) {
+        return 0;
+    }
+    if (!eglMakeCurrent(offscreen.display, EGL_NO_SURFACE, EGL_NO_SURFACE,
+                        offscreen.context)) {
+        *error = "the offscreen context cannot be made current";
+        return 0;
+    }
+    zelkori::release_framebuffer(offscreen);
+    glGenFramebuffers(1, &offscreen.framebuffer);
+    glBindFramebuffer(GL_FRAMEBUFFER, offscreen.framebuffer);
+    glGenRenderbuffers(1, &offscreen.color);
+    glBindRenderbuffer(GL_RENDERBUFFER, offscreen.color);
+    glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width, height);
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0,
+                              GL_RENDERBUFFER, offscreen.color);
+    glGenRenderbuffers(1, &offscreen.depth);
+    glBindRenderbuffer(GL_RENDERBUFFER, offscreen.depth);
+    glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, width, height);
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT,
+                              GL_RENDERBUFFER, offscreen.depth);
+    if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
+        zelkori::release_framebuffer(offscreen);
+        *error = "the framebuffer object is incomplete";
+        return 0;
+    }
+    glDrawBuffer(GL_COLOR_ATTACHMENT0);
+    glReadBuffer(GL_COLOR_ATTACHMENT0);
+    glViewport(0, 0, width, height);
+    offscreen.width = width;
+    offscreen.height = height;
+    return 1;
+}
+
+void zk_offscreen_destroy(void) {
+    zelkori::Offscreen &offscreen = state().offscreen;
+    if (offscreen.context == nullptr) {
+        return;
+    }
+    eglMakeCurrent(offscreen.display, EGL_NO_SURFACE, EGL_NO_SURFACE,
+                   offscreen.context);
+    zelkori::release_framebuffer(offscreen);
+    state().meshes.erase(offscreen.context);
+    eglMakeCurrent(offscreen.display, EGL_NO_SURFACE, EGL_NO_SURFACE,
+                   EGL_NO_CONTEXT);
+    eglDestroyContext(offscreen.display, offscreen.context);
+    offscreen.context = nullptr;
+}
+
+int zk_read_frame(int width, int height, unsigned char *rgb) {
+    if (width < 1 || height < 1 || rgb == nullptr) {
+        return 0;
+    }
+    // Whatever is being drawn to: the offscreen attachment, or the back
+    // buffer of a window before it is swapped.
+    GLint draw_framebuffer = 0;
+    glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &draw_framebuffer);
+    if (draw_framebuffer == 0) {
+        glReadBuffer(GL_BACK);
+    }
+    glFinish();
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, width, height, GL_RGB, GL_UNSIGNED_BYTE, rgb);
+    // GL's rows run bottom up; images run top down.
+    const size_t stride = static_cast<size_t>(width) * 3;
+    std::vector<unsigned char> row(stride);
+    for (int top = 0, bottom = height - 1; top < bottom; ++top, --bottom) {
+        unsigned char *a = rgb + stride * static_cast<size_t>(top);
+        unsigned char *b = rgb + stride * static_cast<size_t>(bottom);
+        std::copy(a, a + stride, row.data());
+        std::copy(b, b + stride, a);
+        std::copy(row.data(), row.data() + stride, b);
+    }
+    return glGetError() == GL_NO_ERROR ? 1 : 0;
+}
+
+}  // extern "C"

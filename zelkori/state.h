@@ -1,0 +1,55 @@
+// The one place where the host library keeps its state.
+#ifndef ZELKORI_STATE_H
+#define ZELKORI_STATE_H
+
+#include <chrono>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "zelkori_host.h"
+
+namespace zelkori {
+
+struct Control {
+    int id = 0;
+    bool is_checkbox = false;
+    std::string label;
+    double low = 0, high = 0, step = 0, initial = 0;
+    double value = 0;
+};
+
+struct Clock {
+    double base_seconds = 0.0;  // clock reading at `anchor`
+    std::chrono::steady_clock::time_point anchor;
+    bool playing = false;
+    double speed = 1.0;
+};
+
+// Display lists of the unit meshes, one set per GL context.
+struct MeshSet {
+    unsigned sphere_base = 0;    // first list; one per level
+    unsigned cylinder_base = 0;  // first list; one per level
+};
+
+struct Offscreen {
+    void *display = nullptr;  // EGLDisplay
+    void *context = nullptr;  // EGLContext
+    unsigned framebuffer = 0, color = 0, depth = 0;
+    int width = 0, height = 0;
+};
+
+struct HostState {
+    std::vector<Control> controls;  // declaration order
+    zk_declare_listener listener = nullptr;
+    Clock clock;
+    std::map<const void *, MeshSet> meshes;  // by GL context
+    zk_stats stats = {0, 0, 0};
+    Offscreen offscreen;
+};
+
+HostState &state();
+
+}  // namespace zelkori
+
+#endif

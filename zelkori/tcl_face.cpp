@@ -1,0 +1,376 @@
+// The host library's Tcl face, `package require zelkori`: controls, clock,
+// offscreen context and frame capture for host scripts.
+#include <GL/gl.h>
+
+#include <cmath>
+#include <string_view>
+#include <vector>
+
+#include "zelkori_host.h"
+
+namespace {
+
+const char kPackageName[] = "zelkori";
+const char kPackageVersion[] = "1.0";
+const char kDeclareHookKey[] = "zelkori::ondeclare";
+const int kDefaultPngLevel = 6;
+
+Tcl_Obj *describe(const zk_control &control) {
+    Tcl_Obj *dict = Tcl_NewDictObj();
+    auto put = [dict](const char *key, Tcl_Obj *value) {
+        Tcl_DictObjPut(nullptr, dict, Tcl_NewStringObj(key, -1), value);
+    };
+    put("id", Tcl_NewIntObj(control.id));
+    put("kind", Tcl_NewStringObj(control.is_checkbox ? "checkbox" : "scale", -1));
+    put("label", Tcl_NewStringObj(control.label, -1));
+    put("low", Tcl_NewDoubleObj(control.low));
+    put("high", Tcl_NewDoubleObj(control.high));
+    put("step", Tcl_NewDoubleObj(control.step));
+    put("initial", Tcl_NewDoubleObj(control.initial));
+    put("value", control.is_checkbox ? Tcl_NewIntObj(control.value != 0.0)
+                                     : Tcl_NewDoubleObj(control.value));
+    return dict;
+}
+
+// Resolves a control named by id or, failing that, by label.
+int find_control(Tcl_Interp *interp, Tcl_Obj *name, zk_control *out) {
+    int id = 0;
+    if (Tcl_GetIntFromObj(nullptr, name, &id) == TCL_OK &&
+        zk_control_by_id(id, out)) {
+        return TCL_OK;
+    }
+    if (zk_control_by_label(Tcl_GetString(name), out)) {
+        return TCL_OK;
+    }
+    Tcl_SetObjResult(interp, Tcl_ObjPrintf("unknown control \"%s\"",
+                                           Tcl_GetString(name)));
+    Tcl_SetErrorCode(interp, "ZELKORI", "CONTROL", Tcl_GetString(name),
+                     nullptr);
+    return TCL_ERROR;
+}
+
+void free_hook(ClientData data, Tcl_Interp *) {
+    Tcl_DecrRefCount(static_cast<Tcl_Obj *>(data));
+}
+
+// Runs the interpreter's declaration hook with the new id appended. The
+// declaring command's result is preserved; hook errors go to the
+// background error handler.
+void on_declare(Tcl_Interp *interp, int id) {
+    Tcl_Obj *hook =
+        static_cast<Tcl_Obj *>(Tcl_GetAssocData(interp, kDeclareHookKey, nullptr));
+    if (hook == nullptr) {
+        return;
+    }
+    Tcl_InterpState saved = Tcl_SaveInterpState(interp, TCL_OK);
+    Tcl_Obj *command = Tcl_DuplicateObj(hook);
+    Tcl_IncrRefCount(command);
+    Tcl_ListObjAppendElement(nullptr, command, Tcl_NewIntObj(id));
+    const int code = Tcl_EvalObjEx(interp, command, TCL_EVAL_GLOBAL);
+    if (code != TCL_OK) {
+        Tcl_BackgroundException(interp, code);
+    }
+    Tcl_DecrRefCount(command);
+    Tcl_RestoreInterpState(interp, saved);
+}
+
+int control_cmd(ClientData, Tcl_Interp *interp, int objc,
+                Tcl_Obj *const objv[]) {
+    static const char *const options[] = {"list", "get", "set", "info",
+                                          "ondeclare", "clear", nullptr};
+    enum { kList, kGet, kSet, kInfo, kOnDeclare, kClear };
+    static const char *const usage[] = {"", "control", "control value",
+                                        "control", "?script?", ""};
+    static const int arities[] = {2, 3, 4, 3, -1, 2};
+    int option = 0;
+    if (objc < 2) {
+        Tcl_WrongNumArgs(interp, 1, objv, "option ?arg ...?");
+        return TCL_ERROR;
+    }
+    if (Tcl_GetIndexFromObj(interp, objv[1], options, "option", 0, &option) !=
+        TCL_OK) {
+        return TCL_ERROR;
+    }
+    const bool arity_ok = arities[option] < 0 ? objc <= 3 : objc == arities[option];
+    if (!arity_ok) {
+        Tcl_WrongNumArgs(interp, 2, objv, usage[option]);
+        return TCL_ERROR;
+    }
+    zk_control control;
+    switch (option) {
+    case kList: {
+        Tcl_Obj *list = Tcl_NewListObj(0, nullptr);
+        for (int i = 0; zk_control_at(i, &control); ++i) {
+            Tcl_ListObjAppendElement(nullptr, list, describe(control));
+        }
+        Tcl_SetObjResult(interp, list);
+        return TCL_OK;
+    }
+    case kGet:
+    case kInfo:
+        if (find_control(interp, objv[2], &control) != TCL_OK) {
+            return TCL_ERROR;
+        }
+        if (option == kInfo) {
+            Tcl_SetObjResult(interp, describe(control));
+        } else if (control.is_checkbox) {
+            Tcl_SetObjResult(interp, Tcl_NewIntObj(control.value != 0.0));
+        } else {
+            Tcl_SetObjResult(interp, Tcl_NewDoubleObj(control.value));
+        }
+        return TCL_OK;
+    case kSet: {
+        if (find_control(interp, objv[2], &control) != TCL_OK) {
+            return TCL_ERROR;
+        }
+        double value = 0.0;
+        if (control.is_checkbox) {
+            int ticked = 0;
+            if (Tcl_GetBooleanFromObj(interp, objv[3], &ticked) != TCL_OK) {
+                return TCL_ERROR;
+            }
+            value = ticked;
+        } else if (Tcl_GetDoubleFromObj(interp, objv[3], &value) != TCL_OK) {
+            return TCL_ERROR;
+        }
+        if (!zk_control_set(control.id, value)) {
+            Tcl_SetObjResult(interp, Tcl_ObjPrintf(
+                "expected a finite number but got \"%s\"", Tcl_GetString(objv[3])));
+            return TCL_ERROR;
+        }
+        zk_control_by_id(control.id, &control);
+        Tcl_SetObjResult(interp, control.is_checkbox
+                                     ? Tcl_NewIntObj(control.value != 0.0)
+                                     : Tcl_NewDoubleObj(control.value));
+        return TCL_OK;
+    }
+    case kOnDeclare: {
+        Tcl_Obj *hook = static_cast<Tcl_Obj *>(
+            Tcl_GetAssocData(interp, kDeclareHookKey, nullptr));
+        if (objc == 2) {
+            Tcl_SetObjResult(interp, hook != nullptr ? hook : Tcl_NewObj());
+            return TCL_OK;
+        }
+        Tcl_DeleteAssocData(interp, kDeclareHookKey);
+        int length = 0;
+        Tcl_GetStringFromObj(objv[2], &length);
+        if (length > 0) {
+            Tcl_IncrRefCount(objv[2]);
+            Tcl_SetAssocData(interp, kDeclareHookKey, free_hook, objv[2]);
+        }
+        return TCL_OK;
+    }
+    case kClear:
+        zk_controls_clear();
+        return TCL_OK;
+    }
+    return TCL_OK;
+}
+
+int get_finite(Tcl_Interp *interp, Tcl_Obj *obj, double *out) {
+    if (Tcl_GetDoubleFromObj(interp, obj, out) != TCL_OK) {
+        return TCL_ERROR;
+    }
+    if (!std::isfinite(*out)) {
+        Tcl_SetObjResult(interp, Tcl_ObjPrintf(
+            "expected a finite number but got \"%s\"", Tcl_GetString(obj)));
+        return TCL_ERROR;
+    }
+    return TCL_OK;
+}
+
+int clock_cmd(ClientData, Tcl_Interp *interp, int objc,
+              Tcl_Obj *const objv[]) {
+    static const char *const options[] = {"get", "set", "play", "pause",
+                                          "playing", "speed", nullptr};
+    enum { kGet, kSet, kPlay, kPause, kPlaying, kSpeed };
+    int option = 0;
+    if (objc < 2) {
+        Tcl_WrongNumArgs(interp, 1, objv, "option ?arg?");
+        return TCL_ERROR;
+    }
+    if (Tcl_GetIndexFromObj(interp, objv[1], options, "option", 0, &option) !=
+        TCL_OK) {
+        return TCL_ERROR;
+    }
+    const bool takes_value = option == kSet || option == kSpeed;
+    if (objc > (takes_value ? 3 : 2) || (option == kSet && objc != 3)) {
+        Tcl_WrongNumArgs(interp, 2, objv, takes_value ? "seconds" : "");
+        return TCL_ERROR;
+    }
+    double value = 0.0;
+    switch (option) {
+    case kSet:
+        if (get_finite(interp, objv[2], &value) != TCL_OK) {
+            return TCL_ERROR;
+        }
+        zk_clock_set(value);
+        break;
+    case kPlay:
+    case kPause:
+        zk_clock_play(option == kPlay);
+        break;
+    case kPlaying:
+        Tcl_SetObjResult(interp, Tcl_NewBooleanObj(zk_clock_playing()));
+        return TCL_OK;
+    case kSpeed:
+        if (objc == 3) {
+            if (get_finite(interp, objv[2], &value) != TCL_OK) {
+                return TCL_ERROR;
+            }
+            if (!zk_clock_set_speed(value)) {
+                Tcl_SetObjResult(interp, Tcl_ObjPrintf(
+                    "expected a positive speed but got \"%s\"",
+                    Tcl_GetString(objv[2])));
+                return TCL_ERROR;
+            }
+        }
+        Tcl_SetObjResult(interp, Tcl_NewDoubleObj(zk_clock_speed()));
+        return TCL_OK;
+    }
+    Tcl_SetObjResult(interp, Tcl_NewDoubleObj(get_time()));
+    return TCL_OK;
+}
+
+int get_size(Tcl_Interp *interp, Tcl_Obj *obj, int *out) {
+    if (Tcl_GetIntFromObj(interp, obj, out) != TCL_OK) {
+        return TCL_ERROR;
+    }
+    if (*out < 1) {
+        Tcl_SetObjResult(interp, Tcl_ObjPrintf(
+            "expected a size of at least 1 but got \"%s\"", Tcl_GetString(obj)));
+        return TCL_ERROR;
+    }
+    return TCL_OK;
+}
+
+// zelkori::offscreen width height | zelkori::offscreen destroy
+int offscreen_cmd(ClientData, Tcl_Interp *interp, int objc,
+                  Tcl_Obj *const objv[]) {
+    if (objc == 2 && std::string_view(Tcl_GetString(objv[1])) == "destroy") {
+        zk_offscreen_destroy();
+        return TCL_OK;
+    }
+    if (objc != 3) {
+        Tcl_WrongNumArgs(interp, 1, objv, "width height");
+        return TCL_ERROR;
+    }
+    int width = 0, height = 0;
+    if (get_size(interp, objv[1], &width) != TCL_OK ||
+        get_size(interp, objv[2], &height) != TCL_OK) {
+        return TCL_ERROR;
+    }
+    const char *error = "";
+    if (!zk_offscreen_create(width, height, &error)) {
+        Tcl_SetObjResult(interp, Tcl_ObjPrintf(
+            "cannot make an offscreen OpenGL context of %dx%d: %s", width,
+            height, error));
+        Tcl_SetErrorCode(interp, "ZELKORI", "GL", nullptr);
+        return TCL_ERROR;
+    }
+    return TCL_OK;
+}
+
+// zelkori::save file ?level?: writes the current viewport as a PNG.
+int save_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+    if (objc != 2 && objc != 3) {
+        Tcl_WrongNumArgs(interp, 1, objv, "file ?level?");
+        return TCL_ERROR;
+    }
+    int level = kDefaultPngLevel;
+    if (objc == 3) {
+        if (Tcl_GetIntFromObj(interp, objv[2], &level) != TCL_OK) {
+            return TCL_ERROR;
+        }
+        if (level < 0 || level > 9) {
+            Tcl_SetObjResult(interp, Tcl_ObjPrintf(
+                "expected a level from 0 to 9 but got \"%s\"",
+                Tcl_GetString(objv[2])));
+            return TCL_ERROR;
+        }
+    }
+    GLint viewport[4] = {0, 0, 0, 0};
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    if (viewport[2] < 1 || viewport[3] < 1) {
+        Tcl_SetObjResult(interp, Tcl_NewStringObj(
+            "no frame to save: no OpenGL context is current", -1));
+        return TCL_ERROR;
+    }
+    std::vector<unsigned char> rgb(static_cast<size_t>(viewport[2]) *
+                                   static_cast<size_t>(viewport[3]) * 3);
+    if (!zk_read_frame(viewport[2], viewport[3], rgb.data())) {
+        Tcl_SetObjResult(interp, Tcl_NewStringObj(
+            "cannot read the frame back from OpenGL", -1));
+        return TCL_ERROR;
+    }
+    Tcl_DString native;
+    const char *path = Tcl_TranslateFileName(interp, Tcl_GetString(objv[1]), &native);
+    if (path == nullptr) {
+        return TCL_ERROR;
+    }
+    const char *error = "";
+    const int written = zk_write_png(path, viewport[2], viewport[3], rgb.data(),
+                                     level, &error);
+    Tcl_DStringFree(&native);
+    if (!written) {
+        Tcl_SetObjResult(interp, Tcl_ObjPrintf("cannot write \"%s\": %s",
+                                               Tcl_GetString(objv[1]), error));
+        Tcl_SetErrorCode(interp, "ZELKORI", "WRITE", nullptr);
+        return TCL_ERROR;
+    }
+    return TCL_OK;
+}
+
+// zelkori::stats ?reset?: what the primitives drew.
+int stats_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+    if (objc > 2 || (objc == 2 && std::string_view(Tcl_GetString(objv[1])) != "reset")) {
+        Tcl_WrongNumArgs(interp, 1, objv, "?reset?");
+        return TCL_ERROR;
+    }
+    zk_stats stats;
+    zk_stats_get(&stats);
+    if (objc == 2) {
+        zk_stats_reset();
+    }
+    Tcl_Obj *dict = Tcl_NewDictObj();
+    Tcl_DictObjPut(nullptr, dict, Tcl_NewStringObj("spheres", -1),
+                   Tcl_NewWideIntObj(stats.spheres));
+    Tcl_DictObjPut(nullptr, dict, Tcl_NewStringObj("cylinders", -1),
+                   Tcl_NewWideIntObj(stats.cylinders));
+    Tcl_DictObjPut(nullptr, dict, Tcl_NewStringObj("triangles", -1),
+                   Tcl_NewWideIntObj(stats.triangles));
+    Tcl_SetObjResult(interp, dict);
+    return TCL_OK;
+}
+
+// zelkori::glerror: the pending GL error as a number, 0 for none.
+int glerror_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+    if (objc != 1) {
+        Tcl_WrongNumArgs(interp, 1, objv, "");
+        return TCL_ERROR;
+    }
+    Tcl_SetObjResult(interp, Tcl_NewIntObj(static_cast<int>(glGetError())));
+    return TCL_OK;
+}
+
+struct FaceCommand {
+    const char *name;
+    Tcl_ObjCmdProc *proc;
+};
+
+const FaceCommand kFaceCommands[] = {
+    {"::zelkori::control", control_cmd}, {"::zelkori::clock", clock_cmd},
+    {"::zelkori::offscreen", offscreen_cmd}, {"::zelkori::save", save_cmd},
+    {"::zelkori::stats", stats_cmd}, {"::zelkori::glerror", glerror_cmd},
+};
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) int Zelkori_Init(
+    Tcl_Interp *interp) {
+    for (const FaceCommand &command : kFaceCommands) {
+        Tcl_CreateObjCommand(interp, command.name, command.proc, nullptr, nullptr);
+    }
+    zk_set_declare_listener(on_declare);
+    return Tcl_PkgProvide(interp, kPackageName, kPackageVersion);
+}

@@ -1,0 +1,80 @@
+/* The host side of the stand-in host library: what host applications, the
+ * Tcl face and tests use beyond the plug-in's nine operations. All host
+ * state (controls, clock, meshes, offscreen context, counters) lives behind
+ * these calls. */
+#ifndef ZELKORI_ZELKORI_HOST_H
+#define ZELKORI_ZELKORI_HOST_H
+
+#include <tcl.h>
+
+#include "host/zelkori.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Exported even from a build that hides everything else. */
+#pragma GCC visibility push(default)
+
+typedef struct zk_control {
+    int id;
+    int is_checkbox;
+    const char *label;
+    double low, high, step, initial;
+    double value;
+} zk_control;
+
+/* Called once for each control declared for the first time. */
+typedef void (*zk_declare_listener)(Tcl_Interp *interp, int id);
+void zk_set_declare_listener(zk_declare_listener listener);
+
+/* Controls in declaration order. Returns 0 when index is out of range. */
+int zk_control_count(void);
+int zk_control_at(int index, zk_control *out);
+/* Looks a control up by id or label; returns 0 when there is none. */
+int zk_control_by_id(int id, zk_control *out);
+int zk_control_by_label(const char *label, zk_control *out);
+/* Sets a control's value, clamped to a slider's range (a check box stores
+ * 0 or 1). Returns 0 for an id never declared or a non-finite value. */
+int zk_control_set(int id, double value);
+/* Forgets every control. */
+void zk_controls_clear(void);
+
+/* The animation clock, in seconds. Paused at 0 until told otherwise. */
+void zk_clock_set(double seconds);
+void zk_clock_play(int playing);
+int zk_clock_playing(void);
+/* Rate of the clock against real time; must be finite and positive. */
+int zk_clock_set_speed(double speed);
+double zk_clock_speed(void);
+
+/* Counters of what the primitives drew since the last reset. */
+typedef struct zk_stats {
+    long long spheres, cylinders, triangles;
+} zk_stats;
+void zk_stats_get(zk_stats *out);
+void zk_stats_reset(void);
+
+/* Offscreen rendering: an EGL context on Mesa's surfaceless platform with
+ * a width x height framebuffer object, made current. Creating again
+ * resizes. Returns 0 and fills error (static text) when none can be made. */
+int zk_offscreen_create(int width, int height, const char **error);
+void zk_offscreen_destroy(void);
+
+/* Reads the current read buffer's colour (RGB, top row first) of the
+ * viewport-sized area at the origin. */
+int zk_read_frame(int width, int height, unsigned char *rgb);
+
+/* Writes rgb (top row first) as a PNG through a temporary file in the same
+ * directory renamed into place, so no half-written file is ever seen.
+ * Returns 0 and fills error (static text) on failure. */
+int zk_write_png(const char *path, int width, int height,
+                 const unsigned char *rgb, int level, const char **error);
+
+#pragma GCC visibility pop
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
