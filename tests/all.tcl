@@ -1,0 +1,8 @@
+# Runs every tests/*.test file, each in its own tclsh, and exits non-zero
+# when any test fails so that ctest and CI see it.
+package require tcltest 2.5
+namespace import ::tcltest::*
+
+configure -testdir [file dirname [file normalize [info script]]] {*}$argv
+configure -singleproc 0
+exit [runAllTests]
