@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs what is missing from Debian's packages and builds into build/.
+# Sourced by run.sh and test.sh; set MORVAKINE_PACKAGES_EXTRA for more.
+set -euo pipefail
+
+top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+packages=(
+  cmake g++ make pkg-config
+  tcl8.6 tcl8.6-dev tk8.6 libtogl2
+  libgl-dev libglu1-mesa-dev libegl-dev libegl-mesa0 libgl1-mesa-dri
+  libpng-dev libglm-dev libgtest-dev libbenchmark-dev
+  xvfb xauth
+)
+# shellcheck disable=SC2206
+packages+=(${MORVAKINE_PACKAGES_EXTRA:-})
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$package")
+  fi
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}" >&2
+  sudo=()
+  if [ "$(id -u)" -ne 0 ]; then
+    sudo=(sudo)
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo[@]}" apt-get update -qq
+  "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$top/build" -j"$(nproc)"
