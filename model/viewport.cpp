@@ -9,10 +9,16 @@ const double kFieldOfViewDeg = 30.0;
 const double kNearPlane = 1.0;
 const double kFarPlane = 100.0;
 
-char kWrongArgs[] = "wrong # args: should be \"width height\"";
+const char kWrongArgs[] = "wrong # args: should be \"width height\"";
 // A zero or negative size would give a non-finite aspect or a viewport GL
 // rejects, after the projection was already replaced.
-char kBadSize[] = "bad size: width and height must be at least 1";
+const char kBadSize[] = "bad size: width and height must be at least 1";
+
+// Tcl never writes through a TCL_STATIC result; its signature just predates
+// const.
+void set_static_result(Tcl_Interp *interp, const char *message) {
+    Tcl_SetResult(interp, const_cast<char *>(message), TCL_STATIC);
+}
 
 }  // namespace
 
@@ -22,7 +28,7 @@ char kBadSize[] = "bad size: width and height must be at least 1";
 int resize_cmd(ClientData, Tcl_Interp *interp, int objc,
                Tcl_Obj *const objv[]) {
     if (objc != 3) {
-        Tcl_SetResult(interp, kWrongArgs, TCL_STATIC);
+        set_static_result(interp, kWrongArgs);
         return TCL_ERROR;
     }
     int width = 0;
@@ -34,7 +40,7 @@ int resize_cmd(ClientData, Tcl_Interp *interp, int objc,
         return TCL_ERROR;
     }
     if (width < 1 || height < 1) {
-        Tcl_SetResult(interp, kBadSize, TCL_STATIC);
+        set_static_result(interp, kBadSize);
         return TCL_ERROR;
     }
     glMatrixMode(GL_PROJECTION);
