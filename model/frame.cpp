@@ -29,6 +29,7 @@ const double kBlue[3] = {0.0, 0.3, 0.8};
 // Clock-driven animation: rates are per clock unit (second).
 const double kSpinDegPerPeriod = 360.0;
 const double kSpinPeriod = 15.0;
+const double kFullTurnDeg = 360.0;
 const double kArmDelay = 1.0;
 const double kPhaseDivisor = 10.0;
 const double kPi = 3.141592653589793;
@@ -89,7 +90,9 @@ int redraw_cmd(ClientData, Tcl_Interp *, int, Tcl_Obj *const[]) {
         spin = get_control_d(kSpinId);
         pose.nod = get_control_d(kNodId);
     } else {
-        spin = kSpinDegPerPeriod * time / kSpinPeriod;
+        // GL may rotate in single precision, where the angle of a long-running
+        // clock loses whole degrees; whole turns change nothing, so drop them.
+        spin = std::fmod(kSpinDegPerPeriod * time / kSpinPeriod, kFullTurnDeg);
     }
 
     diffuse_color(kBlue[0], kBlue[1], kBlue[2]);

@@ -57,7 +57,7 @@ proc ::testing::arity_cases {prefix command counts expected {setup {}}} {
         set arguments [lrepeat $count 1]
         uplevel 1 [list test $prefix-$count "$command with $count arguments" \
             -setup $setup \
-            -body [list list [list catch [list $command {*}$arguments] message] [list set message]] \
+            -body "list \[[list catch [list $command {*}$arguments] message]\] \$message" \
             -result $expected]
     }
 }
