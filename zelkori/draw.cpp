@@ -1,6 +1,9 @@
 // The host's drawing primitives: lit, closed spheres and cylinders drawn
 // from unit meshes compiled once per GL context, each at the coarsest
 // tessellation whose silhouette stays within half a pixel of the true one.
+// Mesh vertices sit slightly outside the true surface so that the outline
+// strays as far outside as inside, which halves the error of a mesh that
+// only touches the surface at its vertices.
 #include <EGL/egl.h>
 #include <GL/gl.h>
 #include <GL/glx.h>
@@ -31,6 +34,50 @@ const GLfloat kFillDiffuse[] = {0.3f, 0.3f, 0.3f, 1.0f};
 const GLfloat kNoLight[] = {0.0f, 0.0f, 0.0f, 1.0f};
 const GLfloat kAmbientShare = 0.35f;  // of the diffuse colour
 
+// How far in the faces of a unit mesh reach, as the distance of the nearest
+// face plane from the axis or centre. A sphere's worst face is a whole
+// quad of the grid (its diagonal is longer than its sides), which makes
+// its error about twice a circle's of the same slice count.
+double sphere_face_distance(int slices) {
+    const int stacks = slices / 2;
+    const double half_slice = kPi / slices;
+    double nearest = 1.0;
+    for (int stack = 0; stack < stacks; ++stack) {
+        const double phi0 = kPi * stack / stacks;
+        const double phi1 = kPi * (stack + 1) / stacks;
+        // Each face is symmetric about its middle meridian and its plane
+        // holds the direction along the parallels, so its distance is
+        // that of the line through its edge midpoints in that meridian.
+        const double x0 = std::sin(phi0) * std::cos(half_slice), z0 = std::cos(phi0);
+        const double x1 = std::sin(phi1) * std::cos(half_slice), z1 = std::cos(phi1);
+        nearest = std::min(nearest, std::fabs(x0 * z1 - x1 * z0) /
+                                        std::hypot(x1 - x0, z1 - z0));
+    }
+    return nearest;
+}
+
+double circle_face_distance(int slices) { return std::cos(kPi / slices); }
+
+// Per level: how much the vertices are pushed out, and the remaining
+// outline error, both relative to the radius.
+struct LevelShape {
+    double grow[kLevelCount];
+    double error[kLevelCount];
+};
+
+LevelShape level_shape(double (*face_distance)(int)) {
+    LevelShape shape;
+    for (int level = 0; level < kLevelCount; ++level) {
+        const double inner = face_distance(kSliceLevels[level]);
+        shape.grow[level] = 2.0 / (1.0 + inner);
+        shape.error[level] = (1.0 - inner) / (1.0 + inner);
+    }
+    return shape;
+}
+
+const LevelShape kSphereLevels = level_shape(sphere_face_distance);
+const LevelShape kCylinderLevels = level_shape(circle_face_distance);
+
 int sphere_triangles(int slices) {
     const int stacks = slices / 2;
     return 2 * slices * (stacks - 1);
@@ -40,7 +87,7 @@ int cylinder_triangles(int slices) {
     return 2 * slices + 2 * (slices - 2);
 }
 
-void compile_sphere(int slices) {
+void compile_sphere(int slices, double radius) {
     const int stacks = slices / 2;
     for (int stack = 0; stack < stacks; ++stack) {
         const double phi0 = kPi * stack / stacks;
@@ -54,7 +101,7 @@ void compile_sphere(int slices) {
                 const double x = std::sin(phi) * c, y = std::sin(phi) * s,
                              z = std::cos(phi);
                 glNormal3d(x, y, z);
-                glVertex3d(x, y, z);
+                glVertex3d(x * radius, y * radius, z * radius);
             }
         }
         glEnd();
@@ -121,10 +168,11 @@ const MeshSet *meshes() {
     set.cylinder_base = set.sphere_base + kLevelCount;
     for (int level = 0; level < kLevelCount; ++level) {
         glNewList(set.sphere_base + level, GL_COMPILE);
-        compile_sphere(kSliceLevels[level]);
+        compile_sphere(kSliceLevels[level], kSphereLevels.grow[level]);
         glEndList();
+        const double grown = kCylinderLevels.grow[level];
         glNewList(set.cylinder_base + level, GL_COMPILE);
-        draw_frustum(1.0, 1.0, 1.0, kSliceLevels[level]);
+        draw_frustum(1.0, grown, grown, kSliceLevels[level]);
         glEndList();
     }
     return &state().meshes.emplace(context, set).first->second;
@@ -185,18 +233,11 @@ Placement place(double radius, double length, double sx, double sy,
     return placement;
 }
 
-// The coarsest level whose chords stay within tolerance of a circle of
-// `pixels` radius.
-int level_for(double pixels) {
-    if (!(pixels > kMaxErrorPx)) {
-        return 0;
-    }
-    if (!std::isfinite(pixels)) {
-        return kLevelCount - 1;
-    }
-    const double needed = kPi / std::acos(1.0 - kMaxErrorPx / pixels);
+// The coarsest level whose outline stays within tolerance at a radius of
+// `pixels`.
+int level_for(const LevelShape &shape, double pixels) {
     for (int level = 0; level < kLevelCount; ++level) {
-        if (kSliceLevels[level] >= needed) {
+        if (pixels * shape.error[level] <= kMaxErrorPx) {
             return level;
         }
     }
@@ -277,7 +318,7 @@ void sphere(double radius) {
     const double r = std::fabs(radius);
     const zelkori::Placement placement =
         zelkori::place(r, 0.0, 1.0, 1.0, 1.0);
-    const int level = zelkori::level_for(placement.pixels);
+    const int level = zelkori::level_for(zelkori::kSphereLevels, placement.pixels);
     zelkori::draw_scaled(set->sphere_base + level, r, r, r,
                          placement.mirrored);
     state().stats.spheres += 1;
@@ -301,8 +342,9 @@ void cylinder(double length, double radius1, double radius2) {
     }
     const zelkori::Placement placement =
         zelkori::place(r, length, 1.0, 1.0, length);
-    const int level = zelkori::level_for(placement.pixels);
+    const int level = zelkori::level_for(zelkori::kCylinderLevels, placement.pixels);
     const int slices = zelkori::kSliceLevels[level];
+    const double grow = zelkori::kCylinderLevels.grow[level];
     if (r1 == r2) {
         zelkori::draw_scaled(set->cylinder_base + level, r, r, length,
                              placement.mirrored);
@@ -310,7 +352,7 @@ void cylinder(double length, double radius1, double radius2) {
         if (placement.mirrored) {
             glFrontFace(GL_CW);
         }
-        zelkori::draw_frustum(length, r1, r2, slices);
+        zelkori::draw_frustum(length, r1 * grow, r2 * grow, slices);
         if (placement.mirrored) {
             glFrontFace(GL_CCW);
         }
