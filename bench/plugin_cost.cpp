@@ -33,7 +33,7 @@ void floor_frame(double time) {
     glRotated(null_host::control(1), 1.0, 0.0, 0.0);
     glRotated(null_host::control(2), 0.0, 1.0, 0.0);
     glRotated(null_host::control(3), 0.0, 0.0, 1.0);
-    glRotated(kSpinDeg * time / kSpinPeriod, 0.0, 0.0, 1.0);
+    glRotated(std::fmod(kSpinDeg * time / kSpinPeriod, kSpinDeg), 0.0, 0.0, 1.0);
     for (int arm = 0; arm < kArms; ++arm) {
         const double t = std::fmax(time - arm, 0.0);
         const double phase = t / 10.0 * kPi;

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,8 @@ struct Offscreen {
     int width = 0, height = 0;
 };
 
+struct SavePool;  // background PNG writers, png_writer.cpp
+
 struct HostState {
     std::vector<Control> controls;  // declaration order
     zk_declare_listener listener = nullptr;
@@ -46,6 +49,9 @@ struct HostState {
     std::map<const void *, MeshSet> meshes;  // by GL context
     zk_stats stats = {0, 0, 0};
     Offscreen offscreen;
+    // Made on first use; deleting it finishes the queue and joins the
+    // threads.
+    std::unique_ptr<SavePool, void (*)(SavePool *)> saving{nullptr, nullptr};
 };
 
 HostState &state();

@@ -271,21 +271,37 @@ int offscreen_cmd(ClientData, Tcl_Interp *interp, int objc,
     return TCL_OK;
 }
 
-// zelkori::save file ?level?: writes the current viewport as a PNG.
+// Reports the first failed background save, if any.
+int collect_saves(Tcl_Interp *interp) {
+    const char *path = "", *error = "";
+    if (zk_save_wait(&path, &error)) {
+        return TCL_OK;
+    }
+    Tcl_SetObjResult(interp, Tcl_ObjPrintf("cannot write \"%s\": %s", path, error));
+    Tcl_SetErrorCode(interp, "ZELKORI", "WRITE", nullptr);
+    return TCL_ERROR;
+}
+
+// zelkori::save ?-async? file ?level?: writes the current viewport as a
+// PNG; with -async the frame is read now and encoded in the background,
+// and an earlier background failure is reported instead.
 int save_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
-    if (objc != 2 && objc != 3) {
-        Tcl_WrongNumArgs(interp, 1, objv, "file ?level?");
+    const bool async = objc >= 3 && std::string_view(Tcl_GetString(objv[1])) == "-async";
+    Tcl_Obj *const *args = async ? objv + 1 : objv;  // args[1] is the file
+    const int nargs = async ? objc - 1 : objc;
+    if (nargs != 2 && nargs != 3) {
+        Tcl_WrongNumArgs(interp, 1, objv, "?-async? file ?level?");
         return TCL_ERROR;
     }
     int level = kDefaultPngLevel;
-    if (objc == 3) {
-        if (Tcl_GetIntFromObj(interp, objv[2], &level) != TCL_OK) {
+    if (nargs == 3) {
+        if (Tcl_GetIntFromObj(interp, args[2], &level) != TCL_OK) {
             return TCL_ERROR;
         }
         if (level < 0 || level > 9) {
             Tcl_SetObjResult(interp, Tcl_ObjPrintf(
                 "expected a level from 0 to 9 but got \"%s\"",
-                Tcl_GetString(objv[2])));
+                Tcl_GetString(args[2])));
             return TCL_ERROR;
         }
     }
@@ -304,9 +320,14 @@ int save_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
         return TCL_ERROR;
     }
     Tcl_DString native;
-    const char *path = Tcl_TranslateFileName(interp, Tcl_GetString(objv[1]), &native);
+    const char *path = Tcl_TranslateFileName(interp, Tcl_GetString(args[1]), &native);
     if (path == nullptr) {
         return TCL_ERROR;
+    }
+    if (async) {
+        const int queued = zk_save_async(path, viewport[2], viewport[3], rgb.data(), level);
+        Tcl_DStringFree(&native);
+        return queued ? TCL_OK : collect_saves(interp);
     }
     const char *error = "";
     const int written = zk_write_png(path, viewport[2], viewport[3], rgb.data(),
@@ -314,12 +335,24 @@ int save_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
     Tcl_DStringFree(&native);
     if (!written) {
         Tcl_SetObjResult(interp, Tcl_ObjPrintf("cannot write \"%s\": %s",
-                                               Tcl_GetString(objv[1]), error));
+                                               Tcl_GetString(args[1]), error));
         Tcl_SetErrorCode(interp, "ZELKORI", "WRITE", nullptr);
         return TCL_ERROR;
     }
     return TCL_OK;
 }
+
+// zelkori::wait: waits for background saves; reports the first failure.
+int wait_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+    if (objc != 1) {
+        Tcl_WrongNumArgs(interp, 1, objv, "");
+        return TCL_ERROR;
+    }
+    return collect_saves(interp);
+}
+
+// Background saves finish before the process goes.
+void finish_saves(ClientData) { zk_save_shutdown(); }
 
 // zelkori::stats ?reset?: what the primitives drew.
 int stats_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
@@ -362,6 +395,7 @@ const FaceCommand kFaceCommands[] = {
     {"::zelkori::control", control_cmd}, {"::zelkori::clock", clock_cmd},
     {"::zelkori::offscreen", offscreen_cmd}, {"::zelkori::save", save_cmd},
     {"::zelkori::stats", stats_cmd}, {"::zelkori::glerror", glerror_cmd},
+    {"::zelkori::wait", wait_cmd},
 };
 
 }  // namespace
@@ -372,5 +406,7 @@ extern "C" __attribute__((visibility("default"))) int Zelkori_Init(
         Tcl_CreateObjCommand(interp, command.name, command.proc, nullptr, nullptr);
     }
     zk_set_declare_listener(on_declare);
+    Tcl_DeleteExitHandler(finish_saves, nullptr);  // once, however many interps
+    Tcl_CreateExitHandler(finish_saves, nullptr);
     return Tcl_PkgProvide(interp, kPackageName, kPackageVersion);
 }

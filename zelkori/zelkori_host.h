@@ -71,6 +71,19 @@ int zk_read_frame(int width, int height, unsigned char *rgb);
 int zk_write_png(const char *path, int width, int height,
                  const unsigned char *rgb, int level, const char **error);
 
+/* The same, in the background: a pool of encoder threads fed through a
+ * bounded queue. Copies rgb and returns at once, waiting only while the
+ * queue is full. Once a file has failed, what is still queued is dropped
+ * and further files are refused (0) until zk_save_wait reports the failure. */
+int zk_save_async(const char *path, int width, int height,
+                  const unsigned char *rgb, int level);
+/* Waits until every queued file is written or dropped. Returns 0 when one
+ * failed, with the first failure's path and reason (valid until the next
+ * call), and forgets the failure. */
+int zk_save_wait(const char **path, const char **error);
+/* Finishes the queue and stops the threads; the next save starts them. */
+void zk_save_shutdown(void);
+
 #pragma GCC visibility pop
 
 #ifdef __cplusplus
