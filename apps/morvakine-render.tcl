@@ -70,7 +70,7 @@ if {[catch {zelkori::offscreen $width $height} message]} {
 ::model::resize $width $height
 
 # PNG compression level: 1 is the library's fast setting, measured at
-# about a quarter of the default's encoding time for files about a fifth
+# about a quarter of the default's encoding time for files about a third
 # larger.
 set png_level 1
 

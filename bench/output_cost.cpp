@@ -1,1 +1,193 @@
-int main() { return 0; }
+// Writing image sequences: the encoder's settings on a typical frame, and
+// 300-frame sequences rendered and read back alone, saved in the
+// foreground, and saved in the background as the renderer does.
+#include <GL/gl.h>
+#include <benchmark/benchmark.h>
+#include <png.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "support.h"
+#include "zelkori/zelkori_host.h"
+
+extern "C" int Zelkori_Init(Tcl_Interp *interp);
+
+namespace {
+
+const int kWidth = 640, kHeight = 480;
+const long kSequenceFrames = 300;
+
+struct Setting {
+    const char *name;
+    int level;
+    int filters;   // PNG_FILTER_* mask, or PNG_ALL_FILTERS
+    int strategy;  // zlib's
+};
+// libpng's defaults, the fast setting the library uses at level 1, and
+// its neighbours.
+const Setting kSettings[] = {
+    {"level6_adaptive", 6, PNG_ALL_FILTERS, Z_FILTERED},
+    {"level1_adaptive", 1, PNG_ALL_FILTERS, Z_FILTERED},
+    {"level1_none", 1, PNG_FILTER_NONE, Z_DEFAULT_STRATEGY},
+    {"level1_up", 1, PNG_FILTER_UP, Z_FILTERED},
+    {"level3_up", 3, PNG_FILTER_UP, Z_FILTERED},
+    {"rle_none", 1, PNG_FILTER_NONE, Z_RLE},
+    {"rle_up", 1, PNG_FILTER_UP, Z_RLE},
+    {"rle_paeth", 1, PNG_FILTER_PAETH, Z_RLE},
+};
+
+void append(png_structp png, png_bytep data, png_size_t length) {
+    auto *out = static_cast<std::vector<unsigned char> *>(png_get_io_ptr(png));
+    out->insert(out->end(), data, data + length);
+}
+
+void flush(png_structp) {}
+
+// libpng reports failures through longjmp; nothing with a destructor may
+// live in this frame.
+bool encode_to_memory(const Setting &setting, const unsigned char *rgb,
+                      std::vector<unsigned char> *out) {
+    png_structp png =
+        png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
+    if (info == nullptr || setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return false;
+    }
+    png_set_write_fn(png, out, append, flush);
+    png_set_compression_level(png, setting.level);
+    png_set_compression_strategy(png, setting.strategy);
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, setting.filters);
+    png_set_IHDR(png, info, kWidth, kHeight, 8, PNG_COLOR_TYPE_RGB,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    for (int y = 0; y < kHeight; ++y) {
+        png_write_row(png, rgb + static_cast<size_t>(y) * kWidth * 3);
+    }
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    return true;
+}
+
+void BM_Encode(benchmark::State &state, const Setting *setting,
+               const std::vector<unsigned char> *frame) {
+    std::vector<unsigned char> out;
+    for (auto _ : state) {
+        out.clear();
+        encode_to_memory(*setting, frame->data(), &out);
+    }
+    state.counters["bytes"] = static_cast<double>(out.size());
+}
+
+enum class Output { kReadBack, kForeground, kBackground };
+
+struct Sequence {
+    const char *name;
+    Output output;
+    int level;
+};
+const Sequence kSequences[] = {
+    {"render_readback", Output::kReadBack, 0},
+    {"save_background_level1", Output::kBackground, 1},
+    {"save_foreground_level1", Output::kForeground, 1},
+    {"save_foreground_level6", Output::kForeground, 6},
+};
+
+double process_cpu_seconds() {
+    struct rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           1e-6 * static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
+}
+
+long long file_bytes(const std::string &path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 ? static_cast<long long>(info.st_size) : 0;
+}
+
+// 300 frames at 640x480 as the renderer makes them: clock, redraw, then
+// the frame read back alone or saved through zelkori::save.
+void BM_Sequence(benchmark::State &state, Tcl_Interp *interp,
+                 const Sequence *sequence, const std::string *directory) {
+    std::vector<unsigned char> rgb(static_cast<size_t>(kWidth) * kHeight * 3);
+    std::vector<std::string> files;
+    for (long frame = 0; frame < kSequenceFrames; ++frame) {
+        files.push_back(*directory + "/f" + std::to_string(frame) + ".png");
+    }
+    const std::string mode = sequence->output == Output::kBackground ? "-async " : "";
+    long long bytes = 0;
+    double cpu = 0.0;
+    for (auto _ : state) {
+        const double cpu_start = process_cpu_seconds();
+        for (long frame = 0; frame < kSequenceFrames; ++frame) {
+            zk_clock_set(bench::frame_time(frame));
+            bench::redraw(interp);
+            if (sequence->output == Output::kReadBack) {
+                zk_read_frame(kWidth, kHeight, rgb.data());
+                continue;
+            }
+            const std::string save = "zelkori::save " + mode + files[frame] + " " +
+                                     std::to_string(sequence->level);
+            bench::eval(interp, save.c_str());
+        }
+        bench::eval(interp, "zelkori::wait");
+        state.PauseTiming();
+        cpu += process_cpu_seconds() - cpu_start;
+        bytes = 0;
+        for (const std::string &file : files) {
+            bytes += file_bytes(file);
+            unlink(file.c_str());
+        }
+        state.ResumeTiming();
+    }
+    state.counters["fps"] = benchmark::Counter(
+        static_cast<double>(kSequenceFrames * state.iterations()),
+        benchmark::Counter::kIsRate);
+    state.counters["bytes_per_frame"] = static_cast<double>(bytes) / kSequenceFrames;
+    // All threads' time, GL's and the encoders' included: on free cores the
+    // sequence can go no faster than this spread over them.
+    state.counters["cpu_ms_per_frame"] =
+        1e3 * cpu / static_cast<double>(kSequenceFrames * state.iterations());
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    benchmark::Initialize(&argc, argv);
+    Tcl_Interp *interp = bench::start_model(argv[0], kWidth, kHeight);
+    zk_clock_set(bench::frame_time(0));
+    bench::redraw_finished(interp);
+    static const std::vector<unsigned char> frame = bench::read_frame(kWidth, kHeight);
+    Zelkori_Init(interp);
+    char pattern[] = "/tmp/morvakine-bench-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    static const std::string directory = pattern;
+    for (const Sequence &sequence : kSequences) {
+        benchmark::RegisterBenchmark((std::string("sequence/") + sequence.name).c_str(),
+                                     BM_Sequence, interp, &sequence, &directory)
+            ->Unit(benchmark::kMillisecond)
+            ->Iterations(1)
+            ->UseRealTime();
+    }
+    for (const Setting &setting : kSettings) {
+        benchmark::RegisterBenchmark((std::string("png/") + setting.name).c_str(),
+                                     BM_Encode, &setting, &frame)
+            ->Unit(benchmark::kMillisecond)->UseRealTime();
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    rmdir(directory.c_str());
+    return 0;
+}

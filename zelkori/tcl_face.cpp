@@ -282,6 +282,38 @@ int collect_saves(Tcl_Interp *interp) {
     return TCL_ERROR;
 }
 
+const char kReadFailed[] = "cannot read the frame back from OpenGL";
+
+// Reads the current frame and writes it to `path`, named `file` in messages.
+int save_now(Tcl_Interp *interp, Tcl_Obj *file, const char *path, int width,
+             int height, int level) {
+    std::vector<unsigned char> rgb(static_cast<size_t>(width) *
+                                   static_cast<size_t>(height) * 3);
+    if (!zk_read_frame(width, height, rgb.data())) {
+        Tcl_SetObjResult(interp, Tcl_NewStringObj(kReadFailed, -1));
+        return TCL_ERROR;
+    }
+    const char *error = "";
+    if (!zk_write_png(path, width, height, rgb.data(), level, &error)) {
+        Tcl_SetObjResult(interp, Tcl_ObjPrintf("cannot write \"%s\": %s",
+                                               Tcl_GetString(file), error));
+        Tcl_SetErrorCode(interp, "ZELKORI", "WRITE", nullptr);
+        return TCL_ERROR;
+    }
+    return TCL_OK;
+}
+
+// Reads the current frame now and queues it for the background writers.
+int save_later(Tcl_Interp *interp, const char *path, int width, int height,
+               int level) {
+    const int queued = zk_save_frame_async(path, width, height, level);
+    if (queued < 0) {
+        Tcl_SetObjResult(interp, Tcl_NewStringObj(kReadFailed, -1));
+        return TCL_ERROR;
+    }
+    return queued > 0 ? TCL_OK : collect_saves(interp);
+}
+
 // zelkori::save ?-async? file ?level?: writes the current viewport as a
 // PNG; with -async the frame is read now and encoded in the background,
 // and an earlier background failure is reported instead.
@@ -312,34 +344,15 @@ int save_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
             "no frame to save: no OpenGL context is current", -1));
         return TCL_ERROR;
     }
-    std::vector<unsigned char> rgb(static_cast<size_t>(viewport[2]) *
-                                   static_cast<size_t>(viewport[3]) * 3);
-    if (!zk_read_frame(viewport[2], viewport[3], rgb.data())) {
-        Tcl_SetObjResult(interp, Tcl_NewStringObj(
-            "cannot read the frame back from OpenGL", -1));
-        return TCL_ERROR;
-    }
     Tcl_DString native;
     const char *path = Tcl_TranslateFileName(interp, Tcl_GetString(args[1]), &native);
     if (path == nullptr) {
         return TCL_ERROR;
     }
-    if (async) {
-        const int queued = zk_save_async(path, viewport[2], viewport[3], rgb.data(), level);
-        Tcl_DStringFree(&native);
-        return queued ? TCL_OK : collect_saves(interp);
-    }
-    const char *error = "";
-    const int written = zk_write_png(path, viewport[2], viewport[3], rgb.data(),
-                                     level, &error);
+    const int code = async ? save_later(interp, path, viewport[2], viewport[3], level)
+                           : save_now(interp, args[1], path, viewport[2], viewport[3], level);
     Tcl_DStringFree(&native);
-    if (!written) {
-        Tcl_SetObjResult(interp, Tcl_ObjPrintf("cannot write \"%s\": %s",
-                                               Tcl_GetString(args[1]), error));
-        Tcl_SetErrorCode(interp, "ZELKORI", "WRITE", nullptr);
-        return TCL_ERROR;
-    }
-    return TCL_OK;
+    return code;
 }
 
 // zelkori::wait: waits for background saves; reports the first failure.

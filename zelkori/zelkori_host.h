@@ -71,12 +71,13 @@ int zk_read_frame(int width, int height, unsigned char *rgb);
 int zk_write_png(const char *path, int width, int height,
                  const unsigned char *rgb, int level, const char **error);
 
-/* The same, in the background: a pool of encoder threads fed through a
- * bounded queue. Copies rgb and returns at once, waiting only while the
- * queue is full. Once a file has failed, what is still queued is dropped
- * and further files are refused (0) until zk_save_wait reports the failure. */
-int zk_save_async(const char *path, int width, int height,
-                  const unsigned char *rgb, int level);
+/* The same for the current frame (as zk_read_frame reads it), in the
+ * background: the frame is read now and encoded by a pool of threads fed
+ * through a bounded queue; waits only while the queue is full. Returns 1
+ * when queued, -1 when the frame cannot be read, and 0 when an earlier
+ * file has failed: what was still queued is then dropped, and every save
+ * is refused until zk_save_wait reports the failure. */
+int zk_save_frame_async(const char *path, int width, int height, int level);
 /* Waits until every queued file is written or dropped. Returns 0 when one
  * failed, with the first failure's path and reason (valid until the next
  * call), and forgets the failure. */
