@@ -238,7 +238,7 @@ int main(int argc, char **argv) {
             std::snprintf(name, sizeof name, "frame/%s/%dx%d", host->name,
                           size.width, size.height);
             benchmark::RegisterBenchmark(name, BM_Frame, interp, host, size)
-                ->Unit(benchmark::kMillisecond);
+                ->Unit(benchmark::kMillisecond)->UseRealTime();
         }
     }
     benchmark::RunSpecifiedBenchmarks();

@@ -126,9 +126,9 @@ int main(int argc, char **argv) {
     }
     std::printf("check: floor ends in the plug-in's matrix and stack depth\n");
     benchmark::RegisterBenchmark("plugin/redraw_via_tcl", BM_PluginRedraw, interp)
-        ->Unit(benchmark::kMicrosecond);
+        ->Unit(benchmark::kMicrosecond)->UseRealTime();
     benchmark::RegisterBenchmark("plugin/floor_direct_gl", BM_FloorDirectGL)
-        ->Unit(benchmark::kMicrosecond);
+        ->Unit(benchmark::kMicrosecond)->UseRealTime();
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     Tcl_DeleteInterp(interp);

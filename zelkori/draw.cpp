@@ -21,6 +21,7 @@ namespace {
 const int kSliceLevels[] = {6, 8, 10, 12, 14, 16, 18, 20, 24, 28, 32,
                             40, 48, 64, 80, 96, 128};
 const int kLevelCount = sizeof(kSliceLevels) / sizeof(kSliceLevels[0]);
+static_assert(2 * kLevelCount <= 64, "one bit per display list in MeshSet::compiled");
 const double kMaxErrorPx = 0.5;  // silhouette tolerance
 const double kPi = 3.141592653589793;
 
@@ -149,9 +150,8 @@ const void *current_context() {
     return glXGetCurrentContext();
 }
 
-// The meshes of the current context, compiled on first use; null when no
-// context is current.
-const MeshSet *meshes() {
+// The meshes of the current context; null when no context is current.
+MeshSet *meshes() {
     const void *context = current_context();
     if (context == nullptr) {
         return nullptr;
@@ -166,16 +166,33 @@ const MeshSet *meshes() {
         return nullptr;
     }
     set.cylinder_base = set.sphere_base + kLevelCount;
-    for (int level = 0; level < kLevelCount; ++level) {
+    return &state().meshes.emplace(context, set).first->second;
+}
+
+// The display list of one level, compiled the first time it is drawn: a
+// figure uses a few levels, and compiling all of them would take a third
+// of the renderer's start-up.
+unsigned sphere_list(MeshSet &set, int level) {
+    const unsigned long long bit = 1ull << level;
+    if ((set.compiled & bit) == 0) {
         glNewList(set.sphere_base + level, GL_COMPILE);
         compile_sphere(kSliceLevels[level], kSphereLevels.grow[level]);
         glEndList();
+        set.compiled |= bit;
+    }
+    return set.sphere_base + level;
+}
+
+unsigned cylinder_list(MeshSet &set, int level) {
+    const unsigned long long bit = 1ull << (kLevelCount + level);
+    if ((set.compiled & bit) == 0) {
         const double grown = kCylinderLevels.grow[level];
         glNewList(set.cylinder_base + level, GL_COMPILE);
         draw_frustum(1.0, grown, grown, kSliceLevels[level]);
         glEndList();
+        set.compiled |= bit;
     }
-    return &state().meshes.emplace(context, set).first->second;
+    return set.cylinder_base + level;
 }
 
 struct Placement {
@@ -311,7 +328,7 @@ void sphere(double radius) {
     if (!std::isfinite(radius) || radius == 0.0) {
         return;
     }
-    const zelkori::MeshSet *set = zelkori::meshes();
+    zelkori::MeshSet *set = zelkori::meshes();
     if (set == nullptr) {
         return;
     }
@@ -319,7 +336,7 @@ void sphere(double radius) {
     const zelkori::Placement placement =
         zelkori::place(r, 0.0, 1.0, 1.0, 1.0);
     const int level = zelkori::level_for(zelkori::kSphereLevels, placement.pixels);
-    zelkori::draw_scaled(set->sphere_base + level, r, r, r,
+    zelkori::draw_scaled(zelkori::sphere_list(*set, level), r, r, r,
                          placement.mirrored);
     state().stats.spheres += 1;
     state().stats.triangles +=
@@ -331,7 +348,7 @@ void cylinder(double length, double radius1, double radius2) {
         !std::isfinite(radius2) || length == 0.0) {
         return;
     }
-    const zelkori::MeshSet *set = zelkori::meshes();
+    zelkori::MeshSet *set = zelkori::meshes();
     if (set == nullptr) {
         return;
     }
@@ -346,7 +363,7 @@ void cylinder(double length, double radius1, double radius2) {
     const int slices = zelkori::kSliceLevels[level];
     const double grow = zelkori::kCylinderLevels.grow[level];
     if (r1 == r2) {
-        zelkori::draw_scaled(set->cylinder_base + level, r, r, length,
+        zelkori::draw_scaled(zelkori::cylinder_list(*set, level), r, r, length,
                              placement.mirrored);
     } else {
         if (placement.mirrored) {

@@ -31,6 +31,7 @@ struct Clock {
 struct MeshSet {
     unsigned sphere_base = 0;    // first list; one per level
     unsigned cylinder_base = 0;  // first list; one per level
+    unsigned long long compiled = 0;  // a bit per list, set once compiled
 };
 
 struct Offscreen {

@@ -1,0 +1,64 @@
+# Where the renderer's start-up goes. Runs apps/morvakine-render.tcl in
+# this interpreter with the given arguments, stamping the time as each of
+# its steps ends, and prints the steps when it exits.
+#   tclsh startup.tcl LIBDIR RENDERER-ARGS...
+# START_NS in the environment is when the process was started (date +%s%N),
+# so that the interpreter's own start-up shows too.
+
+set script_start [clock microseconds]
+set stamps {}
+
+lassign $argv libdir
+set argv [lrange $argv 1 end]
+set argc [llength $argv]
+set env(MORVAKINE_LIBDIR) $libdir
+set renderer [file join [file dirname [file dirname [file normalize [info script]]]] apps morvakine-render.tcl]
+
+proc stamp {step} {
+    lappend ::stamps $step [clock microseconds]
+}
+
+# The steps, by the command that ends each, in the order they run.
+set steps {
+    load                 "load host library and plug-in"
+    zelkori::offscreen   "EGL context on llvmpipe + framebuffer"
+    ::model::resize      "controls and projection"
+    ::model::redraw      "first frame's GL calls (meshes compiled here)"
+    zelkori::save        "finish drawing, read back, encode, write PNG"
+}
+
+proc watch {command} {
+    trace add execution $command leave [list apply {{step args} {stamp $step}} \
+        [dict get $::steps $command]]
+}
+
+# The host's commands exist only once its package is loaded.
+trace add execution load leave [list apply {args {
+    foreach command {zelkori::offscreen ::model::resize ::model::redraw zelkori::save} {
+        if {[llength [info commands $command]] && ![llength [trace info execution $command]]} {
+            watch $command
+        }
+    }
+}}]
+watch load
+
+rename exit real_exit
+proc exit {{code 0}} {
+    stamp "exit"
+    set previous $::script_start
+    if {[info exists ::env(START_NS)]} {
+        set started [expr {$::env(START_NS) / 1000}]
+        puts [format "%8.1f ms  %s" [expr {($::script_start - $started) / 1000.0}] \
+            "process start to script (exec, Tcl init)"]
+    }
+    foreach {step time} $::stamps {
+        puts [format "%8.1f ms  %s" [expr {($time - $previous) / 1000.0}] $step]
+        set previous $time
+    }
+    if {[info exists started]} {
+        puts [format "%8.1f ms  total to exit" [expr {($previous - $started) / 1000.0}]]
+    }
+    real_exit $code
+}
+
+source $renderer
