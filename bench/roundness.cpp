@@ -182,6 +182,7 @@ Measure compare(const View &view, const std::vector<Point> &truth,
     const std::vector<Point> outline = hull(truth);
     const std::vector<Point> drawn = hull(drawn_points(draw));
     if (drawn.size() < 3 || outline.size() < 3) {
+        measure.clipped = true;  // beyond the depth range
         return measure;
     }
     measure.error_px = hausdorff(outline, drawn);
