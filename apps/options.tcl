@@ -117,6 +117,21 @@ proc ::morvakine::apply_controls {program options} {
     }
 }
 
+# Checks, before anything is drawn, that `file` names a file that can be
+# written.
+proc ::morvakine::check_output {program option file} {
+    if {$file eq ""} {
+        usage_error $program "$option needs a file name"
+    }
+    set directory [file dirname $file]
+    if {![file isdirectory $directory]} {
+        fail $program "no such directory \"$directory\" for \"$file\""
+    }
+    if {![file writable $directory]} {
+        fail $program "cannot write to directory \"$directory\""
+    }
+}
+
 # Loads the host package and the plug-in from `libdir`, reporting a missing
 # piece by name rather than with a stack trace.
 proc ::morvakine::load_plugin {program libdir} {
