@@ -6,6 +6,35 @@ set program morvakine-view
 set here [file dirname [file normalize [info script]]]
 source [file join $here options.tcl]
 
+# Tuning constants: times in milliseconds, angles in degrees, lengths in
+# pixels.
+namespace eval ::viewer {
+    variable tuning [dict create \
+        orbit_degrees_per_pixel 0.5 \
+        fps_period_ms 500 \
+        readout_period_ms 100 \
+        speed_low 0.25 \
+        speed_high 4.0 \
+        speed_step 0.25 \
+        slider_length 200 \
+        slider_width 11]
+
+    variable togl .view
+    variable panel .side.panel
+    variable frames 0          ;# frames drawn since start
+    variable shot {}           ;# file to save with the next frame
+    variable shot_result {}    ;# {code message} of the last save
+    variable value             ;# array: control id -> widget value
+    variable drag {}           ;# {x y x-view z-view} where a drag began
+    variable meter {}          ;# {milliseconds frames} where fps counting began
+    variable fps_text {}
+    variable message {}
+    variable readout_ms 0
+    variable play_label Pause
+    variable speed 1.0
+    variable time_text 0.00
+}
+
 set help {Usage: morvakine-view [options]
 Shows the animated figure in a window, with its control panel on the right.
 
@@ -59,35 +88,6 @@ if {[catch {package require Togl 2.0} message]} {
 }
 set libdir [expr {[info exists env(MORVAKINE_LIBDIR)] ? $env(MORVAKINE_LIBDIR) : $here}]
 ::morvakine::load_plugin $program $libdir
-
-# Tuning constants: times in milliseconds, angles in degrees, lengths in
-# pixels.
-namespace eval ::viewer {
-    variable tuning [dict create \
-        orbit_degrees_per_pixel 0.5 \
-        fps_period_ms 500 \
-        readout_period_ms 100 \
-        speed_low 0.25 \
-        speed_high 4.0 \
-        speed_step 0.25 \
-        slider_length 200 \
-        slider_width 11]
-
-    variable togl .view
-    variable panel .side.panel
-    variable frames 0          ;# frames drawn since start
-    variable shot {}           ;# file to save with the next frame
-    variable shot_result {}    ;# {code message} of the last save
-    variable value             ;# array: control id -> widget value
-    variable drag {}           ;# {x y x-view z-view} where a drag began
-    variable meter {}          ;# {milliseconds frames} where fps counting began
-    variable fps_text {}
-    variable message {}
-    variable readout_ms 0
-    variable play_label Pause
-    variable speed 1.0
-    variable time_text 0.00
-}
 
 proc ::viewer::tune {key} {
     variable tuning
