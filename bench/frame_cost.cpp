@@ -30,13 +30,6 @@ const Size kBenchSizes[] = {{640, 480}, {1280, 720}};
 const Size kRoundnessSizes[] = {{320, 240}, {640, 480}, {1280, 720},
                                 {1920, 1080}, {3840, 2160}};
 const int kRoundnessFrames = 6;      // random views per size
-// Single shapes at distances from far to close, so that every tessellation
-// level is checked and not only those the figure needs.
-const Size kSweepSizes[] = {{320, 240}, {3840, 2160}};
-const double kSweepFarthest = 90.0, kSweepNearest = 5.0;  // model units
-const int kSweepSteps = 40, kSweepTurns = 4;
-const double kFovYDeg = 30.0;  // the model's projection
-const double kPi = 3.141592653589793;
 const long kCompareFrames[] = {0, 137, 555};
 const int kVisibleDifference = 24;   // of 255, in any channel
 const double kMaxErrorPx = 0.5;
@@ -64,9 +57,7 @@ struct Hosts {
     const Host *active = nullptr;
     // While set, each primitive is measured for roundness as it is drawn.
     bool measuring = false;
-    roundness::Measure worst;
-    double worst_sphere = 0.0, worst_cylinder = 0.0;
-    long measured = 0;
+    roundness::Worst worst;
 };
 
 Hosts &hosts() {
@@ -84,15 +75,6 @@ Hosts &hosts() {
     return h;
 }
 
-void note(const roundness::Measure &measure, double &worst_of_kind) {
-    Hosts &h = hosts();
-    h.measured += !measure.clipped;
-    worst_of_kind = std::max(worst_of_kind, measure.error_px);
-    if (measure.error_px > h.worst.error_px) {
-        h.worst = measure;
-    }
-}
-
 }  // namespace
 
 extern "C" {
@@ -104,18 +86,17 @@ void diffuse_color(double red, double green, double blue) {
 void sphere(double radius) {
     Hosts &h = hosts();
     if (h.measuring) {
-        note(roundness::sphere(radius, [&] { h.active->sphere(radius); }),
-             h.worst_sphere);
+        h.worst.add(roundness::sphere(radius, [&] { h.active->sphere(radius); }), true);
     }
     h.active->sphere(radius);
 }
 void cylinder(double length, double radius1, double radius2) {
     Hosts &h = hosts();
     if (h.measuring) {
-        note(roundness::cylinder(length, radius1, [&] {
-                 h.active->cylinder(length, radius1, radius2);
-             }),
-             h.worst_cylinder);
+        h.worst.add(roundness::cylinder(length, radius1, [&] {
+                        h.active->cylinder(length, radius1, radius2);
+                    }),
+                    false);
     }
     h.active->cylinder(length, radius1, radius2);
 }
@@ -184,46 +165,6 @@ void compare_images(Tcl_Interp *interp) {
     h.active = &h.ours;
 }
 
-// A sphere and a cylinder alone, turned at random, at distances within the
-// model's depth range, in a small and a 4K window: from a few pixels
-// across to most of the screen.
-bool sweep_sizes(Tcl_Interp *interp) {
-    Hosts &h = hosts();
-    std::mt19937 random(11);
-    std::uniform_real_distribution<double> angle(0.0, 360.0), axis(-1.0, 1.0);
-    h.worst = roundness::Measure{};
-    h.worst_sphere = h.worst_cylinder = 0.0;
-    h.measured = 0;
-    double smallest = INFINITY, largest = 0.0;
-    for (const Size size : kSweepSizes) {
-        bench::resize(interp, size.width, size.height);
-        const double focal_px = size.height / 2.0 / std::tan(kFovYDeg / 2.0 * kPi / 180.0);
-        smallest = std::min(smallest, focal_px / kSweepFarthest);
-        largest = std::max(largest, focal_px / kSweepNearest);
-        h.active->setup();
-        h.measuring = true;
-        for (int step = 0; step <= kSweepSteps; ++step) {
-            const double distance =
-                kSweepFarthest * std::pow(kSweepNearest / kSweepFarthest,
-                                          static_cast<double>(step) / kSweepSteps);
-            for (int turn = 0; turn < kSweepTurns; ++turn) {
-                glLoadIdentity();
-                glTranslated(0.0, 0.0, -distance);
-                glRotated(angle(random), axis(random), axis(random), axis(random) + 2.0);
-                sphere(1.0);
-                glTranslated(0.0, 0.0, -0.5);
-                cylinder(1.0, 0.5, 0.5);
-            }
-        }
-        h.measuring = false;
-    }
-    std::printf("check: roundness %-5s single shapes, sphere radius %.0f to %.0f px: "
-                "largest outline error %.3f px (spheres %.3f, cylinders %.3f; %ld shapes)\n",
-                h.active->name, smallest, largest, h.worst.error_px, h.worst_sphere,
-                h.worst_cylinder, h.measured);
-    return h.worst.error_px <= kMaxErrorPx;
-}
-
 // Draws frames at random views and times across window sizes, measuring
 // every primitive's outline against the true shape's.
 bool check_roundness(Tcl_Interp *interp) {
@@ -235,9 +176,7 @@ bool check_roundness(Tcl_Interp *interp) {
             bench::resize(interp, size.width, size.height);
             std::mt19937 random(7);
             std::uniform_real_distribution<double> angle(0.0, 360.0), time(0.0, 60.0);
-            h.worst = roundness::Measure{};
-            h.worst_sphere = h.worst_cylinder = 0.0;
-            h.measured = 0;
+            h.worst = roundness::Worst{};
             h.measuring = true;
             for (int k = 0; k < kRoundnessFrames; ++k) {
                 for (const int view : {1, 2, 3}) {
@@ -250,15 +189,19 @@ bool check_roundness(Tcl_Interp *interp) {
             std::printf("check: roundness %-5s %4dx%-4d largest outline error "
                         "%.3f px (spheres %.3f, cylinders %.3f; worst at a %.1f px "
                         "shape; %ld shapes)\n",
-                        host->name, size.width, size.height, h.worst.error_px,
-                        h.worst_sphere, h.worst_cylinder, h.worst.size_px, h.measured);
-            if (host == &h.ours && h.worst.error_px > kMaxErrorPx) {
-                round = false;
-            }
+                        host->name, size.width, size.height, h.worst.worst.error_px,
+                        h.worst.sphere_px, h.worst.cylinder_px, h.worst.worst.size_px,
+                        h.worst.measured);
+            round = round && (host != &h.ours || h.worst.worst.error_px <= kMaxErrorPx);
         }
-        if (!sweep_sizes(interp)) {
-            round = host != &h.ours && round;
-        }
+        const roundness::Sweep sweep = roundness::sweep(host->sphere, host->cylinder);
+        std::printf("check: roundness %-5s single shapes, sphere radius %.0f to %.0f px: "
+                    "largest outline error %.3f px (spheres %.3f, cylinders %.3f; "
+                    "%ld shapes)\n",
+                    host->name, sweep.smallest_px, sweep.largest_px,
+                    sweep.worst.worst.error_px, sweep.worst.sphere_px,
+                    sweep.worst.cylinder_px, sweep.worst.measured);
+        round = round && (host != &h.ours || sweep.worst.worst.error_px <= kMaxErrorPx);
     }
     // Back to the panel's own view.
     zk_control_set(1, 280.0);

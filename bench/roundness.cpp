@@ -1,15 +1,22 @@
 #include "roundness.h"
 
 #include <GL/gl.h>
+#include <GL/glu.h>
 
 #include <algorithm>
 #include <cmath>
+#include <random>
 #include <vector>
 
 namespace roundness {
 namespace {
 
 const int kOutlineSamples = 1024;    // per circle of the true shape
+// The sweep: the model's projection, window sizes and distances.
+const double kFovYDeg = 30.0, kNear = 1.0, kFar = 100.0;
+const int kSweepWindows[][2] = {{320, 240}, {3840, 2160}};
+const double kSweepFarthest = 90.0, kSweepNearest = 5.0;  // model units
+const int kSweepSteps = 40, kSweepTurns = 4;
 const int kFeedbackFloats = 1 << 22;  // enough for the finest mesh
 const double kPi = 3.141592653589793;
 
@@ -227,6 +234,51 @@ Measure cylinder(double length, double radius,
     circle(view, bottom, axis, radius, truth);
     circle(view, top, axis, radius, truth);
     return compare(view, truth, draw);
+}
+
+void Worst::add(const Measure &measure, bool is_sphere) {
+    if (measure.clipped) {
+        return;
+    }
+    ++measured;
+    double &of_kind = is_sphere ? sphere_px : cylinder_px;
+    of_kind = std::max(of_kind, measure.error_px);
+    if (measure.error_px > worst.error_px) {
+        worst = measure;
+    }
+}
+
+Sweep sweep(void (*draw_sphere)(double), void (*draw_cylinder)(double, double, double)) {
+    Sweep result;
+    result.smallest_px = INFINITY;
+    std::mt19937 random(11);
+    std::uniform_real_distribution<double> angle(0.0, 360.0), axis(-1.0, 1.0);
+    for (const auto &window : kSweepWindows) {
+        const int width = window[0], height = window[1];
+        glViewport(0, 0, width, height);
+        glMatrixMode(GL_PROJECTION);
+        glLoadIdentity();
+        gluPerspective(kFovYDeg, static_cast<double>(width) / height, kNear, kFar);
+        glMatrixMode(GL_MODELVIEW);
+        const double focal_px = height / 2.0 / std::tan(kFovYDeg / 2.0 * kPi / 180.0);
+        result.smallest_px = std::min(result.smallest_px, focal_px / kSweepFarthest);
+        result.largest_px = std::max(result.largest_px, focal_px / kSweepNearest);
+        for (int step = 0; step <= kSweepSteps; ++step) {
+            const double distance =
+                kSweepFarthest * std::pow(kSweepNearest / kSweepFarthest,
+                                          static_cast<double>(step) / kSweepSteps);
+            for (int turn = 0; turn < kSweepTurns; ++turn) {
+                glLoadIdentity();
+                glTranslated(0.0, 0.0, -distance);
+                glRotated(angle(random), axis(random), axis(random), axis(random) + 2.0);
+                result.worst.add(sphere(1.0, [&] { draw_sphere(1.0); }), true);
+                glTranslated(0.0, 0.0, -0.5);
+                result.worst.add(cylinder(1.0, 0.5, [&] { draw_cylinder(1.0, 0.5, 0.5); }),
+                                 false);
+            }
+        }
+    }
+    return result;
 }
 
 }  // namespace roundness

@@ -4,6 +4,7 @@
 #   tclsh startup.tcl LIBDIR RENDERER-ARGS...
 # START_NS in the environment is when the process was started (date +%s%N),
 # so that the interpreter's own start-up shows too.
+# Each line is the time from the end of the step before it.
 
 set script_start [clock microseconds]
 set stamps {}
@@ -20,7 +21,6 @@ proc stamp {step} {
 
 # The steps, by the command that ends each, in the order they run.
 set steps {
-    load                 "load host library and plug-in"
     zelkori::offscreen   "EGL context on llvmpipe + framebuffer"
     ::model::resize      "controls and projection"
     ::model::redraw      "first frame's GL calls (meshes compiled here)"
@@ -32,6 +32,12 @@ proc watch {command} {
         [dict get $::steps $command]]
 }
 
+# Each load names its library: the host's (through package require), then
+# the plug-in.
+trace add execution load leave [list apply {{command args} {
+    stamp "load [file tail [lindex $command 1]]"
+}}]
+
 # The host's commands exist only once its package is loaded.
 trace add execution load leave [list apply {args {
     foreach command {zelkori::offscreen ::model::resize ::model::redraw zelkori::save} {
@@ -40,7 +46,6 @@ trace add execution load leave [list apply {args {
         }
     }
 }}]
-watch load
 
 rename exit real_exit
 proc exit {{code 0}} {

@@ -126,6 +126,7 @@ namespace {
 
 const unsigned kMaxSavers = 4;       // encoder threads at most
 const unsigned kQueuedPerSaver = 2;  // frames waiting per thread
+const unsigned kMinQueued = 4;       // frames waiting, however few threads
 
 struct SaveJob {
     std::string path;
@@ -152,11 +153,15 @@ struct SavePool {
 
     ~SavePool() { stop(); }
 
-    size_t capacity() const { return threads.size() * kQueuedPerSaver; }
+    size_t capacity() const {
+        return std::max<size_t>(kMinQueued, threads.size() * kQueuedPerSaver);
+    }
 
+    // One core is left to the thread that renders, which is the one that
+    // sets the pace; the encoders share the rest.
     void start() {
         const unsigned cores = std::thread::hardware_concurrency();
-        const unsigned count = std::min(kMaxSavers, std::max(1u, cores));
+        const unsigned count = std::min(kMaxSavers, std::max(2u, cores) - 1);
         for (unsigned i = 0; i < count; ++i) {
             threads.emplace_back([this] { run(); });
         }

@@ -358,7 +358,7 @@ int save_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
 // zelkori::wait: waits for background saves; reports the first failure.
 int wait_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
     if (objc != 1) {
-        Tcl_WrongNumArgs(interp, 1, objv, "");
+        Tcl_WrongNumArgs(interp, 1, objv, nullptr);
         return TCL_ERROR;
     }
     return collect_saves(interp);

@@ -1,0 +1,248 @@
+# Runs every benchmark and prints one table of figures and ratios, each
+# ratio measured within one run.
+#   tclsh bench/run.tcl ?BUILD-DIR?     (default: build)
+# Needs a Release or RelWithDebInfo build; the viewer part needs Xvfb.
+
+set top [file dirname [file dirname [file normalize [info script]]]]
+set build [file normalize [expr {$argc > 0 ? [lindex $argv 0] : [file join $top build]}]]
+foreach program {bench/bench_plugin bench/bench_frame bench/bench_output morvakine-render} {
+    if {![file executable [file join $build $program]]} {
+        puts stderr "run.tcl: no $program in $build (build it first)"
+        exit 1
+    }
+}
+
+# How each measurement is repeated: medians of interleaved repetitions, so
+# that load from other processes falls on both sides of a ratio alike.
+set repeat {--benchmark_repetitions=5 --benchmark_enable_random_interleaving=true}
+set sequence_repeat {--benchmark_repetitions=3 --benchmark_enable_random_interleaving=true}
+set sequence_frames 300
+set startup_runs 10
+set viewer_seconds 5
+set idle_seconds 3
+set viewer_sizes {800x600 1280x720}
+
+set work [file join [expr {[info exists env(TMPDIR)] ? $env(TMPDIR) : "/tmp"}] \
+    morvakine-bench-[pid]]
+file mkdir $work
+
+# --- reading Google Benchmark's JSON --------------------------------------
+
+# The flat objects of the "benchmarks" array, each as a dict.
+proc parse_results {file} {
+    set channel [open $file]
+    set text [read $channel]
+    close $channel
+    set text [string range $text [string first {"benchmarks"} $text] end]
+    set results {}
+    foreach object [regexp -all -inline {\{[^{}]*\}} $text] {
+        set entry {}
+        foreach {- key value} [regexp -all -inline \
+                {"([^"]+)":\s*("(?:[^"\\]|\\.)*"|[-+0-9.eE]+|true|false)} $object] {
+            dict set entry $key [string trim $value \"]
+        }
+        lappend results $entry
+    }
+    return $results
+}
+
+# The median (or the only run) of benchmark `name`, as a dict.
+proc result {results name} {
+    set single {}
+    foreach entry $results {
+        if {[dict get $entry run_name] ne $name && [dict get $entry name] ne $name} {
+            continue
+        }
+        if {[dict exists $entry aggregate_name]} {
+            if {[dict get $entry aggregate_name] eq "median"} {
+                return $entry
+            }
+        } elseif {$single eq ""} {
+            set single $entry
+        }
+    }
+    if {$single eq ""} {
+        error "no result for $name"
+    }
+    return $single
+}
+
+# A result's real time in milliseconds.
+proc ms {entry} {
+    set scale [dict get {ns 1e-6 us 1e-3 ms 1.0 s 1e3} [dict get $entry time_unit]]
+    return [expr {[dict get $entry real_time] * $scale}]
+}
+
+# Runs a benchmark program; returns its results, and prints its "check:"
+# lines (the comparisons it makes besides timing).
+proc run_benchmark {program arguments} {
+    set out [file join $::work [file tail $program].json]
+    set output [exec [file join $::build bench $program] {*}$arguments \
+        --benchmark_out=$out --benchmark_out_format=json 2>@1]
+    foreach line [split $output \n] {
+        if {[string match check:* $line]} {
+            puts "    [string range $line 7 end]"
+        }
+    }
+    return [parse_results $out]
+}
+
+proc row {what figure baseline ratio goal} {
+    puts [format "  %-34s %-22s %-28s %-9s %s" $what $figure $baseline $ratio $goal]
+}
+
+proc heading {text} {
+    puts "\n$text"
+}
+
+puts "morvakine benchmarks, [clock format [clock seconds] -format {%Y-%m-%d %H:%M}],\
+    [exec nproc] cores, load [lindex [split [exec cat /proc/loadavg]] 0]"
+puts "build: $build"
+
+# --- 1. plug-in cost --------------------------------------------------------
+
+heading "1. Plug-in cost: ::model::redraw through Tcl over a null host, against the same GL calls from C++"
+set results [run_benchmark bench_plugin $repeat]
+set plugin [ms [result $results plugin/redraw_via_tcl/real_time]]
+set floor [ms [result $results plugin/floor_direct_gl/real_time]]
+row "redraw, null host" [format "%.2f us/frame" [expr {$plugin * 1e3}]] \
+    [format "floor %.2f us/frame" [expr {$floor * 1e3}]] \
+    [format "%.2fx" [expr {$plugin / $floor}]] "goal <= 1.5x"
+
+# --- 2. whole frame ---------------------------------------------------------
+
+heading "2. Whole frame offscreen, clock advancing: our primitives against the naive GLU host"
+set results [run_benchmark bench_frame $repeat]
+foreach size {640x480 1280x720} {
+    set ours [result $results frame/ours/$size/real_time]
+    set naive [result $results frame/naive/$size/real_time]
+    row "frame $size" \
+        [format "%.2f ms, %d tris" [ms $ours] [expr {int([dict get $ours triangles])}]] \
+        [format "naive %.2f ms, %d tris" [ms $naive] [expr {int([dict get $naive triangles])}]] \
+        [format "%.1fx" [expr {[ms $naive] / [ms $ours]}]] "goal >= 4x faster"
+}
+
+# --- 3. renderer throughput -------------------------------------------------
+
+heading "3. $sequence_frames-frame 640x480 PNG sequences (in one process), and the renderer itself"
+set results [run_benchmark bench_output \
+    [list {*}$sequence_repeat --benchmark_filter=sequence/]]
+set only [result $results sequence/render_readback/iterations:1/real_time]
+set only_fps [dict get $only fps]
+row "render + read back only" [format "%.0f frames/s" $only_fps] \
+    [format "%.2f ms CPU/frame" [dict get $only cpu_ms_per_frame]] "" ""
+foreach {name label} {
+    save_background_level1 "saved in background, level 1"
+    save_foreground_level1 "saved in foreground, level 1"
+    save_foreground_level6 "saved in foreground, level 6"
+} {
+    set entry [result $results sequence/$name/iterations:1/real_time]
+    row $label [format "%.0f frames/s" [dict get $entry fps]] \
+        [format "%.2f ms CPU/frame, %.1f KB" [dict get $entry cpu_ms_per_frame] \
+            [expr {[dict get $entry bytes_per_frame] / 1000.0}]] \
+        [format "%.2fx" [expr {[dict get $entry fps] / $only_fps}]] \
+        [expr {$name eq "save_background_level1" ? "goal >= 0.8x" : ""}]
+}
+set directory [file join $work frames]
+file mkdir $directory
+foreach attempt {1 2} {
+    set start [clock microseconds]
+    exec [file join $build morvakine-render] --frames $sequence_frames --size 640x480 \
+        -o [file join $directory f%04d.png]
+    set seconds [expr {([clock microseconds] - $start) / 1e6}]
+    set bytes 0
+    foreach file [glob -directory $directory *.png] {
+        incr bytes [file size $file]
+    }
+    row "morvakine-render --frames $sequence_frames" \
+        [format "%.0f frames/s" [expr {$sequence_frames / $seconds}]] \
+        [format "%.2f s with start-up, %.1f KB" $seconds \
+            [expr {$bytes / 1000.0 / $sequence_frames}]] "" "goal >= 150 frames/s"
+    file delete {*}[glob -directory $directory *.png]
+}
+puts "  PNG encoder settings on one 640x480 frame (libpng, in memory):"
+set results [run_benchmark bench_output [list {*}$repeat --benchmark_filter=png/]]
+foreach entry $results {
+    if {[dict exists $entry aggregate_name] && [dict get $entry aggregate_name] eq "median"} {
+        puts [format "    %-20s %5.2f ms  %6.1f KB" \
+            [lindex [split [dict get $entry run_name] /] 1] [ms $entry] \
+            [expr {[dict get $entry bytes] / 1000.0}]]
+    }
+}
+
+# --- 4. viewer --------------------------------------------------------------
+
+heading "4. Viewer under Xvfb (its own frame counter)"
+proc free_display {} {
+    for {set n 90} {$n < 200} {incr n} {
+        if {![file exists /tmp/.X$n-lock] && ![file exists /tmp/.X11-unix/X$n]} {
+            return $n
+        }
+    }
+    error "no free X display number"
+}
+
+# CPU seconds a process has used so far.
+proc cpu_seconds {pid} {
+    set channel [open /proc/$pid/stat]
+    set fields [split [lindex [split [read $channel] )] 1]]
+    close $channel
+    # utime and stime, fields 14 and 15 of the whole line.
+    return [expr {([lindex $fields 12] + [lindex $fields 13]) / double([exec getconf CLK_TCK])}]
+}
+
+set viewer [file join $build morvakine-view]
+if {![file executable $viewer]} {
+    puts "  no $viewer: skipped"
+} elseif {[catch {exec which Xvfb}]} {
+    puts "  no Xvfb: skipped"
+} else {
+    set display [free_display]
+    set xvfb [exec Xvfb :$display -screen 0 1600x1200x24 -nolisten tcp >/dev/null 2>@1 &]
+    for {set waited 0} {![file exists /tmp/.X11-unix/X$display] && $waited < 50} {incr waited} {
+        after 100
+    }
+    set env(DISPLAY) :$display
+    set goals {800x600 120 1280x720 60}
+    foreach size $viewer_sizes {
+        set line [exec $viewer --size $size --bench $viewer_seconds]
+        regexp {fps ([0-9.]+)} $line -> fps
+        row "viewer $size, playing" [format "%.0f frames/s" $fps] $line "" \
+            "goal >= [dict get $goals $size]"
+    }
+    set line [exec $viewer --size 800x600 --paused --bench $idle_seconds]
+    row "viewer --paused --bench $idle_seconds" "" $line "" "goal ~0 frames"
+    # The CPU a paused viewer burns, sampled after its start-up.
+    set pid [exec $viewer --size 800x600 --paused &]
+    after 1500
+    set before [cpu_seconds $pid]
+    after [expr {$idle_seconds * 1000}]
+    set used [expr {[cpu_seconds $pid] - $before}]
+    exec kill $pid
+    row "viewer --paused, idle" [format "%.1f %% CPU" [expr {100.0 * $used / $idle_seconds}]] \
+        [format "%.2f s CPU in %d s" $used $idle_seconds] "" "goal ~0 %"
+    exec kill $xvfb
+}
+
+# --- 5. start-up ------------------------------------------------------------
+
+heading "5. Start-up: morvakine-render, process start to one 800x600 PNG written"
+set times {}
+for {set k 0} {$k < $startup_runs} {incr k} {
+    set start [clock microseconds]
+    exec [file join $build morvakine-render] -o [file join $work start.png]
+    lappend times [expr {([clock microseconds] - $start) / 1000.0}]
+}
+set times [lsort -real $times]
+row "morvakine-render -o start.png" \
+    [format "%.0f ms median" [lindex $times [expr {$startup_runs / 2}]]] \
+    [format "fastest %.0f ms, slowest %.0f ms" [lindex $times 0] [lindex $times end]] \
+    "" "goal < 300 ms"
+puts "  where the time goes (one run, bench/startup.tcl):"
+set env(START_NS) [expr {[clock microseconds] * 1000}]
+foreach line [split [exec [info nameofexecutable] [file join $top bench startup.tcl] \
+        $build -o [file join $work start.png]] \n] {
+    puts "    $line"
+}
+
+file delete -force $work
