@@ -31,12 +31,12 @@ struct Setting {
     int filters;   // PNG_FILTER_* mask, or PNG_ALL_FILTERS
     int strategy;  // zlib's
 };
-// libpng's defaults, the fast setting the library uses at level 1, and
-// its neighbours.
+// libpng's defaults, the fast setting the library uses at level 1
+// ("used"), and its neighbours.
 const Setting kSettings[] = {
     {"level6_adaptive", 6, PNG_ALL_FILTERS, Z_FILTERED},
     {"level1_adaptive", 1, PNG_ALL_FILTERS, Z_FILTERED},
-    {"level1_none", 1, PNG_FILTER_NONE, Z_DEFAULT_STRATEGY},
+    {"level1_none_used", 1, PNG_FILTER_NONE, Z_DEFAULT_STRATEGY},
     {"level1_up", 1, PNG_FILTER_UP, Z_FILTERED},
     {"level3_up", 3, PNG_FILTER_UP, Z_FILTERED},
     {"rle_none", 1, PNG_FILTER_NONE, Z_RLE},

@@ -162,12 +162,17 @@ foreach attempt {1 2} {
 }
 puts "  PNG encoder settings on one 640x480 frame (libpng, in memory):"
 set results [run_benchmark bench_output [list {*}$repeat --benchmark_filter=png/]]
+set medians {}
 foreach entry $results {
     if {[dict exists $entry aggregate_name] && [dict get $entry aggregate_name] eq "median"} {
-        puts [format "    %-20s %5.2f ms  %6.1f KB" \
-            [lindex [split [dict get $entry run_name] /] 1] [ms $entry] \
-            [expr {[dict get $entry bytes] / 1000.0}]]
+        lappend medians [list [ms $entry] $entry]
     }
+}
+foreach pair [lsort -real -index 0 $medians] {
+    lassign $pair time entry
+    puts [format "    %-20s %5.2f ms  %6.1f KB" \
+        [lindex [split [dict get $entry run_name] /] 1] $time \
+        [expr {[dict get $entry bytes] / 1000.0}]]
 }
 
 # --- 4. viewer --------------------------------------------------------------

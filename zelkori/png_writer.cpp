@@ -143,7 +143,8 @@ struct SavePool {
     std::deque<SaveJob> queue;
     std::vector<std::thread> threads;
     // Frame buffers handed back by the threads, so that a long sequence
-    // neither allocates nor clears a frame's worth of memory per frame.
+    // neither allocates nor clears a frame's worth of memory per frame;
+    // freed by zk_save_wait.
     std::vector<std::vector<unsigned char>> spare;
     unsigned busy = 0;  // jobs being written now
     bool stopping = false;
@@ -279,6 +280,7 @@ extern "C" int zk_save_wait(const char **path, const char **error) {
     SavePool &pool = save_pool();
     std::unique_lock<std::mutex> lock(pool.mutex);
     pool.drain(lock);
+    pool.spare.clear();  // a sequence is over: give its frames' memory back
     if (!pool.failed) {
         return 1;
     }
@@ -294,5 +296,7 @@ extern "C" int zk_save_wait(const char **path, const char **error) {
 }
 
 extern "C" void zk_save_shutdown(void) {
-    save_pool().stop();
+    if (zelkori::state().saving != nullptr) {
+        zelkori::state().saving->stop();
+    }
 }
