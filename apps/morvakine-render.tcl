@@ -62,6 +62,11 @@ if {![file writable $directory]} {
 set libdir [expr {[info exists env(MORVAKINE_LIBDIR)] ? $env(MORVAKINE_LIBDIR) : $here}]
 ::morvakine::load_plugin $program $libdir
 
+# Without a usable driver Mesa's EGL prints warnings of its own; the one
+# line below already says what failed. EGL_LOG_LEVEL=warning shows them.
+if {![info exists env(EGL_LOG_LEVEL)]} {
+    set env(EGL_LOG_LEVEL) fatal
+}
 if {[catch {zelkori::offscreen $width $height} message]} {
     ::morvakine::fail $program $message
 }
