@@ -24,7 +24,7 @@ Exit status: 0 done, 2 bad usage, 1 failure while running.}
 set accepted {-o string --size size --time number --set set --manual flag
               --frames count --fps number --help flag}
 set defaults {-o morvakine.png --size {800 600} --time 12.0 --manual 0
-              --frames 0 --fps 30.0 --help 0}
+              --frames -1 --fps 30.0 --help 0}
 set options [::morvakine::parse_options $program $argv $accepted $defaults]
 if {[dict get $options --help]} {
     puts $help
@@ -35,10 +35,8 @@ set output [dict get $options -o]
 set frames [dict get $options --frames]
 set fps [dict get $options --fps]
 lassign [dict get $options --size] width height
-if {$output eq ""} {
-    ::morvakine::usage_error $program "-o needs a file name"
-}
-if {[dict exists $options --frames] && [lsearch -exact $argv --frames] >= 0 && $frames < 1} {
+# Without --frames (-1) one image is written.
+if {$frames == 0} {
     ::morvakine::usage_error $program "--frames expects at least 1"
 }
 if {$fps <= 0} {
@@ -51,13 +49,7 @@ if {$frames > 0} {
         ::morvakine::usage_error $program "-o with --frames needs one number field such as %04d, got \"$output\""
     }
 }
-set directory [file dirname $output]
-if {![file isdirectory $directory]} {
-    ::morvakine::fail $program "no such directory \"$directory\" for \"$output\""
-}
-if {![file writable $directory]} {
-    ::morvakine::fail $program "cannot write to directory \"$directory\""
-}
+::morvakine::check_output $program -o $output
 
 set libdir [expr {[info exists env(MORVAKINE_LIBDIR)] ? $env(MORVAKINE_LIBDIR) : $here}]
 ::morvakine::load_plugin $program $libdir
@@ -91,7 +83,7 @@ proc render_frame {seconds file {mode {}}} {
 }
 
 set start [dict get $options --time]
-if {$frames == 0} {
+if {$frames < 0} {
     render_frame $start $output
     exit 0
 }
