@@ -6,7 +6,8 @@ top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 export MORVAKINE_PACKAGES_EXTRA="valgrind clang libclang-rt-14-dev ${MORVAKINE_PACKAGES_EXTRA:-}"
 "$top/scripts/setup.sh"
 
-ctest --test-dir "$top/build" --output-on-failure -j2
+# One at a time: the window tests and the soak run contend for two cores.
+ctest --test-dir "$top/build" --output-on-failure
 if [ -x "$top/.ci/sanitize.sh" ] || [ -f "$top/.ci/sanitize.sh" ]; then
   bash "$top/.ci/sanitize.sh"
 fi
