@@ -158,7 +158,12 @@ MeshSet *meshes() {
     }
     auto found = state().meshes.find(context);
     if (found != state().meshes.end()) {
-        return &found->second;
+        // A context destroyed behind our back may come back at the same
+        // address; its lists are then gone and must be made again.
+        if (glIsList(found->second.sphere_base)) {
+            return &found->second;
+        }
+        state().meshes.erase(found);
     }
     MeshSet set;
     set.sphere_base = glGenLists(2 * kLevelCount);
