@@ -160,7 +160,7 @@ foreach attempt {1 2} {
             [expr {$bytes / 1000.0 / $sequence_frames}]] "" "goal >= 150 frames/s"
     file delete {*}[glob -directory $directory *.png]
 }
-puts "  PNG encoder settings on one 640x480 frame (libpng, in memory):"
+puts "  PNG encoders on one 640x480 frame, in memory (libpng settings; up_runs: the library's own, used at level 1):"
 set results [run_benchmark bench_output [list {*}$repeat --benchmark_filter=png/]]
 set medians {}
 foreach entry $results {

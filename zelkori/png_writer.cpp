@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <deque>
 #include <mutex>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,19 +17,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "png_fast.h"
 #include "state.h"
 #include "zelkori_host.h"
 
 namespace {
 
-// Level 1 is the fast setting, chosen by measuring rendered frames (mostly
-// flat background; 640x480, all arms out): unfiltered rows encode in about
-// 1.8 ms at 37 KB, where libpng's defaults (level 6, adaptive filters)
-// take about 8 ms for 28 KB; the Up filter with run-length matches saves
-// a tenth of the size for a tenth more time. Other levels keep libpng's
-// adaptive filtering.
+// Level 1, the fast setting that image sequences use, has its own encoder
+// (png_fast.h): on rendered frames (640x480, all arms out) it takes about
+// 1 ms for 38 KB, where zlib's level 1 without filtering takes 2 ms for
+// 37 KB and libpng's defaults (level 6, adaptive filters) 8 ms for 28 KB.
+// Other levels go through libpng with its adaptive filtering.
 const int kFastLevel = 1;
-const int kFastFilter = PNG_FILTER_NONE;
 const int kDefaultLevel = 6;
 const size_t kFileBufferBytes = 64 * 1024;
 
@@ -53,9 +53,6 @@ bool encode(FILE *file, int width, int height, const unsigned char *rgb,
     }
     png_init_io(png, file);
     png_set_compression_level(png, level);
-    if (level == kFastLevel) {
-        png_set_filter(png, PNG_FILTER_TYPE_BASE, kFastFilter);
-    }
     png_set_IHDR(png, info, static_cast<png_uint_32>(width),
                  static_cast<png_uint_32>(height), 8, PNG_COLOR_TYPE_RGB,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
@@ -68,6 +65,15 @@ bool encode(FILE *file, int width, int height, const unsigned char *rgb,
     png_write_end(png, info);
     png_destroy_write_struct(&png, &info);
     return true;
+}
+
+bool encode_fast(FILE *file, int width, int height, const unsigned char *rgb) {
+    try {
+        const std::vector<unsigned char> png = zelkori::encode_png_fast(width, height, rgb);
+        return std::fwrite(png.data(), 1, png.size(), file) == png.size();
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
 }
 
 }  // namespace
@@ -104,7 +110,8 @@ extern "C" int zk_write_png(const char *path, int width, int height,
         return 0;
     }
     setvbuf(file, nullptr, _IOFBF, kFileBufferBytes);  // a frame in a few writes
-    const bool encoded = encode(file, width, height, rgb, level);
+    const bool encoded = level == kFastLevel ? encode_fast(file, width, height, rgb)
+                                             : encode(file, width, height, rgb, level);
     const bool flushed = fflush(file) == 0;
     const bool closed = fclose(file) == 0;
     if (!encoded || !flushed || !closed) {
