@@ -45,7 +45,8 @@ Shows the animated figure in a window, with its control panel on the right.
                     --set "x view=300"; sliders clamp to their range (repeatable)
   --manual          tick "manual control": pose from the sliders, not the clock
   --screenshot FILE draw one frame at these settings, save it as PNG, exit
-  --bench SECONDS   play for SECONDS, print "frames N seconds S fps F", exit
+  --bench SECONDS   run for SECONDS (playing unless --paused), print
+                    "frames N seconds S fps F", exit
   --eval FILE       source a Tcl script once the window is up (automation)
   --help            show this text
 
@@ -423,11 +424,11 @@ zelkori::control ondeclare ::viewer::add_control
 ::viewer::fix_side_width
 
 zelkori::clock set [dict get $options --time]
+# --bench counts frames as the viewer runs: playing, or paused with
+# --paused, where nothing should be drawn once the window is up.
 set playing [expr {![dict get $options --paused]}]
 if {[dict exists $options --screenshot]} {
     set playing 0
-} elseif {[dict exists $options --bench]} {
-    set playing 1
 }
 
 tkwait visibility $::viewer::togl
