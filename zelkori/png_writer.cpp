@@ -76,6 +76,16 @@ bool encode_fast(FILE *file, int width, int height, const unsigned char *rgb) {
     }
 }
 
+// Whether the directory part of `path` exists. Some file systems (/proc)
+// refuse new files with ENOENT although the directory is there.
+bool directory_exists(const char *path) {
+    std::string directory(path);
+    const size_t slash = directory.find_last_of('/');
+    directory = slash == std::string::npos ? "." : slash == 0 ? "/" : directory.substr(0, slash);
+    struct stat info;
+    return stat(directory.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
 }  // namespace
 
 extern "C" int zk_write_png(const char *path, int width, int height,
@@ -98,7 +108,8 @@ extern "C" int zk_write_png(const char *path, int width, int height,
     name.push_back('\0');
     const int fd = mkstemp(name.data());
     if (fd < 0) {
-        *error = errno == ENOENT ? "no such directory" : "cannot create the file";
+        *error = errno == ENOENT && !directory_exists(path) ? "no such directory"
+                                                            : "cannot create the file";
         return 0;
     }
     fchmod(fd, 0644);
