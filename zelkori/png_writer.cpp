@@ -7,6 +7,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <deque>
+#include <exception>
 #include <mutex>
 #include <new>
 #include <string>
@@ -86,15 +87,8 @@ bool directory_exists(const char *path) {
     return stat(directory.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-}  // namespace
-
-extern "C" int zk_write_png(const char *path, int width, int height,
-                            const unsigned char *rgb, int level,
-                            const char **error) {
-    static const char *unused = nullptr;
-    if (error == nullptr) {
-        error = &unused;
-    }
+int write_png_file(const char *path, int width, int height,
+                   const unsigned char *rgb, int level, const char **error) {
     if (path == nullptr || *path == '\0' || width < 1 || height < 1 ||
         rgb == nullptr) {
         *error = "nothing to write";
@@ -136,6 +130,25 @@ extern "C" int zk_write_png(const char *path, int width, int height,
         return 0;
     }
     return 1;
+}
+
+}  // namespace
+
+extern "C" int zk_write_png(const char *path, int width, int height,
+                            const unsigned char *rgb, int level,
+                            const char **error) {
+    static const char *unused = nullptr;
+    if (error == nullptr) {
+        error = &unused;
+    }
+    // Exceptions stop here: the callers are C. Nothing is on disk yet
+    // where an allocation can fail.
+    try {
+        return write_png_file(path, width, height, rgb, level, error);
+    } catch (const std::exception &) {
+        *error = "not enough memory";
+        return 0;
+    }
 }
 
 // Background saving. Encoding costs about as much as drawing a frame, so a
@@ -185,6 +198,7 @@ struct SavePool {
         for (unsigned i = 0; i < count; ++i) {
             threads.emplace_back([this] { run(); });
         }
+        spare.reserve(capacity());  // so that handing a buffer back never allocates
     }
 
     void run() {
@@ -254,11 +268,9 @@ using zelkori::SaveJob;
 using zelkori::SavePool;
 using zelkori::save_pool;
 
-extern "C" int zk_save_frame_async(const char *path, int width, int height,
-                                   int level) {
-    if (path == nullptr || width < 1 || height < 1) {
-        return -1;
-    }
+namespace {
+
+int queue_frame(const char *path, int width, int height, int level) {
     SavePool &pool = save_pool();
     SaveJob job;
     {
@@ -295,8 +307,25 @@ extern "C" int zk_save_frame_async(const char *path, int width, int height,
     return 1;
 }
 
+}  // namespace
+
+extern "C" int zk_save_frame_async(const char *path, int width, int height,
+                                   int level) {
+    if (path == nullptr || width < 1 || height < 1) {
+        return -1;
+    }
+    try {
+        return queue_frame(path, width, height, level);
+    } catch (const std::exception &) {  // no memory for the frame, or no thread
+        return -2;
+    }
+}
+
 extern "C" int zk_save_wait(const char **path, const char **error) {
-    SavePool &pool = save_pool();
+    if (zelkori::state().saving == nullptr) {
+        return 1;  // nothing was ever saved in the background
+    }
+    SavePool &pool = *zelkori::state().saving;
     std::unique_lock<std::mutex> lock(pool.mutex);
     pool.drain(lock);
     pool.spare.clear();  // a sequence is over: give its frames' memory back
@@ -304,7 +333,7 @@ extern "C" int zk_save_wait(const char **path, const char **error) {
         return 1;
     }
     pool.failed = false;
-    pool.reported_path = pool.failed_path;
+    pool.reported_path.swap(pool.failed_path);  // no allocation: callers are C
     if (path != nullptr) {
         *path = pool.reported_path.c_str();
     }

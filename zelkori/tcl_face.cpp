@@ -3,6 +3,7 @@
 #include <GL/gl.h>
 
 #include <cmath>
+#include <new>
 #include <string_view>
 #include <vector>
 
@@ -271,36 +272,40 @@ int offscreen_cmd(ClientData, Tcl_Interp *interp, int objc,
     return TCL_OK;
 }
 
-// Reports the first failed background save, if any.
-int collect_saves(Tcl_Interp *interp) {
-    const char *path = "", *error = "";
-    if (zk_save_wait(&path, &error)) {
-        return TCL_OK;
-    }
-    Tcl_SetObjResult(interp, Tcl_ObjPrintf("cannot write \"%s\": %s", path, error));
+// A file that could not be written, as an error of the command.
+int write_failed(Tcl_Interp *interp, const char *file, const char *error) {
+    Tcl_SetObjResult(interp, Tcl_ObjPrintf("cannot write \"%s\": %s", file, error));
     Tcl_SetErrorCode(interp, "ZELKORI", "WRITE", nullptr);
     return TCL_ERROR;
 }
 
+// Reports the first failed background save, if any.
+int collect_saves(Tcl_Interp *interp) {
+    const char *path = "", *error = "";
+    return zk_save_wait(&path, &error) ? TCL_OK : write_failed(interp, path, error);
+}
+
 const char kReadFailed[] = "cannot read the frame back from OpenGL";
+const char kNoMemory[] = "not enough memory to save the frame";
 
 // Reads the current frame and writes it to `path`, named `file` in messages.
 int save_now(Tcl_Interp *interp, Tcl_Obj *file, const char *path, int width,
              int height, int level) {
-    std::vector<unsigned char> rgb(static_cast<size_t>(width) *
-                                   static_cast<size_t>(height) * 3);
+    std::vector<unsigned char> rgb;
+    try {
+        rgb.resize(static_cast<size_t>(width) * static_cast<size_t>(height) * 3);
+    } catch (const std::bad_alloc &) {  // Tcl calls this from C
+        Tcl_SetObjResult(interp, Tcl_NewStringObj(kNoMemory, -1));
+        return TCL_ERROR;
+    }
     if (!zk_read_frame(width, height, rgb.data())) {
         Tcl_SetObjResult(interp, Tcl_NewStringObj(kReadFailed, -1));
         return TCL_ERROR;
     }
     const char *error = "";
-    if (!zk_write_png(path, width, height, rgb.data(), level, &error)) {
-        Tcl_SetObjResult(interp, Tcl_ObjPrintf("cannot write \"%s\": %s",
-                                               Tcl_GetString(file), error));
-        Tcl_SetErrorCode(interp, "ZELKORI", "WRITE", nullptr);
-        return TCL_ERROR;
-    }
-    return TCL_OK;
+    return zk_write_png(path, width, height, rgb.data(), level, &error)
+               ? TCL_OK
+               : write_failed(interp, Tcl_GetString(file), error);
 }
 
 // Reads the current frame now and queues it for the background writers.
@@ -308,7 +313,7 @@ int save_later(Tcl_Interp *interp, const char *path, int width, int height,
                int level) {
     const int queued = zk_save_frame_async(path, width, height, level);
     if (queued < 0) {
-        Tcl_SetObjResult(interp, Tcl_NewStringObj(kReadFailed, -1));
+        Tcl_SetObjResult(interp, Tcl_NewStringObj(queued == -1 ? kReadFailed : kNoMemory, -1));
         return TCL_ERROR;
     }
     return queued > 0 ? TCL_OK : collect_saves(interp);

@@ -74,9 +74,10 @@ int zk_write_png(const char *path, int width, int height,
 /* The same for the current frame (as zk_read_frame reads it), in the
  * background: the frame is read now and encoded by a pool of threads fed
  * through a bounded queue; waits only while the queue is full. Returns 1
- * when queued, -1 when the frame cannot be read, and 0 when an earlier
- * file has failed: what was still queued is then dropped, and every save
- * is refused until zk_save_wait reports the failure. */
+ * when queued, -1 when the frame cannot be read, -2 when there is no
+ * memory or thread for it, and 0 when an earlier file has failed: what was
+ * still queued is then dropped, and every save is refused until
+ * zk_save_wait reports the failure. */
 int zk_save_frame_async(const char *path, int width, int height, int level);
 /* Waits until every queued file is written or dropped. Returns 0 when one
  * failed, with the first failure's path and reason (valid until the next
