@@ -43,11 +43,40 @@ proc ::testing::run {program args} {
     return $result
 }
 
-proc ::testing::slurp {file} {
+# Starts a throwaway Xvfb, with `args` added to its command line, on a
+# display number the server picks and claims itself (-displayfd): servers
+# of test files running side by side never race for one. Returns the
+# display, or {} when there is no Xvfb or it does not come up. A watcher
+# stops the server once this process is gone, whichever way it goes.
+proc ::testing::xvfb {args} {
+    if {[auto_execok Xvfb] eq ""} {
+        return {}
+    }
+    close [file tempfile file]
+    # The X server is not ours to check for leaks, whatever is preloaded.
+    exec env -u LD_PRELOAD sh -c "Xvfb -displayfd 1 -screen 0 1600x1200x24 -nolisten tcp $args >'$file' 2>/dev/null &
+        server=\$!
+        while kill -0 [pid] 2>/dev/null && kill -0 \$server 2>/dev/null; do sleep 0.2; done
+        kill \$server 2>/dev/null" </dev/null >/dev/null 2>/dev/null &
+    set display {}
+    for {set tries 0} {$tries < 100 && $display eq ""} {incr tries} {
+        # The number is whole once its newline is there.
+        set text [::testing::slurp $file 0]
+        if {[regexp {^([0-9]+)\n} $text -> number]} {
+            set display :$number
+        } else {
+            after 100
+        }
+    }
+    file delete $file
+    return $display
+}
+
+proc ::testing::slurp {file {trim 1}} {
     set channel [open $file]
     set text [read $channel]
     close $channel
-    return [string trimright $text]
+    return [expr {$trim ? [string trimright $text] : $text}]
 }
 
 # Generates one test per argument count in `counts`, calling `command` with
