@@ -4,6 +4,7 @@
 set program morvakine-render
 set here [file dirname [file normalize [info script]]]
 source [file join $here options.tcl]
+::morvakine::guard $program [info script]
 
 set help {Usage: morvakine-render [options]
 Draws the animated figure without a display and writes PNG files.
@@ -28,6 +29,7 @@ set defaults {-o morvakine.png --size {800 600} --time 12.0 --manual 0
 set options [::morvakine::parse_options $program $argv $accepted $defaults]
 if {[dict get $options --help]} {
     puts $help
+    flush stdout
     exit 0
 }
 
@@ -48,8 +50,17 @@ if {$frames > 0} {
     if {[regexp -all {%[-0 +#]*[0-9]*[dui]} $bare] != 1 || [regexp -all {%} $bare] != 1} {
         ::morvakine::usage_error $program "-o with --frames needs one number field such as %04d, got \"$output\""
     }
+    regexp {%[-0 +#]*([0-9]*)[dui]} $bare -> padding
+    if {$padding ne "" && [catch {::morvakine::whole $padding 12}]} {
+        ::morvakine::usage_error $program "-o: the number field pads to 1 to 12 digits, got \"$output\""
+    }
+    # Every frame's clock reading must be a number; the last is the largest.
+    if {[catch {expr {[dict get $options --time] + double($frames - 1) / $fps}} last]
+            || abs($last) == Inf} {
+        ::morvakine::usage_error $program "--time and --fps take the clock past any number by frame $frames"
+    }
 }
-::morvakine::check_output $program -o $output
+::morvakine::check_output $program -o [expr {$frames > 0 ? [format $output 0] : $output}]
 
 set libdir [expr {[info exists env(MORVAKINE_LIBDIR)] ? $env(MORVAKINE_LIBDIR) : $here}]
 ::morvakine::load_plugin $program $libdir
@@ -92,6 +103,7 @@ for {set k 0} {$k < $frames} {incr k} {
     if {$progress} {
         puts -nonewline stderr [format "\r%s: frame %d of %d" $program [expr {$k + 1}] $frames]
         flush stderr
+        set ::morvakine::line_open 1
     }
 }
 if {[catch {zelkori::wait} message]} {

@@ -5,6 +5,7 @@
 set program morvakine-view
 set here [file dirname [file normalize [info script]]]
 source [file join $here options.tcl]
+::morvakine::guard $program [info script]
 
 # Tuning constants: times in milliseconds, angles in degrees, lengths in
 # pixels.
@@ -63,10 +64,13 @@ set defaults {--size {800 600} --time 0.0 --paused 0 --manual 0 --help 0}
 set options [::morvakine::parse_options $program $argv $accepted $defaults]
 if {[dict get $options --help]} {
     puts $help
+    flush stdout
     exit 0
 }
-if {[dict exists $options --bench] && [dict get $options --bench] <= 0} {
-    ::morvakine::usage_error $program "--bench must be above 0, got \"[dict get $options --bench]\""
+# Up to a million seconds (eleven days and a half) of benchmark.
+if {[dict exists $options --bench]
+        && ([dict get $options --bench] <= 0 || [dict get $options --bench] > 1e6)} {
+    ::morvakine::usage_error $program "--bench must be above 0 and at most 1000000 seconds, got \"[dict get $options --bench]\""
 }
 if {[dict exists $options --screenshot]} {
     if {[dict exists $options --bench]} {
@@ -268,7 +272,8 @@ proc ::viewer::update_readouts {} {
 proc ::viewer::apply_time {} {
     variable time_text
     variable togl
-    if {[string is double -strict $time_text] && ![catch {zelkori::clock set $time_text}]} {
+    if {![catch {::morvakine::decimal $time_text} seconds]} {
+        zelkori::clock set $seconds
         show_message {}
         request_redraw
     } else {
@@ -380,8 +385,14 @@ proc ::viewer::build {width height} {
     pack $panel .side.clock -side top -fill x -padx 4 -pady 2
     trace add variable ::viewer::speed write ::viewer::speed_changed
 
-    togl $togl -width $width -height $height -rgba true -double true -depth true \
-        -reshapecommand ::viewer::reshape -displaycommand ::viewer::display
+    # On an X server without GLX Togl fails here; given a size as well, it
+    # would go on to resize the window it could not make, and Xlib would
+    # end the process.
+    if {[catch {togl $togl -rgba true -double true -depth true \
+            -reshapecommand ::viewer::reshape -displaycommand ::viewer::display} message]} {
+        ::morvakine::fail $::program "cannot open an OpenGL window: [lindex [split $message \n] 0]"
+    }
+    $togl configure -width $width -height $height
     pack .status -side bottom -fill x
     pack .side -side right -fill y
     pack $togl -side left -fill both -expand 1
@@ -409,6 +420,7 @@ proc ::viewer::finish_bench {start counted} {
     set seconds [expr {([clock milliseconds] - $start) / 1000.0}]
     set drawn [expr {$frames - $counted}]
     puts [format "frames %d seconds %.2f fps %.1f" $drawn $seconds [expr {$drawn / $seconds}]]
+    flush stdout
     exit 0
 }
 
@@ -447,8 +459,14 @@ if {[dict exists $options --bench]} {
         [list ::viewer::finish_bench [clock milliseconds] $::viewer::frames]
 }
 if {[dict exists $options --eval]} {
-    if {[catch {uplevel #0 [list source [dict get $options --eval]]} message]} {
-        ::morvakine::fail $program "error in [dict get $options --eval]: $::errorInfo"
+    if {[catch {uplevel #0 [list source [dict get $options --eval]]} message details]} {
+        if {[info exists env(MORVAKINE_DEBUG)]} {
+            set message [dict get $details -errorinfo]
+        }
+        # The outermost file in the trace is the script itself.
+        set where [regexp -all -inline {\(file "[^\n]*" line ([0-9]+)\)} [dict get $details -errorinfo]]
+        set line [expr {$where eq "" ? "" : " line [lindex $where end]"}]
+        ::morvakine::fail $program "error in [dict get $options --eval]$line: $message"
     }
 }
 vwait forever

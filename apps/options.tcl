@@ -1,7 +1,10 @@
 # Command-line options shared by the renderer and the viewer, and the
 # steps that turn them into host state.
 
-namespace eval ::morvakine {}
+namespace eval ::morvakine {
+    # Set while a progress line without its newline is on the terminal.
+    variable line_open 0
+}
 
 # Reports a usage error the way both applications do and leaves with 2.
 proc ::morvakine::usage_error {program message} {
@@ -11,33 +14,82 @@ proc ::morvakine::usage_error {program message} {
 
 # Reports a failure at run time and leaves with 1.
 proc ::morvakine::fail {program message} {
+    variable line_open
+    if {$line_open} {
+        puts stderr ""
+    }
     puts stderr "$program: $message"
     exit 1
 }
 
+# The applications' top-level handler: an error nothing else caught ends in
+# one line and status 1, or the whole Tcl trace when MORVAKINE_DEBUG is set.
+proc ::morvakine::unexpected {program message options} {
+    if {[info exists ::env(MORVAKINE_DEBUG)]} {
+        set message [dict get $options -errorinfo]
+    }
+    catch {fail $program $message}
+    exit 1
+}
+
+# Called first thing by each application script `file`: sources it again
+# under the top-level handler and leaves once it is done; in that run,
+# returns at once.
+proc ::morvakine::guard {program file} {
+    variable guarded
+    if {[info exists guarded]} {
+        return
+    }
+    set guarded 1
+    if {[catch {uplevel #0 [list source $file]} message options]} {
+        unexpected $program $message $options
+    }
+    exit 0
+}
+
+# A number as a user types it: decimal, where leading zeros mean nothing
+# (no octal, no hex, no inf or nan), and finite. Returns it as a double;
+# raises an error for anything else.
+proc ::morvakine::decimal {text} {
+    if {![regexp {^\s*[-+]?([0-9]+\.?[0-9]*|\.[0-9]+)([eE][-+]?[0-9]+)?\s*$} $text]
+            || [scan $text %f number] != 1 || abs($number) == Inf} {
+        error "not a decimal number"
+    }
+    return $number
+}
+
+# A whole number in 0..`high`, decimal as above; raises an error otherwise.
+proc ::morvakine::whole {text high} {
+    if {![regexp {^\s*\+?0*([0-9]{1,18})\s*$} $text -> digits]
+            || [scan $digits %d number] != 1 || $number > $high} {
+        error "not a whole number up to $high"
+    }
+    return $number
+}
+
 proc ::morvakine::parse_size {program option value} {
-    if {![regexp {^([0-9]+)[xX]([0-9]+)$} $value -> w h]} {
+    if {![regexp {^([0-9]+)[xX]([0-9]+)$} $value -> w h]
+            || [catch {list [whole $w 16384] [whole $h 16384]} size]} {
+        if {[info exists w]} {
+            usage_error $program "$option: width and height must be 1 to 16384, got \"$value\""
+        }
         usage_error $program "$option expects WIDTHxHEIGHT, got \"$value\""
     }
-    # Leading zeros would read as octal.
-    scan $w %d w
-    scan $h %d h
-    if {$w < 1 || $h < 1 || $w > 16384 || $h > 16384} {
+    lassign $size w h
+    if {$w < 1 || $h < 1} {
         usage_error $program "$option: width and height must be 1 to 16384, got \"$value\""
     }
-    return [list $w $h]
+    return $size
 }
 
 proc ::morvakine::parse_number {program option value {kind double}} {
     if {$kind eq "int"} {
-        if {![string is entier -strict $value] || $value < 0 || $value > 1000000000} {
+        if {[catch {whole $value 1000000000} number]} {
             usage_error $program "$option expects a whole number, got \"$value\""
         }
-        scan $value %d value
-        return $value
+        return $number
     }
-    if {![string is double -strict $value] || [catch {expr {double($value)}} number]
-            || $number != $number || abs($number) == Inf} {
+    if {[catch {decimal $value} number]} {
         usage_error $program "$option expects a number, got \"$value\""
     }
     return $number
@@ -99,22 +151,47 @@ proc ::morvakine::apply_controls {program options} {
         zelkori::control set {manual control} 1
     }
     foreach {control setting} [dict get $options --set] {
-        if {[catch {zelkori::control info $control} info]} {
+        set id [control_id $control]
+        if {$id eq ""} {
             set known {}
             foreach c [zelkori::control list] {
                 lappend known "[dict get $c id] \"[dict get $c label]\""
             }
             usage_error $program "unknown control \"$control\"; controls are: [join $known {, }]"
         }
+        set info [zelkori::control info $id]
         if {[dict get $info kind] eq "checkbox"} {
             if {![string is boolean -strict $setting]} {
                 usage_error $program "--set $control expects on or off, got \"$setting\""
             }
+            # Numbers count as on or off too, read as decimal.
+            if {![catch {decimal $setting} number]} {
+                set setting [expr {$number != 0}]
+            }
         } else {
-            parse_number $program "--set $control" $setting
+            set setting [parse_number $program "--set $control" $setting]
         }
-        zelkori::control set $control $setting
+        zelkori::control set $id $setting
     }
+}
+
+# The id of the control that `control` names: a decimal id (012 is 12),
+# or failing that a label. Empty when there is no such control.
+proc ::morvakine::control_id {control} {
+    set controls [zelkori::control list]
+    if {![catch {whole $control 1000000000} id]} {
+        foreach c $controls {
+            if {[dict get $c id] == $id} {
+                return $id
+            }
+        }
+    }
+    foreach c $controls {
+        if {[dict get $c label] eq $control} {
+            return [dict get $c id]
+        }
+    }
+    return {}
 }
 
 # Checks, before anything is drawn, that `file` names a file that can be

@@ -33,6 +33,11 @@ const double kFullTurnDeg = 360.0;
 const double kArmDelay = 1.0;
 const double kPhaseDivisor = 10.0;
 const double kPi = 3.141592653589793;
+// Spin and arm poses all come round again after this many clock units.
+const double kMotionRepeat = 840.0;
+// From here on a clock reading is a whole number and the angle products
+// would overflow or mean nothing: whole repeats are dropped first.
+const double kWholeClock = 9007199254740992.0;  // 2^53
 const double kTwistAmplitudeDeg = 45.0;
 const double kCurlAmplitudeDeg = 60.0;
 const double kNodAmplitudeDeg = 30.0;
@@ -72,7 +77,10 @@ void draw_segment(double length, double radius) {
 int redraw_cmd(ClientData, Tcl_Interp *, int, Tcl_Obj *const[]) {
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     draw_mode_setup();
-    const double time = get_time();
+    double time = get_time();
+    if (std::fabs(time) >= kWholeClock) {
+        time = std::fmod(time, kMotionRepeat);
+    }
 
     glTranslated(kCameraX, kCameraY, kCameraZ);
     glRotated(get_control_d(kXViewId), 1.0, 0.0, 0.0);
