@@ -23,6 +23,7 @@ namespace eval ::viewer {
     variable togl .view
     variable panel .side.panel
     variable frames 0          ;# frames drawn since start
+    variable updating 0        ;# depth of `update` calls under way
     variable shot {}           ;# file to save with the next frame
     variable shot_result {}    ;# {code message} of the last save
     variable value             ;# array: control id -> widget value
@@ -176,11 +177,29 @@ proc ::viewer::display {w} {
     if {[zelkori::clock playing]} {
         # Postredisplay from inside the display callback is dropped by Togl,
         # and `after 0` starves its idle redraw: queue the next frame as idle
-        # work so that events still get through between frames.
-        after idle ::viewer::request_redraw
+        # work so that events still get through between frames. Inside
+        # `update` a chain of idle work would never let it return: there the
+        # next frame waits for a timer.
+        if {$::viewer::updating} {
+            after 1 ::viewer::request_redraw
+        } else {
+            after idle ::viewer::request_redraw
+        }
         if {[clock milliseconds] - $::viewer::readout_ms >= [tune readout_period_ms]} {
             update_readouts
         }
+    }
+}
+
+# `update` in an --eval script (or anywhere) returns while playing: see
+# ::viewer::display.
+rename update ::viewer::update_now
+proc update {args} {
+    incr ::viewer::updating
+    try {
+        ::viewer::update_now {*}$args
+    } finally {
+        incr ::viewer::updating -1
     }
 }
 
@@ -351,7 +370,7 @@ proc ::viewer::key {action} {
 # Errors in callbacks go to stderr and the status line: a dialog per frame
 # would bury the window.
 proc ::viewer::background_error {message options} {
-    puts stderr "$::program: $message"
+    puts stderr "$::program: [expr {[info exists ::env(MORVAKINE_DEBUG)] ? [dict get $options -errorinfo] : $message}]"
     catch {show_message "error: $message"}
 }
 
