@@ -76,7 +76,10 @@ proc ::testing::slurp {file {trim 1}} {
     set channel [open $file]
     set text [read $channel]
     close $channel
-    return [expr {$trim ? [string trimright $text] : $text}]
+    if {$trim} {
+        set text [string trimright $text]
+    }
+    return $text
 }
 
 # Generates one test per argument count in `counts`, calling `command` with
