@@ -381,6 +381,22 @@ proc ::viewer::build {width height} {
     variable panel
     wm title . morvakine
     wm protocol . WM_DELETE_WINDOW {exit 0}
+    # An X error Tk does not expect (drawing into a window another client
+    # destroyed, say) ends the viewer in one line rather than in Xlib's
+    # report. Without the guard's library the viewer runs unguarded.
+    set guard [file join $::libdir xerrors.so]
+    if {[file exists $guard] && ![catch {load $guard Xerrors}]} {
+        ::viewer::on_x_error {apply {{text} {
+            ::morvakine::fail $::program "lost the window: X error $text"
+        }}}
+    }
+    # Destroyed by another X client rather than closed. Exiting destroys
+    # the window too, but runs no more idle work.
+    bind . <Destroy> {
+        if {"%W" eq "."} {
+            after idle {::morvakine::fail $::program "the window was destroyed by another X client"}
+        }
+    }
     interp bgerror {} ::viewer::background_error
 
     ttk::label .status -anchor w -width 1

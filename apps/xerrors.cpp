@@ -1,0 +1,87 @@
+// The viewer's X error guard, loaded into the viewer from xerrors.so:
+//
+//   ::viewer::on_x_error SCRIPT
+//
+// Xlib's own handler prints several lines and ends the process on any X
+// error Tk does not expect, such as drawing into a window another client
+// destroyed. Once this command has run, such an error instead runs SCRIPT,
+// with the error's text appended, as idle work at the global level; the
+// first error alone is reported.
+#include <X11/Xlib.h>
+#include <tcl.h>
+#include <tk.h>
+
+#include <string>
+
+namespace {
+
+struct Guard {
+    Tcl_Interp *interp;
+    Tcl_Obj *script;
+    std::string text;  // the first error's text; empty until one comes
+    Tk_ErrorHandler handler;
+};
+
+void report(ClientData data) {
+    Guard *guard = static_cast<Guard *>(data);
+    Tcl_Obj *command = Tcl_DuplicateObj(guard->script);
+    Tcl_IncrRefCount(command);
+    Tcl_ListObjAppendElement(nullptr, command,
+                             Tcl_NewStringObj(guard->text.c_str(), -1));
+    if (Tcl_EvalObjEx(guard->interp, command, TCL_EVAL_GLOBAL) != TCL_OK) {
+        Tcl_BackgroundException(guard->interp, TCL_ERROR);
+    }
+    Tcl_DecrRefCount(command);
+}
+
+// Called from inside Xlib: records the error and leaves the Tcl work for
+// later. Returning 0 tells Tk the error is handled.
+int on_error(ClientData data, XErrorEvent *event) {
+    Guard *guard = static_cast<Guard *>(data);
+    // Tk itself lets a BadWindow pass for a window it still knows, which
+    // another client destroyed: Tk cleans up after it.
+    if (event->error_code == BadWindow &&
+        Tk_IdToWindow(event->display, event->resourceid) != nullptr) {
+        return 0;
+    }
+    if (guard->text.empty()) {
+        char text[256] = "";
+        XGetErrorText(event->display, event->error_code, text, sizeof text);
+        guard->text = text[0] != '\0' ? text : "unknown X error";
+        Tcl_DoWhenIdle(report, guard);
+    }
+    return 0;
+}
+
+int on_x_error_cmd(ClientData, Tcl_Interp *interp, int objc,
+                   Tcl_Obj *const objv[]) {
+    if (objc != 2) {
+        Tcl_WrongNumArgs(interp, 1, objv, "script");
+        return TCL_ERROR;
+    }
+    Tk_Window main = Tk_MainWindow(interp);
+    if (main == nullptr) {
+        return TCL_ERROR;
+    }
+    // One guard for the life of the process: Tk may report errors until
+    // its very last request.
+    static Guard *guard = nullptr;
+    if (guard == nullptr) {
+        guard = new Guard{interp, objv[1], std::string(), nullptr};
+        guard->handler =
+            Tk_CreateErrorHandler(Tk_Display(main), -1, -1, -1, on_error, guard);
+    } else {
+        Tcl_DecrRefCount(guard->script);
+        guard->script = objv[1];
+    }
+    Tcl_IncrRefCount(guard->script);
+    return TCL_OK;
+}
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) int Xerrors_Init(Tcl_Interp *interp) {
+    Tcl_CreateObjCommand(interp, "::viewer::on_x_error", on_x_error_cmd, nullptr,
+                         nullptr);
+    return TCL_OK;
+}
