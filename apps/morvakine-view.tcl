@@ -47,8 +47,8 @@ Shows the animated figure in a window, with its control panel on the right.
                     --set "x view=300"; sliders clamp to their range (repeatable)
   --manual          tick "manual control": pose from the sliders, not the clock
   --screenshot FILE draw one frame at these settings, save it as PNG, exit
-  --bench SECONDS   run for SECONDS (playing unless --paused), print
-                    "frames N seconds S fps F", exit
+  --bench SECONDS   run for SECONDS, at most 1000000 (playing unless --paused),
+                    print "frames N seconds S fps F", exit
   --eval FILE       source a Tcl script once the window is up (automation)
   --help            show this text
 
