@@ -161,12 +161,11 @@ proc ::morvakine::apply_controls {program options} {
         }
         set info [zelkori::control info $id]
         if {[dict get $info kind] eq "checkbox"} {
-            if {![string is boolean -strict $setting]} {
-                usage_error $program "--set $control expects on or off, got \"$setting\""
-            }
-            # Numbers count as on or off too, read as decimal.
+            # A number counts as on or off too, read as decimal.
             if {![catch {decimal $setting} number]} {
                 set setting [expr {$number != 0}]
+            } elseif {![string is boolean -strict $setting] || [string is entier -strict $setting]} {
+                usage_error $program "--set $control expects on or off, got \"$setting\""
             }
         } else {
             set setting [parse_number $program "--set $control" $setting]
