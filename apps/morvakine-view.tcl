@@ -454,8 +454,14 @@ proc ::viewer::finish_bench {start counted} {
     variable frames
     set seconds [expr {([clock milliseconds] - $start) / 1000.0}]
     set drawn [expr {$frames - $counted}]
-    puts [format "frames %d seconds %.2f fps %.1f" $drawn $seconds [expr {$drawn / $seconds}]]
-    flush stdout
+    # Run from a timer: a failed write would otherwise be a background
+    # error, and the viewer would go on.
+    if {[catch {
+        puts [format "frames %d seconds %.2f fps %.1f" $drawn $seconds [expr {$drawn / $seconds}]]
+        flush stdout
+    } message]} {
+        ::morvakine::fail $::program $message
+    }
     exit 0
 }
 
