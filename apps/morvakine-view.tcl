@@ -388,7 +388,7 @@ proc ::viewer::build {width height} {
     if {[file exists $guard] && ![catch {load $guard Xerrors}]} {
         ::viewer::on_x_error {apply {{text} {
             ::morvakine::fail $::program "lost the window: X error $text"
-        }}}
+        }}} "$::program: lost the connection to the X server"
     }
     # Destroyed by another X client rather than closed. Exiting destroys
     # the window too, but runs no more idle work.

@@ -1,19 +1,29 @@
 // The viewer's X error guard, loaded into the viewer from xerrors.so:
 //
-//   ::viewer::on_x_error SCRIPT
+//   ::viewer::on_x_error SCRIPT LOST
 //
 // Xlib's own handler prints several lines and ends the process on any X
 // error Tk does not expect, such as drawing into a window another client
 // destroyed. Once this command has run, such an error instead runs SCRIPT,
 // with the error's text appended, as idle work at the global level; the
-// first error alone is reported.
+// first error alone is reported. A connection lost for good (the client
+// killed, the server gone) leaves no Tcl to run: LOST, one line, goes to
+// stderr in place of Xlib's own and Xlib ends the process with status 1.
 #include <X11/Xlib.h>
 #include <tcl.h>
 #include <tk.h>
 
+#include <cstdio>
 #include <string>
 
 namespace {
+
+std::string lost_line;
+
+int on_lost_connection(Display *) {
+    std::fprintf(stderr, "%s\n", lost_line.c_str());
+    return 0;
+}
 
 struct Guard {
     Tcl_Interp *interp;
@@ -55,10 +65,12 @@ int on_error(ClientData data, XErrorEvent *event) {
 
 int on_x_error_cmd(ClientData, Tcl_Interp *interp, int objc,
                    Tcl_Obj *const objv[]) {
-    if (objc != 2) {
-        Tcl_WrongNumArgs(interp, 1, objv, "script");
+    if (objc != 3) {
+        Tcl_WrongNumArgs(interp, 1, objv, "script lost");
         return TCL_ERROR;
     }
+    lost_line = Tcl_GetString(objv[2]);
+    XSetIOErrorHandler(on_lost_connection);
     Tk_Window main = Tk_MainWindow(interp);
     if (main == nullptr) {
         return TCL_ERROR;
