@@ -72,7 +72,9 @@ if {[dict exists $options --screenshot]} {
     if {[dict exists $options --bench]} {
         ::morvakine::usage_error $program "--screenshot and --bench cannot be combined"
     }
-    ::morvakine::check_output $program --screenshot [dict get $options --screenshot]
+    if {[dict get $options --screenshot] eq ""} {
+        ::morvakine::usage_error $program "--screenshot needs a file name"
+    }
 }
 if {[dict exists $options --eval] && ![file readable [dict get $options --eval]]} {
     ::morvakine::fail $program "cannot read the script \"[dict get $options --eval]\""
@@ -89,6 +91,9 @@ if {[catch {package require Togl 2.0} message]} {
 }
 set libdir [expr {[info exists env(MORVAKINE_LIBDIR)] ? $env(MORVAKINE_LIBDIR) : $here}]
 ::morvakine::load_plugin $program $libdir
+if {[dict exists $options --screenshot]} {
+    ::morvakine::check_output $program --screenshot [dict get $options --screenshot]
+}
 
 proc ::viewer::tune {key} {
     variable tuning
@@ -163,7 +168,7 @@ proc ::viewer::display {w} {
         # the front buffer reads back black here.
         set shot_result [list [catch {zelkori::save $shot} result] $result]
         if {[lindex $shot_result 0] == 0} {
-            set result "saved [file normalize $shot]"
+            set result "saved [file normalize [::morvakine::literal $shot]]"
         }
         set shot {}
         show_message $result

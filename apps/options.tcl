@@ -118,18 +118,21 @@ proc ::morvakine::apply_controls {program options} {
 }
 
 # Checks, before anything is drawn, that `file` names a file that can be
-# written.
+# written: the host library makes the same checks as its saves (a regular
+# file or a link to one, in an existing directory).
 proc ::morvakine::check_output {program option file} {
     if {$file eq ""} {
         usage_error $program "$option needs a file name"
     }
-    set directory [file dirname $file]
-    if {![file isdirectory $directory]} {
-        fail $program "no such directory \"$directory\" for \"$file\""
+    if {[catch {zelkori::writable $file} message]} {
+        fail $program $message
     }
-    if {![file writable $directory]} {
-        fail $program "cannot write to directory \"$directory\""
-    }
+}
+
+# `path` safe to hand to Tcl's file commands, which in Tcl 8.6 read a
+# leading ~ as a home directory: a name is a name.
+proc ::morvakine::literal {path} {
+    return [expr {[string match ~* $path] ? "./$path" : $path}]
 }
 
 # Loads the host package and the plug-in from `libdir`, reporting a missing
