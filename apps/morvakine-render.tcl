@@ -19,17 +19,21 @@ Draws the animated figure without a display and writes PNG files.
   --frames N        render N frames from --time on
   --fps F           frames per second of the clock for --frames (default 30)
   --help            show this text
+  --version         show the version
 
 Exit status: 0 done, 2 bad usage, 1 failure while running.}
 
 set accepted {-o string --size size --time number --set set --manual flag
-              --frames count --fps number --help flag}
+              --frames count --fps number --help flag --version flag}
 set defaults {-o morvakine.png --size {800 600} --time 12.0 --manual 0
-              --frames -1 --fps 30.0 --help 0}
+              --frames -1 --fps 30.0 --help 0 --version 0}
 set options [::morvakine::parse_options $program $argv $accepted $defaults]
 if {[dict get $options --help]} {
     puts $help
     exit 0
+}
+if {[dict get $options --version]} {
+    ::morvakine::show_version $program $here
 }
 
 set output [dict get $options -o]

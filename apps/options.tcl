@@ -152,3 +152,16 @@ proc ::morvakine::load_plugin {program libdir} {
         fail $program "cannot load the plug-in $plugin: $message"
     }
 }
+
+# Prints the version, the one the host library provides, and leaves with 0.
+# `here` is the script's directory, used when no launcher names the
+# library directory.
+proc ::morvakine::show_version {program here} {
+    set libdir [expr {[info exists ::env(MORVAKINE_LIBDIR)] ? $::env(MORVAKINE_LIBDIR) : $here}]
+    set ::auto_path [linsert $::auto_path 0 $libdir]
+    if {[catch {package require zelkori} version]} {
+        fail $program "cannot load the host library: $version"
+    }
+    puts "$program $version"
+    exit 0
+}

@@ -14,7 +14,7 @@
 namespace {
 
 const char kPackageName[] = "zelkori";
-const char kPackageVersion[] = "1.0";
+const char kPackageVersion[] = ZELKORI_VERSION;
 const char kDeclareHookKey[] = "zelkori::ondeclare";
 const int kDefaultPngLevel = 6;
 
