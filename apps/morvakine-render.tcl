@@ -59,11 +59,11 @@ if {$frames > 0 && $output ne "-"} {
     if {$padding ne "" && [catch {::morvakine::whole $padding 12}]} {
         ::morvakine::usage_error $program "-o: the number field pads to 1 to 12 digits, got \"$output\""
     }
-    # Every frame's clock reading must be a number; the last is the largest.
-    if {[catch {expr {[dict get $options --time] + double($frames - 1) / $fps}} last]
-            || abs($last) == Inf} {
-        ::morvakine::usage_error $program "--time and --fps take the clock past any number by frame $frames"
-    }
+}
+# Every frame's clock reading must be a number; the last is the largest.
+if {$frames > 0 && ([catch {expr {[dict get $options --time] + double($frames - 1) / $fps}} last]
+                    || abs($last) == Inf)} {
+    ::morvakine::usage_error $program "--time and --fps take the clock past any number by frame $frames"
 }
 set libdir [expr {[info exists env(MORVAKINE_LIBDIR)] ? $env(MORVAKINE_LIBDIR) : $here}]
 ::morvakine::load_plugin $program $libdir
