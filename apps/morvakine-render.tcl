@@ -1,15 +1,17 @@
 # morvakine-render: draws the figure headless (EGL, no display) into PNG
-# files. Run through the launcher, which sets MORVAKINE_LIBDIR.
+# files, or captures it as a glTF scene. Run through the launcher, which sets MORVAKINE_LIBDIR.
 
 set program morvakine-render
 set here [file dirname [file normalize [info script]]]
 source [file join $here options.tcl]
 
 set help {Usage: morvakine-render [options]
-Draws the animated figure without a display and writes PNG files.
+Draws the animated figure without a display and writes PNG files, or a
+glTF scene when FILE ends in .glb (binary) or .gltf (JSON).
 
   -o FILE           output file (default morvakine.png); with --frames a
-                    printf pattern holding one number field, e.g. frame%04d.png
+                    printf pattern holding one number field, e.g. frame%04d.png;
+                    a .glb or .gltf file holds all the frames as one animation
   --size WxH        image size in pixels (default 800x600)
   --time T          clock time in seconds (default 12: all five arms moving)
   --set ID=VALUE    set a control by id or label, e.g. --set 1=300 or
@@ -42,7 +44,8 @@ if {$frames == 0} {
 if {$fps <= 0} {
     ::morvakine::usage_error $program "--fps must be above 0, got \"$fps\""
 }
-if {$frames > 0} {
+set scene [regexp -nocase {\.(glb|gltf)$} $output]
+if {$frames > 0 && !$scene} {
     # Exactly one integer field; %% stands for a literal percent sign.
     set bare [string map {%% {}} $output]
     if {[regexp -all {%[-0 +#]*[0-9]*[dui]} $bare] != 1 || [regexp -all {%} $bare] != 1} {
@@ -82,6 +85,13 @@ proc render_frame {seconds file {mode {}}} {
 }
 
 set start [dict get $options --time]
+if {$scene} {
+    zelkori::clock set $start
+    if {[catch {zelkori::scene $output -frames [expr {max($frames, 1)}] -fps $fps} message]} {
+        ::morvakine::fail $program $message
+    }
+    exit 0
+}
 if {$frames < 0} {
     render_frame $start $output
     exit 0

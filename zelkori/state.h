@@ -43,12 +43,25 @@ struct Offscreen {
 
 struct SavePool;  // background PNG writers, png_writer.cpp
 
+// Scene capture: while on, the primitives are recorded instead of drawn.
+struct Capture {
+    bool on = false;
+    int frames = 0;  // frames begun so far
+    bool out_of_memory = false;  // a primitive could not be kept
+    std::vector<zk_primitive> primitives;
+    bool has_camera = false;  // projection and viewport read
+    double projection[16] = {};  // at the first primitive
+    int viewport[4] = {0, 0, 0, 0};
+};
+
 struct HostState {
     std::vector<Control> controls;  // declaration order
     zk_declare_listener listener = nullptr;
     Clock clock;
     std::map<const void *, MeshSet> meshes;  // by GL context
     zk_stats stats = {0, 0, 0};
+    float color[3] = {0, 0, 0};  // the last diffuse colour
+    Capture capture;
     Offscreen offscreen;
     // Made on first use; deleting it finishes the queue and joins the
     // threads.
