@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <new>
@@ -31,6 +32,7 @@ const double kPi = 3.141592653589793;
 // The host's materials are plain diffuse ones.
 const float kMetallic = 0.0f;
 const float kRoughness = 0.8f;
+const float kScaleTolerance = 1e-4f;  // relative
 const int kFloat = 5126, kUnsignedShort = 5123;
 const int kArrayBuffer = 34962, kElementArrayBuffer = 34963;
 const uint32_t kGlbMagic = 0x46546C67, kGlbVersion = 2;
@@ -206,18 +208,32 @@ Geometry add_mesh(Buffers &buffers, const Mesh &mesh) {
                         kElementArrayBuffer, false)};
 }
 
-// The camera the projection matrix describes, as a glTF camera object.
-bool describe_camera(const double *p, std::string *camera) {
+// GL keeps its matrices in single precision; camera values read back from
+// them are rounded to five significant digits, which gives back the values
+// the projection was made from (30 degrees, near 1, far 100).
+double tidy(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.5g", value);
+    return std::strtod(text, nullptr);
+}
+
+// The camera the projection matrix describes, as a glTF camera object;
+// the aspect ratio is the viewport's where the projection agrees with it.
+bool describe_camera(const double *p, const int *viewport, std::string *camera) {
     std::string &s = *camera;
     if (p[11] == -1.0 && p[15] == 0.0 && p[0] > 0.0 && p[5] > 0.0) {
-        const double near = p[14] / (p[10] - 1.0), far = p[14] / (p[10] + 1.0);
+        const double near = tidy(p[14] / (p[10] - 1.0)), far = tidy(p[14] / (p[10] + 1.0));
         if (!(near > 0.0) || !(far > near) || !std::isfinite(near)) {
             return false;
         }
+        double aspect = p[5] / p[0];
+        if (viewport[3] > 0 && std::fabs(aspect * viewport[3] / viewport[2] - 1.0) < 1e-5) {
+            aspect = double(viewport[2]) / viewport[3];
+        }
         s = "{\"type\":\"perspective\",\"perspective\":{\"yfov\":";
-        put_number(s, 2.0 * std::atan(1.0 / p[5]));
+        put_number(s, tidy(2.0 * std::atan(1.0 / p[5]) * 180.0 / kPi) * kPi / 180.0);
         s += ",\"aspectRatio\":";
-        put_number(s, p[5] / p[0]);
+        put_number(s, aspect);
         s += ",\"znear\":";
         put_number(s, near);
         if (std::isfinite(far)) {
@@ -228,14 +244,14 @@ bool describe_camera(const double *p, std::string *camera) {
         return true;
     }
     if (p[11] == 0.0 && p[15] == 1.0 && p[0] > 0.0 && p[5] > 0.0 && p[10] != 0.0) {
-        const double near = (p[14] + 1.0) / p[10], far = (p[14] - 1.0) / p[10];
+        const double near = tidy((p[14] + 1.0) / p[10]), far = tidy((p[14] - 1.0) / p[10]);
         if (!(near >= 0.0) || !(far > near) || !std::isfinite(far)) {
             return false;
         }
         s = "{\"type\":\"orthographic\",\"orthographic\":{\"xmag\":";
-        put_number(s, 1.0 / p[0]);
+        put_number(s, tidy(1.0 / p[0]));
         s += ",\"ymag\":";
-        put_number(s, 1.0 / p[5]);
+        put_number(s, tidy(1.0 / p[5]));
         s += ",\"znear\":";
         put_number(s, near);
         s += ",\"zfar\":";
@@ -367,7 +383,7 @@ bool encode(const Capture &capture, double fps, bool binary, std::string *out,
         }
     }
     std::string camera;
-    if (!describe_camera(capture.projection, &camera)) {
+    if (!describe_camera(capture.projection, capture.viewport, &camera)) {
         return fail(error, "the projection is neither a perspective nor an orthographic one");
     }
 
@@ -475,12 +491,16 @@ bool encode(const Capture &capture, double fps, bool binary, std::string *out,
                 track.insert(track.end(), r, r + 4);
             }
             channel(i, "rotation", buffers.add(track, kFloat, "VEC4", 4, 0, false));
-            // Scale only where a primitive changes size between frames.
+            // Scale only where a primitive changes size between frames,
+            // beyond the rounding of GL's single-precision matrices.
             track.clear();
             bool changes = false;
             for (int k = 0; k < frames; ++k) {
                 const float *s = poses[i + k * count].scale;
-                changes = changes || !std::equal(s, s + 3, poses[i].scale);
+                for (int c = 0; c < 3; ++c) {
+                    const float first = poses[i].scale[c];
+                    changes = changes || std::fabs(s[c] - first) > kScaleTolerance * std::fabs(first);
+                }
                 track.insert(track.end(), s, s + 3);
             }
             if (changes) {
