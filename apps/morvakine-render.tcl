@@ -1,5 +1,6 @@
 # morvakine-render: draws the figure headless (EGL, no display) into PNG
-# files, or captures it as a glTF scene. Run through the launcher, which sets MORVAKINE_LIBDIR.
+# files, or captures it as a glTF scene. Run through the launcher, which
+# sets MORVAKINE_LIBDIR.
 
 set program morvakine-render
 set here [file dirname [file normalize [info script]]]
@@ -45,6 +46,9 @@ if {$fps <= 0} {
     ::morvakine::usage_error $program "--fps must be above 0, got \"$fps\""
 }
 set scene [regexp -nocase {\.(glb|gltf)$} $output]
+if {$scene && $frames > 10000} {
+    ::morvakine::usage_error $program "a scene holds at most 10000 frames, got $frames"
+}
 if {$frames > 0 && !$scene} {
     # Exactly one integer field; %% stands for a literal percent sign.
     set bare [string map {%% {}} $output]

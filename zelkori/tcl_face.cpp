@@ -369,7 +369,7 @@ int wait_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
     return collect_saves(interp);
 }
 
-const int kMaxSceneFrames = 100000;
+const int kMaxSceneFrames = 10000;
 const double kMaxSceneFps = 10000.0;
 
 // zelkori::scene file ?-frames n? ?-fps f? ?-draw script?: captures what
