@@ -388,6 +388,8 @@ bool encode(const Capture &capture, double fps, bool binary, std::string *out,
     }
 
     Buffers buffers;
+    // The two meshes and every node's tracks, so that the buffer grows once.
+    buffers.bin.reserve((size_t(1) << 19) + all.size() * 7 * sizeof(float));
     std::string nodes, meshes, materials, scene_nodes;
     std::map<std::array<float, 3>, int> material_of;
     std::map<std::pair<double, double>, Geometry> geometry_of;  // by end radii
