@@ -12,7 +12,7 @@ glTF scene when FILE ends in .glb (binary) or .gltf (JSON).
 
   -o FILE           output file (default morvakine.png); with --frames a
                     printf pattern holding one number field, e.g. frame%04d.png;
-                    a .glb or .gltf file holds all the frames as one animation
+                    a .glb or .gltf file holds all the frames as one animation;
                     - writes PNG data to standard output (one image a frame)
   --size WxH        image size in pixels (default 800x600)
   --time T          clock time in seconds (default 12: all five arms moving)
