@@ -464,7 +464,7 @@ bool encode(const Capture &capture, double fps, bool binary, std::string *out,
     put_item(scene_nodes, std::to_string(count + 2));
 
     std::string animation;
-    if (frames > 1) {
+    if (frames > 1 && count > 0) {
         std::vector<float> times(static_cast<size_t>(frames));
         for (int k = 0; k < frames; ++k) {
             times[static_cast<size_t>(k)] = float(k / fps);
@@ -516,19 +516,23 @@ bool encode(const Capture &capture, double fps, bool binary, std::string *out,
         buffers.bin += '\0';
     }
 
-    std::string buffer = "{\"byteLength\":" + std::to_string(buffers.bin.size());
-    if (!binary) {
-        buffer += ",\"uri\":\"data:application/octet-stream;base64," + base64(buffers.bin) + "\"";
+    // A scene of nothing but the camera has no meshes and no buffer.
+    std::string data;
+    if (count > 0) {
+        std::string buffer = "{\"byteLength\":" + std::to_string(buffers.bin.size());
+        if (!binary) {
+            buffer += ",\"uri\":\"data:application/octet-stream;base64," + base64(buffers.bin) + "\"";
+        }
+        data = ",\"meshes\":[" + meshes + "],\"materials\":[" + materials +
+               "],\"accessors\":[" + buffers.accessors + "],\"bufferViews\":[" + buffers.views +
+               "],\"buffers\":[" + buffer + "}]";
     }
     std::string json =
         "{\"asset\":{\"version\":\"2.0\",\"generator\":\"zelkori scene writer\"},"
         "\"extensionsUsed\":[\"KHR_lights_punctual\"],"
         "\"extensions\":{\"KHR_lights_punctual\":{\"lights\":[" + lights + "]}},"
         "\"scene\":0,\"scenes\":[{\"nodes\":[" + scene_nodes + "]}],"
-        "\"nodes\":[" + nodes + "],\"cameras\":[" + camera + "],"
-        "\"meshes\":[" + meshes + "],\"materials\":[" + materials + "],"
-        "\"accessors\":[" + buffers.accessors + "],\"bufferViews\":[" + buffers.views + "],"
-        "\"buffers\":[" + buffer + "}]" + animation + "}";
+        "\"nodes\":[" + nodes + "],\"cameras\":[" + camera + "]" + data + animation + "}";
     if (!binary) {
         *out = std::move(json);
         return true;
@@ -536,17 +540,20 @@ bool encode(const Capture &capture, double fps, bool binary, std::string *out,
     while (json.size() % 4 != 0) {
         json += ' ';
     }
+    const size_t bin_chunk = count > 0 ? 8 + buffers.bin.size() : 0;
     out->clear();
-    out->reserve(28 + json.size() + buffers.bin.size());
+    out->reserve(20 + json.size() + bin_chunk);
     put_u32(*out, kGlbMagic);
     put_u32(*out, kGlbVersion);
-    put_u32(*out, uint32_t(28 + json.size() + buffers.bin.size()));
+    put_u32(*out, uint32_t(20 + json.size() + bin_chunk));
     put_u32(*out, uint32_t(json.size()));
     put_u32(*out, kJsonChunk);
     *out += json;
-    put_u32(*out, uint32_t(buffers.bin.size()));
-    put_u32(*out, kBinChunk);
-    *out += buffers.bin;
+    if (count > 0) {
+        put_u32(*out, uint32_t(buffers.bin.size()));
+        put_u32(*out, kBinChunk);
+        *out += buffers.bin;
+    }
     return true;
 }
 
