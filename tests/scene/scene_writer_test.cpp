@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <regex>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -180,11 +180,11 @@ TEST_F(SceneWriter, BinaryChunksAndViewsAreAligned) {
     EXPECT_EQ(u32(glb, bin_at) % 4, 0u);
     EXPECT_EQ(bin_at + 8 + u32(glb, bin_at), glb.size());
     const std::string json = glb.substr(20, json_length);
-    const std::regex offset("\"byteOffset\":([0-9]+)");
+    const std::string key = "\"byteOffset\":";
     int views = 0;
-    for (auto it = std::sregex_iterator(json.begin(), json.end(), offset);
-         it != std::sregex_iterator(); ++it, ++views) {
-        EXPECT_EQ(std::stoul((*it)[1]) % 4, 0u) << (*it)[0];
+    for (size_t at = json.find(key); at != std::string::npos; at = json.find(key, at + 1), ++views) {
+        const unsigned long offset = std::strtoul(json.c_str() + at + key.size(), nullptr, 10);
+        EXPECT_EQ(offset % 4, 0u) << "view " << views;
     }
     // Three views for each of the two meshes, one for the sample times, two
     // for each node's track.
