@@ -1,5 +1,6 @@
 # morvakine-render: draws the figure headless (EGL, no display) into PNG
-# files. Run through the launcher, which sets MORVAKINE_LIBDIR.
+# files, or captures it as a glTF scene. Run through the launcher, which
+# sets MORVAKINE_LIBDIR.
 
 set program morvakine-render
 set here [file dirname [file normalize [info script]]]
@@ -7,10 +8,12 @@ source [file join $here options.tcl]
 ::morvakine::guard $program [info script]
 
 set help {Usage: morvakine-render [options]
-Draws the animated figure without a display and writes PNG files.
+Draws the animated figure without a display and writes PNG files, or a
+glTF scene when FILE ends in .glb (binary) or .gltf (JSON).
 
   -o FILE           output file (default morvakine.png); with --frames a
                     printf pattern holding one number field, e.g. frame%04d.png;
+                    a .glb or .gltf file holds all the frames as one animation;
                     - writes PNG data to standard output (one image a frame)
   --size WxH        image size in pixels (default 800x600)
   --time T          clock time in seconds (default 12: all five arms moving)
@@ -49,7 +52,11 @@ if {$frames == 0} {
 if {$fps <= 0} {
     ::morvakine::usage_error $program "--fps must be above 0, got \"$fps\""
 }
-if {$frames > 0 && $output ne "-"} {
+set scene [regexp -nocase {\.(glb|gltf)$} $output]
+if {$scene && $frames > 10000} {
+    ::morvakine::usage_error $program "a scene holds at most 10000 frames, got $frames"
+}
+if {$frames > 0 && !$scene && $output ne "-"} {
     # Exactly one integer field; %% stands for a literal percent sign.
     set bare [string map {%% {}} $output]
     if {[regexp -all {%[-0 +#]*[0-9]*[dui]} $bare] != 1 || [regexp -all {%} $bare] != 1} {
@@ -71,7 +78,7 @@ set libdir [expr {[info exists env(MORVAKINE_LIBDIR)] ? $env(MORVAKINE_LIBDIR) :
 # directory part may hold %%.
 set streaming [expr {$output eq "-"}]
 if {!$streaming} {
-    ::morvakine::check_output $program -o [expr {$frames > 0 ? [format $output 0] : $output}]
+    ::morvakine::check_output $program -o [expr {$frames > 0 && !$scene ? [format $output 0] : $output}]
 }
 
 # Without a usable driver Mesa's EGL prints warnings of its own; the one
@@ -110,6 +117,13 @@ if {$streaming} {
 }
 
 set start [dict get $options --time]
+if {$scene} {
+    zelkori::clock set $start
+    if {[catch {zelkori::scene $output -frames [expr {max($frames, 1)}] -fps $fps} message]} {
+        ::morvakine::fail $program $message
+    }
+    exit 0
+}
 if {$frames < 0} {
     render_frame $start $output
     exit 0
