@@ -1,30 +1,40 @@
 # morvakine-render: draws the figure headless (EGL, no display) into PNG
-# files. Run through the launcher, which sets MORVAKINE_LIBDIR.
+# files or a movie. Run through the launcher, which sets MORVAKINE_LIBDIR.
 
 set program morvakine-render
 set here [file dirname [file normalize [info script]]]
 source [file join $here options.tcl]
 
 set help {Usage: morvakine-render [options]
-Draws the animated figure without a display and writes PNG files.
+Draws the animated figure without a display and writes PNG files or a movie.
 
   -o FILE           output file (default morvakine.png); with --frames a
-                    printf pattern holding one number field, e.g. frame%04d.png
+                    movie or a printf pattern holding one number field:
+                      .mp4   H.264, plays in every browser and player
+                      .webm  VP9, the open web format
+                      .gif   GIF with a palette made for the animation, loops
+                      .apng  animated PNG, lossless, loops
+                      f%04d.png  one PNG per frame, numbered from --first
   --size WxH        image size in pixels (default 800x600)
   --time T          clock time in seconds (default 12: all five arms moving)
   --set ID=VALUE    set a control by id or label, e.g. --set 1=300 or
                     --set "x view=300"; sliders clamp to their range (repeatable)
   --manual          tick "manual control": pose from the sliders, not the clock
   --frames N        render N frames from --time on
-  --fps F           frames per second of the clock for --frames (default 30)
+  --fps F           frames per second of the clock for --frames, and the
+                    movie's rate (default 30)
+  --first K         start at frame K: frame k shows clock time --time + k/fps
+                    (default 0), so slices of a sequence match one long run
+  --quality Q       movie quality 0-100 (default 50); H.264 and VP9 constant
+                    quality, GIF palette colours; animated PNG is lossless
   --help            show this text
 
 Exit status: 0 done, 2 bad usage, 1 failure while running.}
 
 set accepted {-o string --size size --time number --set set --manual flag
-              --frames count --fps number --help flag}
+              --frames count --fps number --first count --quality count --help flag}
 set defaults {-o morvakine.png --size {800 600} --time 12.0 --manual 0
-              --frames -1 --fps 30.0 --help 0}
+              --frames -1 --fps 30.0 --first 0 --quality 50 --help 0}
 set options [::morvakine::parse_options $program $argv $accepted $defaults]
 if {[dict get $options --help]} {
     puts $help
@@ -42,12 +52,19 @@ if {$frames == 0} {
 if {$fps <= 0} {
     ::morvakine::usage_error $program "--fps must be above 0, got \"$fps\""
 }
-if {$frames > 0} {
-    # Exactly one integer field; %% stands for a literal percent sign.
-    set bare [string map {%% {}} $output]
-    if {[regexp -all {%[-0 +#]*[0-9]*[dui]} $bare] != 1 || [regexp -all {%} $bare] != 1} {
-        ::morvakine::usage_error $program "-o with --frames needs one number field such as %04d, got \"$output\""
-    }
+if {[dict get $options --quality] > 100} {
+    ::morvakine::usage_error $program "--quality expects 0 to 100, got \"[dict get $options --quality]\""
+}
+# A movie is named by its extension; anything else with --frames is a PNG
+# pattern holding exactly one integer field (%% is a literal percent sign).
+set movie [expr {[string tolower [file extension $output]] in {.mp4 .webm .gif .apng}}]
+set bare [string map {%% {}} $output]
+if {$movie && $frames < 0} {
+    ::morvakine::usage_error $program "a movie needs --frames N, got -o \"$output\" alone"
+}
+if {!$movie && $frames > 0 && ([regexp -all {%[-0 +#]*[0-9]*[dui]} $bare] != 1
+                               || [regexp -all {%} $bare] != 1)} {
+    ::morvakine::usage_error $program "-o with --frames takes .mp4, .webm, .gif, .apng or a PNG pattern with one number field such as f%04d.png, got \"$output\""
 }
 ::morvakine::check_output $program -o $output
 
@@ -70,32 +87,48 @@ if {[catch {zelkori::offscreen $width $height} message]} {
 # about an eighth of the default's encoding time for files a fifth larger.
 set png_level 1
 
-# Draws the frame for `seconds` and writes it to `file`. A sequence saves
-# in the background (-async), so encoding overlaps the next frames; a
-# failure then surfaces at a later frame or at the final wait.
-proc render_frame {seconds file {mode {}}} {
+# Draws the frame for `seconds` and hands it to `save` with `file`
+# appended. A sequence saves in the background (-async) and a movie
+# encodes on its own thread, so encoding overlaps the next frames; a
+# failure then surfaces at a later frame or at the end.
+proc render_frame {seconds save} {
     zelkori::clock set $seconds
     ::model::redraw
-    if {[catch {zelkori::save {*}$mode $file $::png_level} message]} {
-        ::morvakine::fail $::program $message
+    if {[catch $save message]} {
+        ::morvakine::fail $::program [expr {$::movie ? "cannot write \"$::output\": $message" : $message}]
     }
 }
 
 set start [dict get $options --time]
 if {$frames < 0} {
-    render_frame $start $output
+    render_frame $start [list zelkori::save $output $png_level]
     exit 0
 }
+if {$movie && [catch {zelkori::movie open $output -fps $fps -quality [dict get $options --quality]} message]} {
+    ::morvakine::fail $program $message
+}
+# Progress on a terminal only: frames done, rate, time left.
 set progress [expr {![catch {exec test -t 2 2>@ stderr}]}]
-for {set k 0} {$k < $frames} {incr k} {
-    render_frame [expr {$start + double($k) / $fps}] [format $output $k] -async
-    if {$progress} {
-        puts -nonewline stderr [format "\r%s: frame %d of %d" $program [expr {$k + 1}] $frames]
+set began [clock milliseconds]
+set shown 0
+set first [dict get $options --first]
+for {set k $first} {$k < $first + $frames} {incr k} {
+    set save [expr {$movie ? {zelkori::movie add}
+                           : [list zelkori::save -async [format $output $k] $png_level]}]
+    render_frame [expr {$start + double($k) / $fps}] $save
+    set now [clock milliseconds]
+    if {$progress && ($now - $shown >= 200 || $k == $first + $frames - 1)} {
+        set shown $now
+        set done [expr {$k - $first + 1}]
+        set rate [expr {$done * 1000.0 / max(1, $now - $began)}]
+        puts -nonewline stderr [format "\r%s: frame %d of %d, %.0f frames/s, %.0f s left " \
+            $program $done $frames $rate [expr {($frames - $done) / $rate}]]
         flush stderr
     }
 }
-if {[catch {zelkori::wait} message]} {
-    ::morvakine::fail $program $message
+set finish [expr {$movie ? {zelkori::movie close} : {zelkori::wait}}]
+if {[catch $finish message]} {
+    ::morvakine::fail $program [expr {$movie ? "cannot write \"$output\": $message" : $message}]
 }
 if {$progress} {
     puts stderr ""

@@ -369,8 +369,111 @@ int wait_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
     return collect_saves(interp);
 }
 
-// Background saves finish before the process goes.
-void finish_saves(ClientData) { zk_save_shutdown(); }
+// zelkori::movie open FILE ?-fps F? ?-quality Q? | add | close | abort:
+// a movie of the viewport's size, its format named by FILE's extension.
+int movie_open(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+    if (objc < 3 || objc % 2 == 0) {
+        Tcl_WrongNumArgs(interp, 2, objv, "file ?-fps fps? ?-quality quality?");
+        return TCL_ERROR;
+    }
+    static const char *const options[] = {"-fps", "-quality", nullptr};
+    double fps = 30.0;
+    int quality = -1;
+    for (int i = 3; i < objc; i += 2) {
+        int option = 0;
+        if (Tcl_GetIndexFromObj(interp, objv[i], options, "option", 0, &option) != TCL_OK) {
+            return TCL_ERROR;
+        }
+        if (option == 0) {
+            if (get_finite(interp, objv[i + 1], &fps) != TCL_OK) {
+                return TCL_ERROR;
+            }
+            if (fps <= 0 || fps > 1000) {
+                Tcl_SetObjResult(interp, Tcl_ObjPrintf(
+                    "expected frames per second above 0 and up to 1000 but got \"%s\"",
+                    Tcl_GetString(objv[i + 1])));
+                return TCL_ERROR;
+            }
+        } else {
+            if (Tcl_GetIntFromObj(interp, objv[i + 1], &quality) != TCL_OK) {
+                return TCL_ERROR;
+            }
+            if (quality < 0 || quality > 100) {
+                Tcl_SetObjResult(interp, Tcl_ObjPrintf(
+                    "expected a quality from 0 to 100 but got \"%s\"",
+                    Tcl_GetString(objv[i + 1])));
+                return TCL_ERROR;
+            }
+        }
+    }
+    const char *file = Tcl_GetString(objv[2]);
+    const int format = zk_movie_format(file);
+    if (format < 0) {
+        Tcl_SetObjResult(interp, Tcl_ObjPrintf(
+            "unknown movie format \"%s\": use .mp4, .webm, .gif or .apng", file));
+        return TCL_ERROR;
+    }
+    GLint viewport[4] = {0, 0, 0, 0};
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    if (viewport[2] < 1 || viewport[3] < 1) {
+        Tcl_SetObjResult(interp, Tcl_NewStringObj(
+            "no frame to record: no OpenGL context is current", -1));
+        return TCL_ERROR;
+    }
+    // The system's encoding, as the file system sees names; no ~ expansion.
+    Tcl_DString native;
+    const char *path = Tcl_UtfToExternalDString(nullptr, file, -1, &native);
+    const char *error = "";
+    const int opened = zk_movie_open(path, format, viewport[2], viewport[3], fps, quality, &error);
+    Tcl_DStringFree(&native);
+    return opened ? TCL_OK : write_failed(interp, file, error);
+}
+
+int movie_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+    static const char *const options[] = {"open", "add", "close", "abort", nullptr};
+    enum { kOpen, kAdd, kClose, kAbort };
+    int option = 0;
+    if (objc < 2) {
+        Tcl_WrongNumArgs(interp, 1, objv, "option ?arg ...?");
+        return TCL_ERROR;
+    }
+    if (Tcl_GetIndexFromObj(interp, objv[1], options, "option", 0, &option) != TCL_OK) {
+        return TCL_ERROR;
+    }
+    if (option == kOpen) {
+        return movie_open(interp, objc, objv);
+    }
+    if (objc != 2) {
+        Tcl_WrongNumArgs(interp, 2, objv, nullptr);
+        return TCL_ERROR;
+    }
+    const char *error = "";
+    int done = 1;
+    switch (option) {
+    case kAdd:
+        done = zk_movie_add_frame(&error);
+        break;
+    case kClose:
+        done = zk_movie_close(&error);
+        break;
+    case kAbort:
+        zk_movie_abort();
+        break;
+    }
+    if (!done) {
+        Tcl_SetObjResult(interp, Tcl_NewStringObj(error, -1));
+        Tcl_SetErrorCode(interp, "ZELKORI", "MOVIE", nullptr);
+        return TCL_ERROR;
+    }
+    return TCL_OK;
+}
+
+// Background saves finish before the process goes; a movie never closed
+// is incomplete and leaves nothing.
+void finish_saves(ClientData) {
+    zk_save_shutdown();
+    zk_movie_abort();
+}
 
 // zelkori::stats ?reset?: what the primitives drew.
 int stats_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
@@ -413,7 +516,7 @@ const FaceCommand kFaceCommands[] = {
     {"::zelkori::control", control_cmd}, {"::zelkori::clock", clock_cmd},
     {"::zelkori::offscreen", offscreen_cmd}, {"::zelkori::save", save_cmd},
     {"::zelkori::stats", stats_cmd}, {"::zelkori::glerror", glerror_cmd},
-    {"::zelkori::wait", wait_cmd},
+    {"::zelkori::wait", wait_cmd}, {"::zelkori::movie", movie_cmd},
 };
 
 }  // namespace

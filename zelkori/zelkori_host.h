@@ -86,6 +86,30 @@ int zk_save_wait(const char **path, const char **error);
 /* Finishes the queue and stops the threads; the next save starts them. */
 void zk_save_shutdown(void);
 
+/* Movies, one at a time, written through a temporary file like PNGs:
+ * MP4 (H.264), WebM (VP9), GIF (one palette for the whole animation,
+ * looping) and animated PNG (lossless, looping). Frames are encoded on a
+ * background thread while the caller draws the next ones. Calls that fail
+ * return 0 and set *error to one line, valid until the next movie call. */
+#define ZK_MOVIE_DEFAULT_QUALITY 50
+/* The format a file name's extension names (case aside), or -1. */
+int zk_movie_format(const char *path);
+/* The format's short name ("mp4", "webm", "gif", "apng"), or NULL. */
+const char *zk_movie_format_name(int format);
+/* Starts a movie of width x height frames shown fps times a second.
+ * quality runs from 0 to 100, -1 for ZK_MOVIE_DEFAULT_QUALITY. */
+int zk_movie_open(const char *path, int format, int width, int height,
+                  double fps, int quality, const char **error);
+/* Reads the current frame (as zk_read_frame does, at the movie's size) and
+ * queues it; waits only while the queue is full. A failure of the encoder
+ * on an earlier frame is reported here, and the movie must be aborted. */
+int zk_movie_add_frame(const char **error);
+/* Encodes what is queued, ends the file and renames it into place. The
+ * movie is closed either way; on failure nothing is left behind. */
+int zk_movie_close(const char **error);
+/* Stops the movie and removes its temporary file. */
+void zk_movie_abort(void);
+
 #pragma GCC visibility pop
 
 #ifdef __cplusplus
