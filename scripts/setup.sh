@@ -10,6 +10,7 @@ packages=(
   tcl8.6 tcl8.6-dev tk8.6 libtogl2
   libgl-dev libglu1-mesa-dev libegl-dev libegl-mesa0 libgl1-mesa-dri
   libpng-dev zlib1g-dev libglm-dev libgtest-dev libbenchmark-dev
+  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libavfilter-dev ffmpeg
   xvfb xauth
 )
 # shellcheck disable=SC2206
