@@ -250,4 +250,10 @@ foreach line [split [exec [info nameofexecutable] [file join $top bench startup.
     puts "    $line"
 }
 
+# --- 6. movies --------------------------------------------------------------
+
+heading "6. Movies: morvakine-render writing .mp4 in one step, against a PNG sequence then\
+    ffmpeg -framerate 30 -i f%04d.png -c:v libx264 -pix_fmt yuv420p (median of 3, interleaved)"
+source [file join $top bench movie.tcl]
+
 file delete -force $work

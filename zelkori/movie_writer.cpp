@@ -46,7 +46,7 @@ struct Format {
 // H.264 and VP9: constant-quality factors (lower is better); GIF: palette
 // colours; APNG is lossless and ignores the quality.
 const Format kFormats[] = {
-    {"mp4", ".mp4", "mp4", "libx264", AV_PIX_FMT_YUV420P, 51, 21, 0},
+    {"mp4", ".mp4", "mp4", "libx264", AV_PIX_FMT_YUV420P, 51, 23, 0},
     {"webm", ".webm", "webm", "libvpx-vp9", AV_PIX_FMT_YUV420P, 63, 36, 0},
     {"gif", ".gif", "gif", "gif", AV_PIX_FMT_PAL8, 4, 256, 256},
     {"apng", ".apng", "apng", "apng", AV_PIX_FMT_RGB24, 0, 0, 0},
@@ -331,7 +331,10 @@ bool open_encoder(Movie &movie, int quality) {
     }
     const std::string factor = std::to_string(static_cast<int>(std::lround(knob(format, quality))));
     if (h264) {
-        set(encoder, "preset", "veryfast");
+        // The fastest preset that keeps macroblock-tree rate control, which
+        // sizes the mostly still background well.
+        set(encoder, "preset", "superfast");
+        set(encoder, "x264-params", "mbtree=1:rc-lookahead=10");
         set(encoder, "crf", factor.c_str());
     } else if (yuv) {
         encoder->bit_rate = 0;  // constant quality
@@ -569,8 +572,10 @@ extern "C" int zk_movie_add_frame(const char **error) {
                 movie->spare.pop_back();
             }
         }
-        // Read outside the lock: the encoder goes on meanwhile.
-        rgb.resize(static_cast<size_t>(movie->width) * static_cast<size_t>(movie->height) * 3);
+        // Read outside the lock: the encoder goes on meanwhile. swscale's
+        // vector code reads a little past the last row.
+        rgb.resize(static_cast<size_t>(movie->width) * static_cast<size_t>(movie->height) * 3 +
+                   AV_INPUT_BUFFER_PADDING_SIZE);
         if (!zk_read_frame(movie->width, movie->height, rgb.data())) {
             return zelkori::report("cannot read the frame back from OpenGL", error);
         }
