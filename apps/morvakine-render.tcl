@@ -59,6 +59,9 @@ if {[dict get $options --quality] > 100} {
 # pattern holding exactly one integer field (%% is a literal percent sign).
 set movie [expr {[string tolower [file extension $output]] in {.mp4 .webm .gif .apng}}]
 set bare [string map {%% {}} $output]
+if {$movie && $fps > 1000} {
+    ::morvakine::usage_error $program "--fps for a movie must be at most 1000, got \"$fps\""
+}
 if {$movie && $frames < 0} {
     ::morvakine::usage_error $program "a movie needs --frames N, got -o \"$output\" alone"
 }
@@ -87,10 +90,10 @@ if {[catch {zelkori::offscreen $width $height} message]} {
 # about an eighth of the default's encoding time for files a fifth larger.
 set png_level 1
 
-# Draws the frame for `seconds` and hands it to `save` with `file`
-# appended. A sequence saves in the background (-async) and a movie
-# encodes on its own thread, so encoding overlaps the next frames; a
-# failure then surfaces at a later frame or at the end.
+# Draws the frame for `seconds` and runs `save`, the command that writes
+# it. A sequence saves in the background (-async) and a movie encodes on
+# its own thread, so encoding overlaps the next frames; a failure then
+# surfaces at a later frame or at the end.
 proc render_frame {seconds save} {
     zelkori::clock set $seconds
     ::model::redraw

@@ -593,17 +593,17 @@ extern "C" int zk_movie_close(const char **error) {
     if (movie == nullptr) {
         return zelkori::report("no movie is open", error);
     }
-    movie->stop();
-    bool written = !movie->failed && movie->finish();
-    const char *reason = "";
-    if (written) {
-        written = zk_output_commit(movie->output, &reason) != 0;
-        movie->output = nullptr;
-        if (!written) {
-            movie->fail(reason, 0);
-        }
-    }
     try {
+        movie->stop();
+        bool written = !movie->failed && movie->finish();
+        if (written) {
+            const char *reason = "";
+            written = zk_output_commit(movie->output, &reason) != 0;
+            movie->output = nullptr;
+            if (!written) {
+                movie->fail(reason, 0);
+            }
+        }
         const std::string message = movie->error;
         state().movie.reset();
         return written ? 1 : zelkori::report(message, error);
