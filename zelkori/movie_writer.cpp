@@ -43,10 +43,12 @@ struct Format {
     double low, middle, high;
 };
 
-// H.264 and VP9: constant-quality factors (lower is better); GIF: palette
-// colours; APNG is lossless and ignores the quality.
+// H.264 and VP9: constant-quality factors (lower is better; H.264 stops at
+// 1, since 0 is lossless, which only the High 4:4:4 profile can carry and
+// browsers do not play); GIF: palette colours; APNG is lossless and
+// ignores the quality.
 const Format kFormats[] = {
-    {"mp4", ".mp4", "mp4", "libx264", AV_PIX_FMT_YUV420P, 51, 23, 0},
+    {"mp4", ".mp4", "mp4", "libx264", AV_PIX_FMT_YUV420P, 51, 23, 1},
     {"webm", ".webm", "webm", "libvpx-vp9", AV_PIX_FMT_YUV420P, 63, 36, 0},
     {"gif", ".gif", "gif", "gif", AV_PIX_FMT_PAL8, 4, 256, 256},
     {"apng", ".apng", "apng", "apng", AV_PIX_FMT_RGB24, 0, 0, 0},
