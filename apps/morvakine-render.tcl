@@ -15,6 +15,7 @@ Draws the animated figure without a display and writes PNG files or a movie.
                       .gif   GIF with a palette made for the animation, loops
                       .apng  animated PNG, lossless, loops
                       f%04d.png  one PNG per frame, numbered from --first
+                    - writes PNG data to standard output (one image a frame)
   --size WxH        image size in pixels (default 800x600)
   --time T          clock time in seconds (default 12: all five arms moving)
   --set ID=VALUE    set a control by id or label, e.g. --set 1=300 or
@@ -28,17 +29,22 @@ Draws the animated figure without a display and writes PNG files or a movie.
   --quality Q       movie quality 0-100 (default 50); H.264 and VP9 constant
                     quality, GIF palette colours; animated PNG is lossless
   --help            show this text
+  --version         show the version
 
 Exit status: 0 done, 2 bad usage, 1 failure while running.}
 
 set accepted {-o string --size size --time number --set set --manual flag
-              --frames count --fps number --first count --quality count --help flag}
+              --frames count --fps number --first count --quality count --help flag
+              --version flag}
 set defaults {-o morvakine.png --size {800 600} --time 12.0 --manual 0
-              --frames -1 --fps 30.0 --first 0 --quality 50 --help 0}
+              --frames -1 --fps 30.0 --first 0 --quality 50 --help 0 --version 0}
 set options [::morvakine::parse_options $program $argv $accepted $defaults]
 if {[dict get $options --help]} {
     puts $help
     exit 0
+}
+if {[dict get $options --version]} {
+    ::morvakine::show_version $program $here
 }
 
 set output [dict get $options -o]
@@ -65,14 +71,18 @@ if {$movie && $fps > 1000} {
 if {$movie && $frames < 0} {
     ::morvakine::usage_error $program "a movie needs --frames N, got -o \"$output\" alone"
 }
-if {!$movie && $frames > 0 && ([regexp -all {%[-0 +#]*[0-9]*[dui]} $bare] != 1
-                               || [regexp -all {%} $bare] != 1)} {
-    ::morvakine::usage_error $program "-o with --frames takes .mp4, .webm, .gif, .apng or a PNG pattern with one number field such as f%04d.png, got \"$output\""
+if {!$movie && $frames > 0 && $output ne "-" && ([regexp -all {%[-0 +#]*[0-9]*[dui]} $bare] != 1
+                                                 || [regexp -all {%} $bare] != 1)} {
+    ::morvakine::usage_error $program "-o with --frames takes .mp4, .webm, .gif, .apng, - or a PNG pattern with one number field such as f%04d.png, got \"$output\""
 }
-::morvakine::check_output $program -o $output
-
 set libdir [expr {[info exists env(MORVAKINE_LIBDIR)] ? $env(MORVAKINE_LIBDIR) : $here}]
 ::morvakine::load_plugin $program $libdir
+# A sequence is checked by its first file's name: the pattern's own
+# directory part may hold %%.
+set streaming [expr {$output eq "-"}]
+if {!$streaming} {
+    ::morvakine::check_output $program -o [expr {$frames > 0 && !$movie ? [format $output 0] : $output}]
+}
 
 # Without a usable driver Mesa's EGL prints warnings of its own; the one
 # line below already says what failed. EGL_LOG_LEVEL=warning shows them.
@@ -101,10 +111,18 @@ proc render_frame {seconds save} {
         ::morvakine::fail $::program [expr {$::movie ? "cannot write \"$::output\": $message" : $message}]
     }
 }
+# With -o -, each frame's PNG goes to standard output as it is drawn.
+proc stream_png {} {
+    puts -nonewline stdout [zelkori::png $::png_level]
+    flush stdout
+}
+if {$streaming} {
+    fconfigure stdout -translation binary
+}
 
 set start [dict get $options --time]
 if {$frames < 0} {
-    render_frame $start [list zelkori::save $output $png_level]
+    render_frame $start [expr {$streaming ? "stream_png" : [list zelkori::save $output $png_level]}]
     exit 0
 }
 if {$movie && [catch {zelkori::movie open $output -fps $fps -quality [dict get $options --quality]} message]} {
@@ -116,8 +134,8 @@ set began [clock milliseconds]
 set shown 0
 set first [dict get $options --first]
 for {set k $first} {$k < $first + $frames} {incr k} {
-    set save [expr {$movie ? {zelkori::movie add}
-                           : [list zelkori::save -async [format $output $k] $png_level]}]
+    set save [expr {$movie ? {zelkori::movie add} : $streaming ? "stream_png"
+                    : [list zelkori::save -async [format $output $k] $png_level]}]
     render_frame [expr {$start + double($k) / $fps}] $save
     set now [clock milliseconds]
     if {$progress && ($now - $shown >= 200 || $k == $first + $frames - 1)} {

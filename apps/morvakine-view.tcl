@@ -44,11 +44,13 @@ Shows the animated figure in a window, with its control panel on the right.
   --set ID=VALUE    set a control by id or label, e.g. --set 1=300 or
                     --set "x view=300"; sliders clamp to their range (repeatable)
   --manual          tick "manual control": pose from the sliders, not the clock
-  --screenshot FILE draw one frame at these settings, save it as PNG, exit
+  --screenshot FILE
+                    draw one frame at these settings, save it as PNG, exit
   --bench SECONDS   run for SECONDS (playing unless --paused), print
                     "frames N seconds S fps F", exit
   --eval FILE       source a Tcl script once the window is up (automation)
   --help            show this text
+  --version         show the version
 
 In the window: drag with the left button to orbit (moves "x view" and
 "z view"), space plays or pauses, s saves a screenshot named with the clock
@@ -58,12 +60,16 @@ Without a display, morvakine-render draws the figure headless.
 Exit status: 0 done, 2 bad usage, 1 failure while running.}
 
 set accepted {--size size --time number --paused flag --set set --manual flag
-              --screenshot string --bench number --eval string --help flag}
-set defaults {--size {800 600} --time 0.0 --paused 0 --manual 0 --help 0}
+              --screenshot string --bench number --eval string --help flag
+              --version flag}
+set defaults {--size {800 600} --time 0.0 --paused 0 --manual 0 --help 0 --version 0}
 set options [::morvakine::parse_options $program $argv $accepted $defaults]
 if {[dict get $options --help]} {
     puts $help
     exit 0
+}
+if {[dict get $options --version]} {
+    ::morvakine::show_version $program $here
 }
 if {[dict exists $options --bench] && [dict get $options --bench] <= 0} {
     ::morvakine::usage_error $program "--bench must be above 0, got \"[dict get $options --bench]\""
@@ -72,7 +78,9 @@ if {[dict exists $options --screenshot]} {
     if {[dict exists $options --bench]} {
         ::morvakine::usage_error $program "--screenshot and --bench cannot be combined"
     }
-    ::morvakine::check_output $program --screenshot [dict get $options --screenshot]
+    if {[dict get $options --screenshot] eq ""} {
+        ::morvakine::usage_error $program "--screenshot needs a file name"
+    }
 }
 if {[dict exists $options --eval] && ![file readable [dict get $options --eval]]} {
     ::morvakine::fail $program "cannot read the script \"[dict get $options --eval]\""
@@ -89,6 +97,9 @@ if {[catch {package require Togl 2.0} message]} {
 }
 set libdir [expr {[info exists env(MORVAKINE_LIBDIR)] ? $env(MORVAKINE_LIBDIR) : $here}]
 ::morvakine::load_plugin $program $libdir
+if {[dict exists $options --screenshot]} {
+    ::morvakine::check_output $program --screenshot [dict get $options --screenshot]
+}
 
 proc ::viewer::tune {key} {
     variable tuning
@@ -163,7 +174,7 @@ proc ::viewer::display {w} {
         # the front buffer reads back black here.
         set shot_result [list [catch {zelkori::save $shot} result] $result]
         if {[lindex $shot_result 0] == 0} {
-            set result "saved [file normalize $shot]"
+            set result "saved [file normalize [::morvakine::literal $shot]]"
         }
         set shot {}
         show_message $result

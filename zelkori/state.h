@@ -2,7 +2,9 @@
 #ifndef ZELKORI_STATE_H
 #define ZELKORI_STATE_H
 
+#include <atomic>
 #include <chrono>
+#include <climits>
 #include <map>
 #include <memory>
 #include <string>
@@ -45,6 +47,21 @@ struct SavePool;  // background PNG writers, png_writer.cpp
 struct CodecLog;  // FFmpeg's last error message, movie_writer.cpp
 struct Movie;     // the movie being written, movie_writer.cpp
 
+// Temporary output files not yet renamed into place, for the signal
+// handler that removes them (output_file.cpp): fixed storage, since a
+// handler can neither allocate nor lock.
+struct TemporaryList {
+    enum { kFree, kFilling, kActive };
+    static const int kSlots = 64;
+    struct Slot {
+        std::atomic<int> state{kFree};
+        char path[PATH_MAX];
+    };
+    Slot slots[kSlots];
+    std::atomic<int> creating{0};   // threads between listing and creating
+    std::atomic<bool> dying{false};  // a signal is removing the files
+};
+
 struct HostState {
     std::vector<Control> controls;  // declaration order
     zk_declare_listener listener = nullptr;
@@ -52,6 +69,7 @@ struct HostState {
     std::map<const void *, MeshSet> meshes;  // by GL context
     zk_stats stats = {0, 0, 0};
     Offscreen offscreen;
+    TemporaryList temporaries;
     // Made on first use; deleting it finishes the queue and joins the
     // threads.
     std::unique_ptr<SavePool, void (*)(SavePool *)> saving{nullptr, nullptr};

@@ -3,16 +3,18 @@
 #include <GL/gl.h>
 
 #include <cmath>
+#include <cstring>
 #include <new>
 #include <string_view>
 #include <vector>
 
+#include "output_file.h"
 #include "zelkori_host.h"
 
 namespace {
 
 const char kPackageName[] = "zelkori";
-const char kPackageVersion[] = "1.0";
+const char kPackageVersion[] = ZELKORI_VERSION;
 const char kDeclareHookKey[] = "zelkori::ondeclare";
 const int kDefaultPngLevel = 6;
 
@@ -272,6 +274,27 @@ int offscreen_cmd(ClientData, Tcl_Interp *interp, int objc,
     return TCL_OK;
 }
 
+// The bytes of the file name `name` as the file system takes them: Tcl's
+// system encoding, with no ~ expansion (a name is a name). Fills `native`,
+// which the caller frees, on success only.
+int native_path(Tcl_Interp *interp, Tcl_Obj *name, Tcl_DString *native) {
+    int length = 0;
+    const char *utf = Tcl_GetStringFromObj(name, &length);
+    if (length == 0) {
+        Tcl_SetObjResult(interp, Tcl_NewStringObj("no file name given", -1));
+        return TCL_ERROR;
+    }
+    Tcl_UtfToExternalDString(nullptr, utf, length, native);
+    if (std::strlen(Tcl_DStringValue(native)) !=
+        static_cast<size_t>(Tcl_DStringLength(native))) {
+        Tcl_DStringFree(native);
+        Tcl_SetObjResult(interp, Tcl_ObjPrintf(
+            "cannot write \"%s\": file names cannot hold a NUL character", utf));
+        return TCL_ERROR;
+    }
+    return TCL_OK;
+}
+
 // A file that could not be written, as an error of the command.
 int write_failed(Tcl_Interp *interp, const char *file, const char *error) {
     Tcl_SetObjResult(interp, Tcl_ObjPrintf("cannot write \"%s\": %s", file, error));
@@ -319,6 +342,18 @@ int save_later(Tcl_Interp *interp, const char *path, int width, int height,
     return queued > 0 ? TCL_OK : collect_saves(interp);
 }
 
+int get_level(Tcl_Interp *interp, Tcl_Obj *obj, int *level) {
+    if (Tcl_GetIntFromObj(interp, obj, level) != TCL_OK) {
+        return TCL_ERROR;
+    }
+    if (*level < 0 || *level > 9) {
+        Tcl_SetObjResult(interp, Tcl_ObjPrintf(
+            "expected a level from 0 to 9 but got \"%s\"", Tcl_GetString(obj)));
+        return TCL_ERROR;
+    }
+    return TCL_OK;
+}
+
 // zelkori::save ?-async? file ?level?: writes the current viewport as a
 // PNG; with -async the frame is read now and encoded in the background,
 // and an earlier background failure is reported instead.
@@ -331,33 +366,80 @@ int save_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
         return TCL_ERROR;
     }
     int level = kDefaultPngLevel;
-    if (nargs == 3) {
-        if (Tcl_GetIntFromObj(interp, args[2], &level) != TCL_OK) {
-            return TCL_ERROR;
-        }
-        if (level < 0 || level > 9) {
-            Tcl_SetObjResult(interp, Tcl_ObjPrintf(
-                "expected a level from 0 to 9 but got \"%s\"",
-                Tcl_GetString(args[2])));
-            return TCL_ERROR;
-        }
+    if (nargs == 3 && get_level(interp, args[2], &level) != TCL_OK) {
+        return TCL_ERROR;
     }
-    GLint viewport[4] = {0, 0, 0, 0};
-    glGetIntegerv(GL_VIEWPORT, viewport);
-    if (viewport[2] < 1 || viewport[3] < 1) {
+    int width = 0, height = 0;
+    if (!zk_frame_size(&width, &height)) {
         Tcl_SetObjResult(interp, Tcl_NewStringObj(
             "no frame to save: no OpenGL context is current", -1));
         return TCL_ERROR;
     }
     Tcl_DString native;
-    const char *path = Tcl_TranslateFileName(interp, Tcl_GetString(args[1]), &native);
-    if (path == nullptr) {
+    if (native_path(interp, args[1], &native) != TCL_OK) {
         return TCL_ERROR;
     }
-    const int code = async ? save_later(interp, path, viewport[2], viewport[3], level)
-                           : save_now(interp, args[1], path, viewport[2], viewport[3], level);
+    const char *path = Tcl_DStringValue(&native);
+    const int code = async ? save_later(interp, path, width, height, level)
+                           : save_now(interp, args[1], path, width, height, level);
     Tcl_DStringFree(&native);
     return code;
+}
+
+// zelkori::png ?level?: the current viewport as PNG data (a byte array).
+int png_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+    if (objc > 2) {
+        Tcl_WrongNumArgs(interp, 1, objv, "?level?");
+        return TCL_ERROR;
+    }
+    int level = kDefaultPngLevel;
+    if (objc == 2 && get_level(interp, objv[1], &level) != TCL_OK) {
+        return TCL_ERROR;
+    }
+    int width = 0, height = 0;
+    if (!zk_frame_size(&width, &height)) {
+        Tcl_SetObjResult(interp, Tcl_NewStringObj(
+            "no frame to encode: no OpenGL context is current", -1));
+        return TCL_ERROR;
+    }
+    std::vector<unsigned char> rgb;
+    try {
+        rgb.resize(static_cast<size_t>(width) * static_cast<size_t>(height) * 3);
+    } catch (const std::bad_alloc &) {
+        Tcl_SetObjResult(interp, Tcl_NewStringObj(kNoMemory, -1));
+        return TCL_ERROR;
+    }
+    if (!zk_read_frame(width, height, rgb.data())) {
+        Tcl_SetObjResult(interp, Tcl_NewStringObj(kReadFailed, -1));
+        return TCL_ERROR;
+    }
+    unsigned char *data = nullptr;
+    size_t size = 0;
+    const char *error = "";
+    if (!zk_encode_png(width, height, rgb.data(), level, &data, &size, &error)) {
+        Tcl_SetObjResult(interp, Tcl_ObjPrintf("cannot encode the frame: %s", error));
+        return TCL_ERROR;
+    }
+    Tcl_SetObjResult(interp, Tcl_NewByteArrayObj(data, static_cast<int>(size)));
+    free(data);
+    return TCL_OK;
+}
+
+// zelkori::writable file: fails, as a save to `file` would, when it cannot
+// be written; creates nothing.
+int writable_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+    if (objc != 2) {
+        Tcl_WrongNumArgs(interp, 1, objv, "file");
+        return TCL_ERROR;
+    }
+    Tcl_DString native;
+    if (native_path(interp, objv[1], &native) != TCL_OK) {
+        return TCL_ERROR;
+    }
+    const char *error = "";
+    const int ok = zk_output_check(Tcl_DStringValue(&native), &error);
+    Tcl_DStringFree(&native);
+    return ok ? TCL_OK : write_failed(interp, Tcl_GetString(objv[1]), error);
 }
 
 // zelkori::wait: waits for background saves; reports the first failure.
@@ -420,11 +502,13 @@ int movie_open(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
             "no frame to record: no OpenGL context is current", -1));
         return TCL_ERROR;
     }
-    // The system's encoding, as the file system sees names; no ~ expansion.
     Tcl_DString native;
-    const char *path = Tcl_UtfToExternalDString(nullptr, file, -1, &native);
+    if (native_path(interp, objv[2], &native) != TCL_OK) {
+        return TCL_ERROR;
+    }
     const char *error = "";
-    const int opened = zk_movie_open(path, format, viewport[2], viewport[3], fps, quality, &error);
+    const int opened = zk_movie_open(Tcl_DStringValue(&native), format, viewport[2], viewport[3],
+                                     fps, quality, &error);
     Tcl_DStringFree(&native);
     return opened ? TCL_OK : write_failed(interp, file, error);
 }
@@ -516,7 +600,8 @@ const FaceCommand kFaceCommands[] = {
     {"::zelkori::control", control_cmd}, {"::zelkori::clock", clock_cmd},
     {"::zelkori::offscreen", offscreen_cmd}, {"::zelkori::save", save_cmd},
     {"::zelkori::stats", stats_cmd}, {"::zelkori::glerror", glerror_cmd},
-    {"::zelkori::wait", wait_cmd}, {"::zelkori::movie", movie_cmd},
+    {"::zelkori::wait", wait_cmd}, {"::zelkori::writable", writable_cmd},
+    {"::zelkori::png", png_cmd}, {"::zelkori::movie", movie_cmd},
 };
 
 }  // namespace

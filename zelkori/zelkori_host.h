@@ -5,6 +5,7 @@
 #ifndef ZELKORI_ZELKORI_HOST_H
 #define ZELKORI_ZELKORI_HOST_H
 
+#include <stddef.h>
 #include <tcl.h>
 
 #include "host/zelkori.h"
@@ -57,9 +58,16 @@ void zk_stats_reset(void);
 
 /* Offscreen rendering: an EGL context on Mesa's surfaceless platform with
  * a width x height framebuffer object, made current. Creating again
- * resizes. Returns 0 and fills error (static text) when none can be made. */
+ * resizes. Returns 0 and fills error (static text) when none can be made;
+ * a context that was there stays current and as it was. */
 int zk_offscreen_create(int width, int height, const char **error);
 void zk_offscreen_destroy(void);
+
+/* The size of the frame a save reads: the viewport's, clipped to what is
+ * being drawn to (the offscreen framebuffer or the window), so that no
+ * pixel outside what was drawn is ever read. Returns 0 when no OpenGL
+ * context is current. */
+int zk_frame_size(int *width, int *height);
 
 /* Reads the current read buffer's colour (RGB, top row first) of the
  * viewport-sized area at the origin. */
@@ -70,6 +78,11 @@ int zk_read_frame(int width, int height, unsigned char *rgb);
  * Returns 0 and fills error (static text) on failure. */
 int zk_write_png(const char *path, int width, int height,
                  const unsigned char *rgb, int level, const char **error);
+
+/* Encodes rgb as a PNG in memory: *data, *size bytes, freed with free().
+ * Returns 0 and fills error on failure. */
+int zk_encode_png(int width, int height, const unsigned char *rgb, int level,
+                  unsigned char **data, size_t *size, const char **error);
 
 /* The same for the current frame (as zk_read_frame reads it), in the
  * background: the frame is read now and encoded by a pool of threads fed
