@@ -93,7 +93,6 @@ struct Movie {
     AVFrame *frame = nullptr, *filtered = nullptr;
     AVPacket *packet = nullptr;
     int64_t next_pts = 0;
-    bool header_written = false;
 
     std::thread thread;
     std::mutex mutex;
@@ -104,7 +103,12 @@ struct Movie {
     bool failed = false;
     std::string error;
 
+    // An unfinished movie is abandoned: frames still queued are dropped.
     ~Movie() {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            queue.clear();
+        }
         stop();
         av_packet_free(&packet);
         av_frame_free(&frame);
@@ -130,7 +134,6 @@ struct Movie {
         }
     }
 
-    // Records the first failure, in FFmpeg's words where it gave some.
     // Records the first failure. A code of 0: not FFmpeg's, `what` says
     // it all. Writes carry errno's text; the codecs' own words, logged just
     // before, say more than their codes.
@@ -467,7 +470,6 @@ bool open_movie(Movie &movie, const char *path, int quality) {
     if (code < 0) {
         return movie.fail(kWriting, code);
     }
-    movie.header_written = true;
     movie.thread = std::thread([&movie] { movie.run(); });
     return true;
 }

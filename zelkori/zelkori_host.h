@@ -114,8 +114,9 @@ const char *zk_movie_format_name(int format);
 int zk_movie_open(const char *path, int format, int width, int height,
                   double fps, int quality, const char **error);
 /* Reads the current frame (as zk_read_frame does, at the movie's size) and
- * queues it; waits only while the queue is full. A failure of the encoder
- * on an earlier frame is reported here, and the movie must be aborted. */
+ * queues it; waits only while the queue is full. A failure on an earlier
+ * frame is reported here; closing or aborting then removes what was
+ * written. */
 int zk_movie_add_frame(const char **error);
 /* Encodes what is queued, ends the file and renames it into place. The
  * movie is closed either way; on failure nothing is left behind. */
