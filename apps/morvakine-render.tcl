@@ -1,12 +1,14 @@
 # morvakine-render: draws the figure headless (EGL, no display) into PNG
-# files or a movie. Run through the launcher, which sets MORVAKINE_LIBDIR.
+# files or a movie, or captures it as a glTF scene. Run through the
+# launcher, which sets MORVAKINE_LIBDIR.
 
 set program morvakine-render
 set here [file dirname [file normalize [info script]]]
 source [file join $here options.tcl]
 
 set help {Usage: morvakine-render [options]
-Draws the animated figure without a display and writes PNG files or a movie.
+Draws the animated figure without a display and writes PNG files or a movie,
+or a glTF scene when FILE ends in .glb (binary) or .gltf (JSON).
 
   -o FILE           output file (default morvakine.png); with --frames a
                     movie or a printf pattern holding one number field:
@@ -15,6 +17,7 @@ Draws the animated figure without a display and writes PNG files or a movie.
                       .gif   GIF with a palette made for the animation, loops
                       .apng  animated PNG, lossless, loops
                       f%04d.png  one PNG per frame, numbered from --first
+                    a .glb or .gltf file holds all the frames as one animation;
                     - writes PNG data to standard output (one image a frame)
   --size WxH        image size in pixels (default 800x600)
   --time T          clock time in seconds (default 12: all five arms moving)
@@ -61,19 +64,24 @@ if {$fps <= 0} {
 if {[dict get $options --quality] > 100} {
     ::morvakine::usage_error $program "--quality expects 0 to 100, got \"[dict get $options --quality]\""
 }
-# A movie is named by its extension; anything else with --frames is a PNG
-# pattern holding exactly one integer field (%% is a literal percent sign).
+# A movie or a scene is named by its extension; anything else with --frames
+# is a PNG pattern holding exactly one integer field (%% is a literal
+# percent sign).
 set movie [expr {[string tolower [file extension $output]] in {.mp4 .webm .gif .apng}}]
+set scene [regexp -nocase {\.(glb|gltf)$} $output]
 set bare [string map {%% {}} $output]
+if {$scene && $frames > 10000} {
+    ::morvakine::usage_error $program "a scene holds at most 10000 frames, got $frames"
+}
 if {$movie && $fps > 1000} {
     ::morvakine::usage_error $program "--fps for a movie must be at most 1000, got \"$fps\""
 }
 if {$movie && $frames < 0} {
     ::morvakine::usage_error $program "a movie needs --frames N, got -o \"$output\" alone"
 }
-if {!$movie && $frames > 0 && $output ne "-" && ([regexp -all {%[-0 +#]*[0-9]*[dui]} $bare] != 1
-                                                 || [regexp -all {%} $bare] != 1)} {
-    ::morvakine::usage_error $program "-o with --frames takes .mp4, .webm, .gif, .apng, - or a PNG pattern with one number field such as f%04d.png, got \"$output\""
+if {!$movie && !$scene && $frames > 0 && $output ne "-"
+        && ([regexp -all {%[-0 +#]*[0-9]*[dui]} $bare] != 1 || [regexp -all {%} $bare] != 1)} {
+    ::morvakine::usage_error $program "-o with --frames takes .mp4, .webm, .gif, .apng, .glb, .gltf, - or a PNG pattern with one number field such as f%04d.png, got \"$output\""
 }
 set libdir [expr {[info exists env(MORVAKINE_LIBDIR)] ? $env(MORVAKINE_LIBDIR) : $here}]
 ::morvakine::load_plugin $program $libdir
@@ -81,7 +89,7 @@ set libdir [expr {[info exists env(MORVAKINE_LIBDIR)] ? $env(MORVAKINE_LIBDIR) :
 # directory part may hold %%.
 set streaming [expr {$output eq "-"}]
 if {!$streaming} {
-    ::morvakine::check_output $program -o [expr {$frames > 0 && !$movie ? [format $output 0] : $output}]
+    ::morvakine::check_output $program -o [expr {$frames > 0 && !$movie && !$scene ? [format $output 0] : $output}]
 }
 
 # Without a usable driver Mesa's EGL prints warnings of its own; the one
@@ -121,6 +129,13 @@ if {$streaming} {
 }
 
 set start [dict get $options --time]
+if {$scene} {
+    zelkori::clock set [expr {$start + double([dict get $options --first]) / $fps}]
+    if {[catch {zelkori::scene $output -frames [expr {max($frames, 1)}] -fps $fps} message]} {
+        ::morvakine::fail $program $message
+    }
+    exit 0
+}
 if {$frames < 0} {
     render_frame $start [expr {$streaming ? "stream_png" : [list zelkori::save $output $png_level]}]
     exit 0

@@ -54,7 +54,8 @@ Shows the animated figure in a window, with its control panel on the right.
 
 In the window: drag with the left button to orbit (moves "x view" and
 "z view"), space plays or pauses, s saves a screenshot named with the clock
-time in the current directory, Escape or q quits.
+time in the current directory, e (or "Export scene") saves the pose as a
+glTF scene named the same way, Escape or q quits.
 
 Without a display, morvakine-render draws the figure headless.
 Exit status: 0 done, 2 bad usage, 1 failure while running.}
@@ -211,6 +212,19 @@ proc ::viewer::screenshot {} {
     request_redraw
 }
 
+# Saves the pose on screen as a binary glTF scene in the current directory.
+proc ::viewer::export_scene {} {
+    variable togl
+    set file [file join [pwd] [format morvakine-%.2f.glb [zelkori::clock get]]]
+    $togl makecurrent
+    if {[catch {zelkori::scene $file} result] == 0} {
+        set result "saved [file normalize $file]"
+    }
+    show_message $result
+    # The capture cleared the back buffer without drawing into it.
+    request_redraw
+}
+
 # ---- clock, readouts and status line
 
 proc ::viewer::set_playing {on} {
@@ -350,6 +364,7 @@ proc ::viewer::key {action} {
     switch -- $action {
         play { toggle_play }
         shot { screenshot }
+        export { export_scene }
         quit { exit 0 }
     }
 }
@@ -385,10 +400,13 @@ proc ::viewer::build {width height} {
     bind .side.clock.time <Return> ::viewer::apply_time
     bind .side.clock.time <KP_Enter> ::viewer::apply_time
     bind .side.clock.time <Escape> {focus $::viewer::togl; ::viewer::update_readouts; break}
+    ttk::button .side.export -text "Export scene" -takefocus 0 \
+        -command ::viewer::export_scene
     grid .side.clock.play - -sticky w
     grid .side.clock.speed - -sticky ew
     grid .side.clock.label .side.clock.time -sticky w
     pack $panel .side.clock -side top -fill x -padx 4 -pady 2
+    pack .side.export -side top -anchor w -padx 4 -pady 2
     trace add variable ::viewer::speed write ::viewer::speed_changed
 
     togl $togl -width $width -height $height -rgba true -double true -depth true \
@@ -402,6 +420,7 @@ proc ::viewer::build {width height} {
     bind $togl <ButtonRelease-1> {set ::viewer::drag {}}
     bind . <KeyPress-space> {::viewer::key play}
     bind . <KeyPress-s> {::viewer::key shot}
+    bind . <KeyPress-e> {::viewer::key export}
     bind . <KeyPress-q> {::viewer::key quit}
     bind . <KeyPress-Escape> {::viewer::key quit}
 }

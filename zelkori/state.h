@@ -47,6 +47,17 @@ struct SavePool;  // background PNG writers, png_writer.cpp
 struct CodecLog;  // FFmpeg's last error message, movie_writer.cpp
 struct Movie;     // the movie being written, movie_writer.cpp
 
+// Scene capture: while on, the primitives are recorded instead of drawn.
+struct Capture {
+    bool on = false;
+    int frames = 0;  // frames begun so far
+    bool out_of_memory = false;  // a primitive could not be kept
+    std::vector<zk_primitive> primitives;
+    bool has_camera = false;  // projection and viewport read
+    double projection[16] = {};  // at the first primitive
+    int viewport[4] = {0, 0, 0, 0};
+};
+
 // Temporary output files not yet renamed into place, for the signal
 // handler that removes them (output_file.cpp): fixed storage, since a
 // handler can neither allocate nor lock.
@@ -68,6 +79,8 @@ struct HostState {
     Clock clock;
     std::map<const void *, MeshSet> meshes;  // by GL context
     zk_stats stats = {0, 0, 0};
+    float color[3] = {0, 0, 0};  // the last diffuse colour
+    Capture capture;
     Offscreen offscreen;
     TemporaryList temporaries;
     // Made on first use; deleting it finishes the queue and joins the

@@ -451,6 +451,101 @@ int wait_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
     return collect_saves(interp);
 }
 
+const int kMaxSceneFrames = 10000;
+const double kMaxSceneFps = 10000.0;
+
+// zelkori::scene file ?-frames n? ?-fps f? ?-draw script?: captures what
+// the draw script (default ::model::redraw) draws and writes it as a glTF
+// scene, binary unless the name ends in .gltf. With -frames the clock is
+// stopped and set to start + k / fps before the k-th draw, then put back.
+int scene_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+    static const char *const options[] = {"-frames", "-fps", "-draw", nullptr};
+    enum { kFrames, kFps, kDraw };
+    if (objc < 2 || objc % 2 != 0) {
+        Tcl_WrongNumArgs(interp, 1, objv, "file ?-frames n? ?-fps f? ?-draw script?");
+        return TCL_ERROR;
+    }
+    int frames = 1;
+    double fps = 30.0;
+    Tcl_Obj *draw = Tcl_NewStringObj("::model::redraw", -1);
+    Tcl_IncrRefCount(draw);
+    for (int i = 2; i < objc; i += 2) {
+        int option = 0;
+        if (Tcl_GetIndexFromObj(interp, objv[i], options, "option", 0, &option) != TCL_OK) {
+            Tcl_DecrRefCount(draw);
+            return TCL_ERROR;
+        }
+        bool ok = true;
+        if (option == kFrames) {
+            ok = Tcl_GetIntFromObj(interp, objv[i + 1], &frames) == TCL_OK;
+            if (ok && (frames < 1 || frames > kMaxSceneFrames)) {
+                Tcl_SetObjResult(interp, Tcl_ObjPrintf(
+                    "expected -frames from 1 to %d but got \"%s\"", kMaxSceneFrames,
+                    Tcl_GetString(objv[i + 1])));
+                ok = false;
+            }
+        } else if (option == kFps) {
+            ok = get_finite(interp, objv[i + 1], &fps) == TCL_OK;
+            if (ok && !(fps > 0.0 && fps <= kMaxSceneFps)) {
+                Tcl_SetObjResult(interp, Tcl_ObjPrintf(
+                    "expected -fps above 0 and at most %g but got \"%s\"", kMaxSceneFps,
+                    Tcl_GetString(objv[i + 1])));
+                ok = false;
+            }
+        } else {
+            Tcl_DecrRefCount(draw);
+            draw = objv[i + 1];
+            Tcl_IncrRefCount(draw);
+        }
+        if (!ok) {
+            Tcl_DecrRefCount(draw);
+            return TCL_ERROR;
+        }
+    }
+    // The name is checked before anything is drawn.
+    Tcl_DString native;
+    const char *error = "";
+    if (native_path(interp, objv[1], &native) != TCL_OK) {
+        Tcl_DecrRefCount(draw);
+        return TCL_ERROR;
+    }
+    if (!zk_output_check(Tcl_DStringValue(&native), &error)) {
+        Tcl_DStringFree(&native);
+        Tcl_DecrRefCount(draw);
+        return write_failed(interp, Tcl_GetString(objv[1]), error);
+    }
+    const double start = get_time();
+    const int playing = zk_clock_playing();
+    if (frames > 1) {
+        zk_clock_play(0);
+    }
+    zk_capture_start();
+    int code = TCL_OK;
+    for (int k = 0; k < frames && code == TCL_OK; ++k) {
+        if (k > 0) {
+            zk_capture_frame();
+        }
+        if (frames > 1) {
+            zk_clock_set(start + k / fps);
+        }
+        code = Tcl_EvalObjEx(interp, draw, TCL_EVAL_GLOBAL);
+    }
+    zk_capture_stop();
+    Tcl_DecrRefCount(draw);
+    if (frames > 1) {
+        zk_clock_set(start);
+        zk_clock_play(playing);
+    }
+    if (code != TCL_OK) {
+        Tcl_DStringFree(&native);
+        return code;
+    }
+    Tcl_ResetResult(interp);
+    const int written = zk_scene_write(Tcl_DStringValue(&native), fps, &error);
+    Tcl_DStringFree(&native);
+    return written ? TCL_OK : write_failed(interp, Tcl_GetString(objv[1]), error);
+}
+
 // zelkori::movie open FILE ?-fps F? ?-quality Q? | add | close | abort:
 // a movie of the viewport's size, its format named by FILE's extension.
 int movie_open(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
@@ -601,7 +696,8 @@ const FaceCommand kFaceCommands[] = {
     {"::zelkori::offscreen", offscreen_cmd}, {"::zelkori::save", save_cmd},
     {"::zelkori::stats", stats_cmd}, {"::zelkori::glerror", glerror_cmd},
     {"::zelkori::wait", wait_cmd}, {"::zelkori::writable", writable_cmd},
-    {"::zelkori::png", png_cmd}, {"::zelkori::movie", movie_cmd},
+    {"::zelkori::png", png_cmd}, {"::zelkori::scene", scene_cmd},
+    {"::zelkori::movie", movie_cmd},
 };
 
 }  // namespace

@@ -99,6 +99,36 @@ int zk_save_wait(const char **path, const char **error);
 /* Finishes the queue and stops the threads; the next save starts them. */
 void zk_save_shutdown(void);
 
+/* Scene capture. From zk_capture_start to zk_capture_stop the sphere and
+ * cylinder primitives record what they are asked to draw instead of drawing
+ * it: the primitive, its sizes, the diffuse colour and the model-view
+ * matrix, and at the first one the projection and viewport. Primitives
+ * without a current GL context are not recorded. zk_capture_frame begins
+ * the next frame (animation sample); zk_capture_start begins the first and
+ * forgets any earlier capture. */
+typedef struct zk_primitive {
+    int kind;  /* 0 sphere, 1 cylinder */
+    int frame;
+    /* Sphere: radius. Cylinder: length, radius at z = 0, at z = length. */
+    double size[3];
+    float color[3];
+    double modelview[16]; /* column-major, as GL gives it */
+} zk_primitive;
+void zk_capture_start(void);
+void zk_capture_frame(void);
+void zk_capture_stop(void);
+/* The primitives of the last capture, in draw order. */
+int zk_capture_count(void);
+int zk_capture_at(int index, zk_primitive *out);
+
+/* Writes the last capture as a glTF 2.0 scene through zelkori/output_file.h:
+ * JSON with the buffer embedded when `path` ends in ".gltf", binary glTF
+ * otherwise. One frame gives a still scene; more give one animation with
+ * frame k at k / fps seconds. Every frame must draw the same primitives in
+ * the same order. Returns 0 and fills error (valid until the next call)
+ * on failure, leaving no file behind. */
+int zk_scene_write(const char *path, double fps, const char **error);
+
 /* Movies, one at a time, written through a temporary file like PNGs:
  * MP4 (H.264), WebM (VP9), GIF (one palette for the whole animation,
  * looping) and animated PNG (lossless, looping). Frames are encoded on a
