@@ -320,8 +320,9 @@ int save_later(Tcl_Interp *interp, const char *path, int width, int height,
 }
 
 // zelkori::save ?-async? file ?level?: writes the current viewport as a
-// PNG; with -async the frame is read now and encoded in the background,
-// and an earlier background failure is reported instead.
+// PNG at zlib's level 0-9, or "fast" (ISA-L, for sequences); with -async
+// the frame is read now and encoded in the background, and an earlier
+// background failure is reported instead.
 int save_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
     const bool async = objc >= 3 && std::string_view(Tcl_GetString(objv[1])) == "-async";
     Tcl_Obj *const *args = async ? objv + 1 : objv;  // args[1] is the file
@@ -331,16 +332,14 @@ int save_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
         return TCL_ERROR;
     }
     int level = kDefaultPngLevel;
-    if (nargs == 3) {
-        if (Tcl_GetIntFromObj(interp, args[2], &level) != TCL_OK) {
-            return TCL_ERROR;
-        }
-        if (level < 0 || level > 9) {
-            Tcl_SetObjResult(interp, Tcl_ObjPrintf(
-                "expected a level from 0 to 9 but got \"%s\"",
-                Tcl_GetString(args[2])));
-            return TCL_ERROR;
-        }
+    if (nargs == 3 && std::string_view(Tcl_GetString(args[2])) == "fast") {
+        level = ZK_PNG_FAST;
+    } else if (nargs == 3 && (Tcl_GetIntFromObj(nullptr, args[2], &level) != TCL_OK ||
+                              level < 0 || level > 9)) {
+        Tcl_SetObjResult(interp, Tcl_ObjPrintf(
+            "expected a level from 0 to 9 or \"fast\" but got \"%s\"",
+            Tcl_GetString(args[2])));
+        return TCL_ERROR;
     }
     GLint viewport[4] = {0, 0, 0, 0};
     glGetIntegerv(GL_VIEWPORT, viewport);
