@@ -188,8 +188,8 @@ int main(int argc, char **argv) {
     benchmark::Initialize(&argc, argv);
     Tcl_Interp *interp = bench::start_model(argv[0], kWidth, kHeight);
     // The encoders are compared on a frame from the middle of the
-    // sequences, with all five arms out, at two sizes; the sequences then
-    // run at the first.
+    // sequences, with all five arms out, at two sizes; the context is left
+    // at the sequences' size.
     zk_clock_set(bench::frame_time(kSequenceFrames / 2));
     static std::vector<Frame> frames;
     const int sizes[][2] = {{1280, 720}, {kWidth, kHeight}};
