@@ -1,15 +1,19 @@
 # morvakine-render: draws the figure headless (EGL, no display) into PNG
-# files. Run through the launcher, which sets MORVAKINE_LIBDIR.
+# files, or captures it as a glTF scene. Run through the launcher, which
+# sets MORVAKINE_LIBDIR.
 
 set program morvakine-render
 set here [file dirname [file normalize [info script]]]
 source [file join $here options.tcl]
 
 set help {Usage: morvakine-render [options]
-Draws the animated figure without a display and writes PNG files.
+Draws the animated figure without a display and writes PNG files, or a
+glTF scene when FILE ends in .glb (binary) or .gltf (JSON).
 
   -o FILE           output file (default morvakine.png); with --frames a
-                    printf pattern holding one number field, e.g. frame%04d.png
+                    printf pattern holding one number field, e.g. frame%04d.png;
+                    a .glb or .gltf file holds all the frames as one animation;
+                    - writes PNG data to standard output (one image a frame)
   --size WxH        image size in pixels (default 800x600)
   --time T          clock time in seconds (default 12: all five arms moving)
   --set ID=VALUE    set a control by id or label, e.g. --set 1=300 or
@@ -18,17 +22,21 @@ Draws the animated figure without a display and writes PNG files.
   --frames N        render N frames from --time on
   --fps F           frames per second of the clock for --frames (default 30)
   --help            show this text
+  --version         show the version
 
 Exit status: 0 done, 2 bad usage, 1 failure while running.}
 
 set accepted {-o string --size size --time number --set set --manual flag
-              --frames count --fps number --help flag}
+              --frames count --fps number --help flag --version flag}
 set defaults {-o morvakine.png --size {800 600} --time 12.0 --manual 0
-              --frames -1 --fps 30.0 --help 0}
+              --frames -1 --fps 30.0 --help 0 --version 0}
 set options [::morvakine::parse_options $program $argv $accepted $defaults]
 if {[dict get $options --help]} {
     puts $help
     exit 0
+}
+if {[dict get $options --version]} {
+    ::morvakine::show_version $program $here
 }
 
 set output [dict get $options -o]
@@ -42,17 +50,25 @@ if {$frames == 0} {
 if {$fps <= 0} {
     ::morvakine::usage_error $program "--fps must be above 0, got \"$fps\""
 }
-if {$frames > 0} {
+set scene [regexp -nocase {\.(glb|gltf)$} $output]
+if {$scene && $frames > 10000} {
+    ::morvakine::usage_error $program "a scene holds at most 10000 frames, got $frames"
+}
+if {$frames > 0 && !$scene && $output ne "-"} {
     # Exactly one integer field; %% stands for a literal percent sign.
     set bare [string map {%% {}} $output]
     if {[regexp -all {%[-0 +#]*[0-9]*[dui]} $bare] != 1 || [regexp -all {%} $bare] != 1} {
         ::morvakine::usage_error $program "-o with --frames needs one number field such as %04d, got \"$output\""
     }
 }
-::morvakine::check_output $program -o $output
-
 set libdir [expr {[info exists env(MORVAKINE_LIBDIR)] ? $env(MORVAKINE_LIBDIR) : $here}]
 ::morvakine::load_plugin $program $libdir
+# A sequence is checked by its first file's name: the pattern's own
+# directory part may hold %%.
+set streaming [expr {$output eq "-"}]
+if {!$streaming} {
+    ::morvakine::check_output $program -o [expr {$frames > 0 && !$scene ? [format $output 0] : $output}]
+}
 
 # Without a usable driver Mesa's EGL prints warnings of its own; the one
 # line below already says what failed. EGL_LOG_LEVEL=warning shows them.
@@ -76,12 +92,27 @@ set png_level fast
 proc render_frame {seconds file {mode {}}} {
     zelkori::clock set $seconds
     ::model::redraw
-    if {[catch {zelkori::save {*}$mode $file $::png_level} message]} {
+    if {$::streaming} {
+        set failed [catch {puts -nonewline stdout [zelkori::png $::png_level]; flush stdout} message]
+    } else {
+        set failed [catch {zelkori::save {*}$mode $file $::png_level} message]
+    }
+    if {$failed} {
         ::morvakine::fail $::program $message
     }
 }
+if {$streaming} {
+    fconfigure stdout -translation binary
+}
 
 set start [dict get $options --time]
+if {$scene} {
+    zelkori::clock set $start
+    if {[catch {zelkori::scene $output -frames [expr {max($frames, 1)}] -fps $fps} message]} {
+        ::morvakine::fail $program $message
+    }
+    exit 0
+}
 if {$frames < 0} {
     render_frame $start $output
     exit 0

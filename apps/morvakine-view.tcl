@@ -44,26 +44,33 @@ Shows the animated figure in a window, with its control panel on the right.
   --set ID=VALUE    set a control by id or label, e.g. --set 1=300 or
                     --set "x view=300"; sliders clamp to their range (repeatable)
   --manual          tick "manual control": pose from the sliders, not the clock
-  --screenshot FILE draw one frame at these settings, save it as PNG, exit
+  --screenshot FILE
+                    draw one frame at these settings, save it as PNG, exit
   --bench SECONDS   run for SECONDS (playing unless --paused), print
                     "frames N seconds S fps F", exit
   --eval FILE       source a Tcl script once the window is up (automation)
   --help            show this text
+  --version         show the version
 
 In the window: drag with the left button to orbit (moves "x view" and
 "z view"), space plays or pauses, s saves a screenshot named with the clock
-time in the current directory, Escape or q quits.
+time in the current directory, e (or "Export scene") saves the pose as a
+glTF scene named the same way, Escape or q quits.
 
 Without a display, morvakine-render draws the figure headless.
 Exit status: 0 done, 2 bad usage, 1 failure while running.}
 
 set accepted {--size size --time number --paused flag --set set --manual flag
-              --screenshot string --bench number --eval string --help flag}
-set defaults {--size {800 600} --time 0.0 --paused 0 --manual 0 --help 0}
+              --screenshot string --bench number --eval string --help flag
+              --version flag}
+set defaults {--size {800 600} --time 0.0 --paused 0 --manual 0 --help 0 --version 0}
 set options [::morvakine::parse_options $program $argv $accepted $defaults]
 if {[dict get $options --help]} {
     puts $help
     exit 0
+}
+if {[dict get $options --version]} {
+    ::morvakine::show_version $program $here
 }
 if {[dict exists $options --bench] && [dict get $options --bench] <= 0} {
     ::morvakine::usage_error $program "--bench must be above 0, got \"[dict get $options --bench]\""
@@ -72,7 +79,9 @@ if {[dict exists $options --screenshot]} {
     if {[dict exists $options --bench]} {
         ::morvakine::usage_error $program "--screenshot and --bench cannot be combined"
     }
-    ::morvakine::check_output $program --screenshot [dict get $options --screenshot]
+    if {[dict get $options --screenshot] eq ""} {
+        ::morvakine::usage_error $program "--screenshot needs a file name"
+    }
 }
 if {[dict exists $options --eval] && ![file readable [dict get $options --eval]]} {
     ::morvakine::fail $program "cannot read the script \"[dict get $options --eval]\""
@@ -89,6 +98,9 @@ if {[catch {package require Togl 2.0} message]} {
 }
 set libdir [expr {[info exists env(MORVAKINE_LIBDIR)] ? $env(MORVAKINE_LIBDIR) : $here}]
 ::morvakine::load_plugin $program $libdir
+if {[dict exists $options --screenshot]} {
+    ::morvakine::check_output $program --screenshot [dict get $options --screenshot]
+}
 
 proc ::viewer::tune {key} {
     variable tuning
@@ -163,7 +175,7 @@ proc ::viewer::display {w} {
         # the front buffer reads back black here.
         set shot_result [list [catch {zelkori::save $shot} result] $result]
         if {[lindex $shot_result 0] == 0} {
-            set result "saved [file normalize $shot]"
+            set result "saved [file normalize [::morvakine::literal $shot]]"
         }
         set shot {}
         show_message $result
@@ -197,6 +209,19 @@ proc ::viewer::draw_now {{file {}}} {
 proc ::viewer::screenshot {} {
     variable shot
     set shot [file join [pwd] [format morvakine-%.2f.png [zelkori::clock get]]]
+    request_redraw
+}
+
+# Saves the pose on screen as a binary glTF scene in the current directory.
+proc ::viewer::export_scene {} {
+    variable togl
+    set file [file join [pwd] [format morvakine-%.2f.glb [zelkori::clock get]]]
+    $togl makecurrent
+    if {[catch {zelkori::scene $file} result] == 0} {
+        set result "saved [file normalize $file]"
+    }
+    show_message $result
+    # The capture cleared the back buffer without drawing into it.
     request_redraw
 }
 
@@ -339,6 +364,7 @@ proc ::viewer::key {action} {
     switch -- $action {
         play { toggle_play }
         shot { screenshot }
+        export { export_scene }
         quit { exit 0 }
     }
 }
@@ -374,10 +400,13 @@ proc ::viewer::build {width height} {
     bind .side.clock.time <Return> ::viewer::apply_time
     bind .side.clock.time <KP_Enter> ::viewer::apply_time
     bind .side.clock.time <Escape> {focus $::viewer::togl; ::viewer::update_readouts; break}
+    ttk::button .side.export -text "Export scene" -takefocus 0 \
+        -command ::viewer::export_scene
     grid .side.clock.play - -sticky w
     grid .side.clock.speed - -sticky ew
     grid .side.clock.label .side.clock.time -sticky w
     pack $panel .side.clock -side top -fill x -padx 4 -pady 2
+    pack .side.export -side top -anchor w -padx 4 -pady 2
     trace add variable ::viewer::speed write ::viewer::speed_changed
 
     togl $togl -width $width -height $height -rgba true -double true -depth true \
@@ -391,6 +420,7 @@ proc ::viewer::build {width height} {
     bind $togl <ButtonRelease-1> {set ::viewer::drag {}}
     bind . <KeyPress-space> {::viewer::key play}
     bind . <KeyPress-s> {::viewer::key shot}
+    bind . <KeyPress-e> {::viewer::key export}
     bind . <KeyPress-q> {::viewer::key quit}
     bind . <KeyPress-Escape> {::viewer::key quit}
 }

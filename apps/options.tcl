@@ -118,18 +118,21 @@ proc ::morvakine::apply_controls {program options} {
 }
 
 # Checks, before anything is drawn, that `file` names a file that can be
-# written.
+# written: the host library makes the same checks as its saves (a regular
+# file or a link to one, in an existing directory).
 proc ::morvakine::check_output {program option file} {
     if {$file eq ""} {
         usage_error $program "$option needs a file name"
     }
-    set directory [file dirname $file]
-    if {![file isdirectory $directory]} {
-        fail $program "no such directory \"$directory\" for \"$file\""
+    if {[catch {zelkori::writable $file} message]} {
+        fail $program $message
     }
-    if {![file writable $directory]} {
-        fail $program "cannot write to directory \"$directory\""
-    }
+}
+
+# `path` safe to hand to Tcl's file commands, which in Tcl 8.6 read a
+# leading ~ as a home directory: a name is a name.
+proc ::morvakine::literal {path} {
+    return [expr {[string match ~* $path] ? "./$path" : $path}]
 }
 
 # Loads the host package and the plug-in from `libdir`, reporting a missing
@@ -148,4 +151,17 @@ proc ::morvakine::load_plugin {program libdir} {
     if {[catch {load $plugin} message]} {
         fail $program "cannot load the plug-in $plugin: $message"
     }
+}
+
+# Prints the version, the one the host library provides, and leaves with 0.
+# `here` is the script's directory, used when no launcher names the
+# library directory.
+proc ::morvakine::show_version {program here} {
+    set libdir [expr {[info exists ::env(MORVAKINE_LIBDIR)] ? $::env(MORVAKINE_LIBDIR) : $here}]
+    set ::auto_path [linsert $::auto_path 0 $libdir]
+    if {[catch {package require zelkori} version]} {
+        fail $program "cannot load the host library: $version"
+    }
+    puts "$program $version"
+    exit 0
 }

@@ -257,4 +257,24 @@ foreach line [split [exec [info nameofexecutable] [file join $top bench startup.
     puts "    $line"
 }
 
+# --- 6. glTF scenes ---------------------------------------------------------
+
+heading "6. glTF scenes, 800x600 pose at time 12: capture and write, against one PNG (bench/scene.tcl)"
+set figures {}
+foreach line [split [exec [info nameofexecutable] [file join $top bench scene.tcl] $build $work] \n] {
+    dict set figures {*}$line
+}
+lassign [dict get $figures png] png_ms png_bytes
+lassign [dict get $figures still] still_ms still_bytes
+lassign [dict get $figures animation] animation_ms animation_bytes
+row "PNG: draw, read back, fast" [format "%.2f ms, %.1f KB" $png_ms [expr {$png_bytes / 1000.0}]] "" "" ""
+row "still .glb" [format "%.2f ms, %.1f KB" $still_ms [expr {$still_bytes / 1000.0}]] \
+    "against the PNG" [format "%.2fx" [expr {$still_ms / $png_ms}]] "goal well under 1x"
+row "300-sample animation .glb" [format "%.0f ms, %.1f KB" $animation_ms \
+    [expr {$animation_bytes / 1000.0}]] "" "" "goal < 1000 ms"
+set start [clock microseconds]
+exec [file join $build morvakine-render] --frames 300 -o [file join $work render.glb]
+row "morvakine-render --frames 300 -o .glb" \
+    [format "%.0f ms with start-up" [expr {([clock microseconds] - $start) / 1000.0}]] "" "" ""
+
 file delete -force $work

@@ -10,7 +10,7 @@ packages=(
   tcl8.6 tcl8.6-dev tk8.6 libtogl2
   libgl-dev libglu1-mesa-dev libegl-dev libegl-mesa0 libgl1-mesa-dri
   libpng-dev zlib1g-dev libisal-dev libglm-dev libgtest-dev libbenchmark-dev
-  xvfb xauth
+  xvfb xauth help2man
 )
 # shellcheck disable=SC2206
 packages+=(${MORVAKINE_PACKAGES_EXTRA:-})

@@ -3,8 +3,16 @@
 # same suite under AddressSanitizer/UBSan, valgrind and a bounded fuzz run.
 set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-export MORVAKINE_PACKAGES_EXTRA="valgrind clang libclang-rt-14-dev ${MORVAKINE_PACKAGES_EXTRA:-}"
+extra="valgrind clang libclang-rt-14-dev dpkg-dev file lintian chromium"
+# Node.js from Debian unless one is there already (another source's
+# nodejs package brings its own npm).
+command -v node >/dev/null || extra+=" nodejs"
+command -v npm >/dev/null || extra+=" npm"
+export MORVAKINE_PACKAGES_EXTRA="$extra ${MORVAKINE_PACKAGES_EXTRA:-}"
 "$top/scripts/setup.sh"
+# The outside judges of the glTF scenes (Khronos validator, three.js), at
+# the versions tests/scene/package-lock.json pins.
+(cd "$top/tests/scene" && npm ci --no-audit --no-fund --loglevel=error)
 
 # One at a time: the window tests and the soak run contend for two cores.
 ctest --test-dir "$top/build" --output-on-failure

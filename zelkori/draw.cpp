@@ -10,7 +10,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
+#include <new>
+#include <string>
 
+#include "lighting.h"
+#include "scene_writer.h"
 #include "state.h"
 
 namespace zelkori {
@@ -18,22 +23,13 @@ namespace {
 
 // Slice counts of the prebuilt meshes, coarsest first. A sphere at level n
 // has n slices and n/2 stacks.
-const int kSliceLevels[] = {6, 8, 10, 12, 14, 16, 18, 20, 24, 28, 32,
-                            40, 48, 64, 80, 96, 128};
+constexpr int kSliceLevels[] = {6, 8, 10, 12, 14, 16, 18, 20, 24, 28, 32,
+                                40, 48, 64, 80, 96, 128};
 const int kLevelCount = sizeof(kSliceLevels) / sizeof(kSliceLevels[0]);
+static_assert(kSliceLevels[kLevelCount - 1] == kFinestSlices, "lighting.h");
 static_assert(2 * kLevelCount <= 64, "one bit per display list in MeshSet::compiled");
 const double kMaxErrorPx = 0.5;  // silhouette tolerance
 const double kPi = 3.141592653589793;
-
-const GLfloat kGlobalAmbient[] = {0.15f, 0.15f, 0.15f, 1.0f};
-// Key light from above right of the viewer, fill from the lower left; both
-// directional and fixed to the camera.
-const GLfloat kKeyDirection[] = {0.4f, 0.8f, 1.0f, 0.0f};
-const GLfloat kKeyDiffuse[] = {0.85f, 0.85f, 0.85f, 1.0f};
-const GLfloat kFillDirection[] = {-0.6f, -0.4f, 0.5f, 0.0f};
-const GLfloat kFillDiffuse[] = {0.3f, 0.3f, 0.3f, 1.0f};
-const GLfloat kNoLight[] = {0.0f, 0.0f, 0.0f, 1.0f};
-const GLfloat kAmbientShare = 0.35f;  // of the diffuse colour
 
 // How far in the faces of a unit mesh reach, as the distance of the nearest
 // face plane from the axis or centre. A sphere's worst face is a whole
@@ -282,6 +278,38 @@ void draw_scaled(unsigned list, double sx, double sy, double sz,
     }
 }
 
+// The camera of a capture: the projection and viewport when first asked.
+void read_camera(Capture &capture) {
+    if (!capture.has_camera && current_context() != nullptr) {
+        glGetDoublev(GL_PROJECTION_MATRIX, capture.projection);
+        glGetIntegerv(GL_VIEWPORT, capture.viewport);
+        capture.has_camera = true;
+    }
+}
+
+// Notes a primitive for the scene capture, with the model-view matrix it
+// would be drawn under; nothing without a current GL context.
+void capture(int kind, double a, double b, double c) {
+    if (current_context() == nullptr) {
+        return;
+    }
+    Capture &capture = state().capture;
+    zk_primitive primitive;
+    primitive.kind = kind;
+    primitive.frame = capture.frames - 1;
+    primitive.size[0] = a;
+    primitive.size[1] = b;
+    primitive.size[2] = c;
+    std::copy(state().color, state().color + 3, primitive.color);
+    glGetDoublev(GL_MODELVIEW_MATRIX, primitive.modelview);
+    read_camera(capture);
+    try {
+        capture.primitives.push_back(primitive);
+    } catch (const std::bad_alloc &) {  // called from C
+        capture.out_of_memory = true;
+    }
+}
+
 }  // namespace
 }  // namespace zelkori
 
@@ -327,10 +355,15 @@ void diffuse_color(double red, double green, double blue) {
                                diffuse[2] * zelkori::kAmbientShare, 1.0f};
     glMaterialfv(GL_FRONT_AND_BACK, GL_DIFFUSE, diffuse);
     glMaterialfv(GL_FRONT_AND_BACK, GL_AMBIENT, ambient);
+    std::copy(diffuse, diffuse + 3, state().color);
 }
 
 void sphere(double radius) {
     if (!std::isfinite(radius) || radius == 0.0) {
+        return;
+    }
+    if (state().capture.on) {
+        zelkori::capture(0, radius, 0.0, 0.0);
         return;
     }
     zelkori::MeshSet *set = zelkori::meshes();
@@ -350,7 +383,12 @@ void sphere(double radius) {
 
 void cylinder(double length, double radius1, double radius2) {
     if (!std::isfinite(length) || !std::isfinite(radius1) ||
-        !std::isfinite(radius2) || length == 0.0) {
+        !std::isfinite(radius2) || length == 0.0 ||
+        (radius1 == 0.0 && radius2 == 0.0)) {
+        return;
+    }
+    if (state().capture.on) {
+        zelkori::capture(1, length, radius1, radius2);
         return;
     }
     zelkori::MeshSet *set = zelkori::meshes();
@@ -359,9 +397,6 @@ void cylinder(double length, double radius1, double radius2) {
     }
     const double r1 = std::fabs(radius1), r2 = std::fabs(radius2);
     const double r = std::max(r1, r2);
-    if (r == 0.0) {
-        return;
-    }
     const zelkori::Placement placement =
         zelkori::place(r, length, 1.0, 1.0, length);
     const int level = zelkori::level_for(zelkori::kCylinderLevels, placement.pixels);
@@ -381,6 +416,56 @@ void cylinder(double length, double radius1, double radius2) {
     }
     state().stats.cylinders += 1;
     state().stats.triangles += zelkori::cylinder_triangles(slices);
+}
+
+void zk_capture_start(void) {
+    zelkori::Capture &capture = state().capture;
+    capture = zelkori::Capture();
+    capture.on = true;
+    capture.frames = 1;
+}
+
+void zk_capture_frame(void) {
+    if (state().capture.on) {
+        state().capture.frames += 1;
+    }
+}
+
+void zk_capture_stop(void) {
+    zelkori::Capture &capture = state().capture;
+    if (capture.on) {
+        zelkori::read_camera(capture);
+    }
+    capture.on = false;
+}
+
+int zk_capture_count(void) {
+    return static_cast<int>(state().capture.primitives.size());
+}
+
+int zk_capture_at(int index, zk_primitive *out) {
+    if (index < 0 || index >= zk_capture_count() || out == nullptr) {
+        return 0;
+    }
+    *out = state().capture.primitives[static_cast<size_t>(index)];
+    return 1;
+}
+
+int zk_scene_write(const char *path, double fps, const char **error) {
+    static thread_local std::string message;
+    const char *reason = "no file name";
+    try {
+        if (path != nullptr && zelkori::write_scene(state().capture, path, fps, &message)) {
+            return 1;
+        }
+        reason = path != nullptr ? message.c_str() : reason;
+    } catch (const std::exception &) {  // called from C
+        reason = "not enough memory to write the scene";
+    }
+    if (error != nullptr) {
+        *error = reason;
+    }
+    return 0;
 }
 
 }  // extern "C"

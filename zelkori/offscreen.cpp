@@ -5,6 +5,7 @@
 #include <EGL/eglext.h>
 #include <GL/gl.h>
 #include <GL/glext.h>
+#include <GL/glx.h>
 
 #include <algorithm>
 #include <vector>
@@ -25,6 +26,35 @@ void release_framebuffer(Offscreen &offscreen) {
     }
     offscreen.framebuffer = offscreen.color = offscreen.depth = 0;
     offscreen.width = offscreen.height = 0;
+}
+
+// Makes `offscreen`'s framebuffer object and its storage, bound; on
+// failure deletes what it made and leaves `offscreen` as it was.
+bool make_framebuffer(Offscreen &offscreen, int width, int height) {
+    while (glGetError() != GL_NO_ERROR) {
+    }
+    Offscreen made = offscreen;
+    glGenFramebuffers(1, &made.framebuffer);
+    glBindFramebuffer(GL_FRAMEBUFFER, made.framebuffer);
+    glGenRenderbuffers(1, &made.color);
+    glBindRenderbuffer(GL_RENDERBUFFER, made.color);
+    glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width, height);
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0,
+                              GL_RENDERBUFFER, made.color);
+    glGenRenderbuffers(1, &made.depth);
+    glBindRenderbuffer(GL_RENDERBUFFER, made.depth);
+    glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, width, height);
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT,
+                              GL_RENDERBUFFER, made.depth);
+    made.width = width;
+    made.height = height;
+    if (glGetError() != GL_NO_ERROR ||
+        glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
+        release_framebuffer(made);
+        return false;
+    }
+    offscreen = made;
+    return true;
 }
 
 bool make_context(Offscreen &offscreen, const char **error) {
@@ -84,29 +114,22 @@ int zk_offscreen_create(int width, int height, const char **error) {
         *error = "the offscreen context cannot be made current";
         return 0;
     }
-    zelkori::release_framebuffer(offscreen);
-    glGenFramebuffers(1, &offscreen.framebuffer);
-    glBindFramebuffer(GL_FRAMEBUFFER, offscreen.framebuffer);
-    glGenRenderbuffers(1, &offscreen.color);
-    glBindRenderbuffer(GL_RENDERBUFFER, offscreen.color);
-    glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width, height);
-    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0,
-                              GL_RENDERBUFFER, offscreen.color);
-    glGenRenderbuffers(1, &offscreen.depth);
-    glBindRenderbuffer(GL_RENDERBUFFER, offscreen.depth);
-    glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, width, height);
-    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT,
-                              GL_RENDERBUFFER, offscreen.depth);
-    if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
-        zelkori::release_framebuffer(offscreen);
-        *error = "the framebuffer object is incomplete";
+    // The new framebuffer is made beside the old one, which goes only once
+    // the new one is complete.
+    zelkori::Offscreen made = offscreen;
+    if (!zelkori::make_framebuffer(made, width, height)) {
+        if (offscreen.framebuffer != 0) {
+            glBindFramebuffer(GL_FRAMEBUFFER, offscreen.framebuffer);
+        }
+        *error = "not enough memory for the framebuffer";
         return 0;
     }
+    zelkori::release_framebuffer(offscreen);
+    offscreen = made;
+    glBindFramebuffer(GL_FRAMEBUFFER, offscreen.framebuffer);
     glDrawBuffer(GL_COLOR_ATTACHMENT0);
     glReadBuffer(GL_COLOR_ATTACHMENT0);
     glViewport(0, 0, width, height);
-    offscreen.width = width;
-    offscreen.height = height;
     return 1;
 }
 
@@ -123,6 +146,40 @@ void zk_offscreen_destroy(void) {
                    EGL_NO_CONTEXT);
     eglDestroyContext(offscreen.display, offscreen.context);
     offscreen.context = nullptr;
+}
+
+int zk_frame_size(int *width, int *height) {
+    GLint viewport[4] = {0, 0, 0, 0};
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    if (viewport[2] < 1 || viewport[3] < 1) {
+        return 0;  // no context current, or an empty viewport
+    }
+    int limit_w = viewport[2], limit_h = viewport[3];
+    GLint draw_framebuffer = 0;
+    glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &draw_framebuffer);
+    const zelkori::Offscreen &offscreen = state().offscreen;
+    if (draw_framebuffer != 0 &&
+        static_cast<unsigned>(draw_framebuffer) == offscreen.framebuffer &&
+        eglGetCurrentContext() == offscreen.context) {
+        limit_w = offscreen.width;
+        limit_h = offscreen.height;
+    } else if (draw_framebuffer == 0) {
+        // A window: its drawable's size.
+        Display *display = glXGetCurrentDisplay();
+        GLXDrawable drawable = glXGetCurrentDrawable();
+        unsigned side[2] = {0, 0};
+        if (display != nullptr && drawable != 0) {
+            glXQueryDrawable(display, drawable, GLX_WIDTH, &side[0]);
+            glXQueryDrawable(display, drawable, GLX_HEIGHT, &side[1]);
+            if (side[0] > 0 && side[1] > 0) {
+                limit_w = static_cast<int>(side[0]);
+                limit_h = static_cast<int>(side[1]);
+            }
+        }
+    }
+    *width = std::min(viewport[2], limit_w);
+    *height = std::min(viewport[3], limit_h);
+    return 1;
 }
 
 int zk_read_frame(int width, int height, unsigned char *rgb) {

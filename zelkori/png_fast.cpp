@@ -12,7 +12,6 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <new>
 #include <vector>
 
 namespace zelkori {
@@ -185,15 +184,11 @@ bool write_png_fast(int width, int height, const unsigned char *rgb,
     if (width < 1 || height < 1 || rgb == nullptr || sink == nullptr) {
         return false;
     }
-    try {
-        thread_local std::unique_ptr<Compressor> compressor;
-        if (compressor == nullptr) {
-            compressor.reset(new Compressor);
-        }
-        return compressor->write(width, height, rgb, sink, context);
-    } catch (const std::bad_alloc &) {
-        return false;
+    thread_local std::unique_ptr<Compressor> compressor;
+    if (compressor == nullptr) {
+        compressor.reset(new Compressor);
     }
+    return compressor->write(width, height, rgb, sink, context);
 }
 
 }  // namespace zelkori

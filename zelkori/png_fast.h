@@ -15,7 +15,7 @@ typedef bool (*PngSink)(void *context, const unsigned char *data, size_t size);
 // Writes a width x height 8-bit RGB image, rows top first, as a whole PNG
 // through `sink`, in pieces of at most a few hundred KiB. Each thread keeps
 // its compressor and buffers for its next image. Returns false when the
-// sink fails, the size is below 1 or memory runs out; never throws.
+// sink fails or the size is below 1; may throw std::bad_alloc.
 bool write_png_fast(int width, int height, const unsigned char *rgb,
                     PngSink sink, void *context);
 

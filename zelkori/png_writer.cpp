@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <csetjmp>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <exception>
 #include <mutex>
@@ -18,6 +19,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "output_file.h"
 #include "png_fast.h"
 #include "state.h"
 #include "zelkori_host.h"
@@ -30,24 +32,37 @@ const int kFastLevel = ZK_PNG_FAST;
 const int kDefaultLevel = 6;
 const size_t kFileBufferBytes = 64 * 1024;
 
+enum class Encoded { kDone, kWriteFailed, kNoMemory, kEncoderFailed };
+
 // libpng's own handlers print; the library never does, and its callers
-// report the failure instead.
-void on_png_error(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+// report the failure instead, with libpng's message.
+struct PngFailure {
+    char message[128] = "";
+};
+
+void on_png_error(png_structp png, png_const_charp message) {
+    PngFailure *failure = static_cast<PngFailure *>(png_get_error_ptr(png));
+    std::snprintf(failure->message, sizeof failure->message, "%s", message);
+    png_longjmp(png, 1);
+}
 void on_png_warning(png_structp, png_const_charp) {}
 
 // libpng reports failures through longjmp; nothing with a destructor may
-// live in this frame.
-bool encode(FILE *file, int width, int height, const unsigned char *rgb,
-            int level) {
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr,
+// live in this frame. A failed write leaves errno set by the stream.
+Encoded encode(FILE *file, int width, int height, const unsigned char *rgb,
+               int level, PngFailure &failure) {
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &failure,
                                               on_png_error, on_png_warning);
     if (png == nullptr) {
-        return false;
+        return Encoded::kNoMemory;
     }
     png_infop info = png_create_info_struct(png);
     if (info == nullptr || setjmp(png_jmpbuf(png))) {
         png_destroy_write_struct(&png, &info);
-        return false;
+        return ferror(file) ? Encoded::kWriteFailed
+               : info == nullptr || std::strstr(failure.message, "memory") != nullptr
+                   ? Encoded::kNoMemory
+                   : Encoded::kEncoderFailed;
     }
     png_init_io(png, file);
     png_set_compression_level(png, level);
@@ -62,24 +77,55 @@ bool encode(FILE *file, int width, int height, const unsigned char *rgb,
     }
     png_write_end(png, info);
     png_destroy_write_struct(&png, &info);
-    return true;
+    return Encoded::kDone;
 }
 
-bool encode_fast(FILE *file, int width, int height, const unsigned char *rgb) {
+Encoded encode_fast(FILE *file, int width, int height, const unsigned char *rgb) {
     const zelkori::PngSink to_file = [](void *to, const unsigned char *data, size_t size) {
         return std::fwrite(data, 1, size, static_cast<FILE *>(to)) == size;
     };
-    return zelkori::write_png_fast(width, height, rgb, to_file, file);
+    try {
+        return zelkori::write_png_fast(width, height, rgb, to_file, file) ? Encoded::kDone
+                                                                          : Encoded::kWriteFailed;
+    } catch (const std::bad_alloc &) {
+        return Encoded::kNoMemory;
+    }
 }
 
-// Whether the directory part of `path` exists. Some file systems (/proc)
-// refuse new files with ENOENT although the directory is there.
-bool directory_exists(const char *path) {
-    std::string directory(path);
-    const size_t slash = directory.find_last_of('/');
-    directory = slash == std::string::npos ? "." : slash == 0 ? "/" : directory.substr(0, slash);
-    struct stat info;
-    return stat(directory.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+thread_local std::string libpng_message;
+
+const char *libpng_text(const char *message) {
+    libpng_message = std::string("libpng: ") + (*message != '\0' ? message : "failed");
+    return libpng_message.c_str();
+}
+
+const char *errno_text(int error) {
+    const char *text = strerrordesc_np(error);
+    return text != nullptr ? text : "unknown error";
+}
+
+// Encodes into `file` and closes it; fills error on failure.
+bool encode_to(FILE *file, int width, int height, const unsigned char *rgb,
+               int level, const char **error) {
+    errno = 0;
+    PngFailure failure;
+    const Encoded encoded = level == kFastLevel
+                                ? encode_fast(file, width, height, rgb)
+                                : encode(file, width, height, rgb, level, failure);
+    const int write_errno = errno;
+    const bool flushed = fflush(file) == 0;
+    const int flush_errno = errno;
+    const bool closed = fclose(file) == 0;
+    if (encoded == Encoded::kDone && flushed && closed) {
+        return true;
+    }
+    *error = encoded == Encoded::kNoMemory ? errno_text(ENOMEM)
+             : encoded == Encoded::kEncoderFailed
+                 ? libpng_text(failure.message)
+                 : errno_text(write_errno != 0 ? write_errno
+                              : flush_errno != 0 ? flush_errno
+                                                 : errno);
+    return false;
 }
 
 int write_png_file(const char *path, int width, int height,
@@ -92,42 +138,64 @@ int write_png_file(const char *path, int width, int height,
     if (level != kFastLevel && (level < 0 || level > 9)) {
         level = kDefaultLevel;
     }
-    std::string temporary = std::string(path) + ".XXXXXX";
-    std::vector<char> name(temporary.begin(), temporary.end());
-    name.push_back('\0');
-    const int fd = mkstemp(name.data());
-    if (fd < 0) {
-        *error = errno == ENOENT && !directory_exists(path) ? "no such directory"
-                                                            : "cannot create the file";
+    zk_output *output = zk_output_open(path, error);
+    if (output == nullptr) {
         return 0;
     }
-    fchmod(fd, 0644);
-    FILE *file = fdopen(fd, "wb");
+    // A stream of its own over a copy of the descriptor, which
+    // zk_output_commit closes.
+    const int fd = dup(zk_output_fd(output));
+    FILE *file = fd >= 0 ? fdopen(fd, "wb") : nullptr;
     if (file == nullptr) {
-        close(fd);
-        unlink(name.data());
-        *error = "cannot create the file";
+        *error = errno_text(errno);
+        if (fd >= 0) {
+            close(fd);
+        }
+        zk_output_abort(output);
         return 0;
     }
     setvbuf(file, nullptr, _IOFBF, kFileBufferBytes);  // a frame in a few writes
-    const bool encoded = level == kFastLevel ? encode_fast(file, width, height, rgb)
-                                             : encode(file, width, height, rgb, level);
-    const bool flushed = fflush(file) == 0;
-    const bool closed = fclose(file) == 0;
-    if (!encoded || !flushed || !closed) {
-        unlink(name.data());
-        *error = "cannot write the file (disk full?)";
+    if (!encode_to(file, width, height, rgb, level, error)) {
+        zk_output_abort(output);
         return 0;
     }
-    if (rename(name.data(), path) != 0) {
-        unlink(name.data());
-        *error = "cannot move the file into place";
-        return 0;
-    }
-    return 1;
+    return zk_output_commit(output, error);
 }
 
 }  // namespace
+
+extern "C" int zk_encode_png(int width, int height, const unsigned char *rgb,
+                             int level, unsigned char **data, size_t *size,
+                             const char **error) {
+    static const char *unused = nullptr;
+    error = error != nullptr ? error : &unused;
+    *data = nullptr;
+    *size = 0;
+    if (width < 1 || height < 1 || rgb == nullptr) {
+        *error = "nothing to write";
+        return 0;
+    }
+    char *buffer = nullptr;
+    FILE *file = open_memstream(&buffer, size);
+    if (file == nullptr) {
+        *error = errno_text(errno);
+        return 0;
+    }
+    try {
+        if (!encode_to(file, width, height, rgb,
+                       level != kFastLevel && (level < 0 || level > 9) ? kDefaultLevel : level,
+                       error)) {
+            free(buffer);
+            *size = 0;
+            return 0;
+        }
+    } catch (const std::exception &) {
+        *error = errno_text(ENOMEM);
+        return 0;
+    }
+    *data = reinterpret_cast<unsigned char *>(buffer);
+    return 1;
+}
 
 extern "C" int zk_write_png(const char *path, int width, int height,
                             const unsigned char *rgb, int level,
@@ -177,7 +245,7 @@ struct SavePool {
     bool stopping = false;
     bool failed = false;
     std::string failed_path, reported_path;
-    const char *failed_error = "";
+    std::string failed_error, reported_error;
 
     ~SavePool() { stop(); }
 
@@ -328,12 +396,14 @@ extern "C" int zk_save_wait(const char **path, const char **error) {
         return 1;
     }
     pool.failed = false;
-    pool.reported_path.swap(pool.failed_path);  // no allocation: callers are C
+    // Swapped, not copied: no allocation, callers are C.
+    pool.reported_path.swap(pool.failed_path);
+    pool.reported_error.swap(pool.failed_error);
     if (path != nullptr) {
         *path = pool.reported_path.c_str();
     }
     if (error != nullptr) {
-        *error = pool.failed_error;
+        *error = pool.reported_error.c_str();
     }
     return 0;
 }

@@ -2,7 +2,9 @@
 #ifndef ZELKORI_STATE_H
 #define ZELKORI_STATE_H
 
+#include <atomic>
 #include <chrono>
+#include <climits>
 #include <map>
 #include <memory>
 #include <string>
@@ -43,13 +45,42 @@ struct Offscreen {
 
 struct SavePool;  // background PNG writers, png_writer.cpp
 
+// Scene capture: while on, the primitives are recorded instead of drawn.
+struct Capture {
+    bool on = false;
+    int frames = 0;  // frames begun so far
+    bool out_of_memory = false;  // a primitive could not be kept
+    std::vector<zk_primitive> primitives;
+    bool has_camera = false;  // projection and viewport read
+    double projection[16] = {};  // at the first primitive
+    int viewport[4] = {0, 0, 0, 0};
+};
+
+// Temporary output files not yet renamed into place, for the signal
+// handler that removes them (output_file.cpp): fixed storage, since a
+// handler can neither allocate nor lock.
+struct TemporaryList {
+    enum { kFree, kFilling, kActive };
+    static const int kSlots = 64;
+    struct Slot {
+        std::atomic<int> state{kFree};
+        char path[PATH_MAX];
+    };
+    Slot slots[kSlots];
+    std::atomic<int> creating{0};   // threads between listing and creating
+    std::atomic<bool> dying{false};  // a signal is removing the files
+};
+
 struct HostState {
     std::vector<Control> controls;  // declaration order
     zk_declare_listener listener = nullptr;
     Clock clock;
     std::map<const void *, MeshSet> meshes;  // by GL context
     zk_stats stats = {0, 0, 0};
+    float color[3] = {0, 0, 0};  // the last diffuse colour
+    Capture capture;
     Offscreen offscreen;
+    TemporaryList temporaries;
     // Made on first use; deleting it finishes the queue and joins the
     // threads.
     std::unique_ptr<SavePool, void (*)(SavePool *)> saving{nullptr, nullptr};

@@ -3,16 +3,18 @@
 #include <GL/gl.h>
 
 #include <cmath>
+#include <cstring>
 #include <new>
 #include <string_view>
 #include <vector>
 
+#include "output_file.h"
 #include "zelkori_host.h"
 
 namespace {
 
 const char kPackageName[] = "zelkori";
-const char kPackageVersion[] = "1.0";
+const char kPackageVersion[] = ZELKORI_VERSION;
 const char kDeclareHookKey[] = "zelkori::ondeclare";
 const int kDefaultPngLevel = 6;
 
@@ -272,6 +274,27 @@ int offscreen_cmd(ClientData, Tcl_Interp *interp, int objc,
     return TCL_OK;
 }
 
+// The bytes of the file name `name` as the file system takes them: Tcl's
+// system encoding, with no ~ expansion (a name is a name). Fills `native`,
+// which the caller frees, on success only.
+int native_path(Tcl_Interp *interp, Tcl_Obj *name, Tcl_DString *native) {
+    int length = 0;
+    const char *utf = Tcl_GetStringFromObj(name, &length);
+    if (length == 0) {
+        Tcl_SetObjResult(interp, Tcl_NewStringObj("no file name given", -1));
+        return TCL_ERROR;
+    }
+    Tcl_UtfToExternalDString(nullptr, utf, length, native);
+    if (std::strlen(Tcl_DStringValue(native)) !=
+        static_cast<size_t>(Tcl_DStringLength(native))) {
+        Tcl_DStringFree(native);
+        Tcl_SetObjResult(interp, Tcl_ObjPrintf(
+            "cannot write \"%s\": file names cannot hold a NUL character", utf));
+        return TCL_ERROR;
+    }
+    return TCL_OK;
+}
+
 // A file that could not be written, as an error of the command.
 int write_failed(Tcl_Interp *interp, const char *file, const char *error) {
     Tcl_SetObjResult(interp, Tcl_ObjPrintf("cannot write \"%s\": %s", file, error));
@@ -319,6 +342,20 @@ int save_later(Tcl_Interp *interp, const char *path, int width, int height,
     return queued > 0 ? TCL_OK : collect_saves(interp);
 }
 
+// A PNG level as the commands take it: zlib's 0-9, or "fast".
+int get_level(Tcl_Interp *interp, Tcl_Obj *obj, int *level) {
+    if (std::string_view(Tcl_GetString(obj)) == "fast") {
+        *level = ZK_PNG_FAST;
+        return TCL_OK;
+    }
+    if (Tcl_GetIntFromObj(nullptr, obj, level) != TCL_OK || *level < 0 || *level > 9) {
+        Tcl_SetObjResult(interp, Tcl_ObjPrintf(
+            "expected a level from 0 to 9 or \"fast\" but got \"%s\"", Tcl_GetString(obj)));
+        return TCL_ERROR;
+    }
+    return TCL_OK;
+}
+
 // zelkori::save ?-async? file ?level?: writes the current viewport as a
 // PNG at zlib's level 0-9, or "fast" (ISA-L, for sequences); with -async
 // the frame is read now and encoded in the background, and an earlier
@@ -332,31 +369,80 @@ int save_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
         return TCL_ERROR;
     }
     int level = kDefaultPngLevel;
-    if (nargs == 3 && std::string_view(Tcl_GetString(args[2])) == "fast") {
-        level = ZK_PNG_FAST;
-    } else if (nargs == 3 && (Tcl_GetIntFromObj(nullptr, args[2], &level) != TCL_OK ||
-                              level < 0 || level > 9)) {
-        Tcl_SetObjResult(interp, Tcl_ObjPrintf(
-            "expected a level from 0 to 9 or \"fast\" but got \"%s\"",
-            Tcl_GetString(args[2])));
+    if (nargs == 3 && get_level(interp, args[2], &level) != TCL_OK) {
         return TCL_ERROR;
     }
-    GLint viewport[4] = {0, 0, 0, 0};
-    glGetIntegerv(GL_VIEWPORT, viewport);
-    if (viewport[2] < 1 || viewport[3] < 1) {
+    int width = 0, height = 0;
+    if (!zk_frame_size(&width, &height)) {
         Tcl_SetObjResult(interp, Tcl_NewStringObj(
             "no frame to save: no OpenGL context is current", -1));
         return TCL_ERROR;
     }
     Tcl_DString native;
-    const char *path = Tcl_TranslateFileName(interp, Tcl_GetString(args[1]), &native);
-    if (path == nullptr) {
+    if (native_path(interp, args[1], &native) != TCL_OK) {
         return TCL_ERROR;
     }
-    const int code = async ? save_later(interp, path, viewport[2], viewport[3], level)
-                           : save_now(interp, args[1], path, viewport[2], viewport[3], level);
+    const char *path = Tcl_DStringValue(&native);
+    const int code = async ? save_later(interp, path, width, height, level)
+                           : save_now(interp, args[1], path, width, height, level);
     Tcl_DStringFree(&native);
     return code;
+}
+
+// zelkori::png ?level?: the current viewport as PNG data (a byte array).
+int png_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+    if (objc > 2) {
+        Tcl_WrongNumArgs(interp, 1, objv, "?level?");
+        return TCL_ERROR;
+    }
+    int level = kDefaultPngLevel;
+    if (objc == 2 && get_level(interp, objv[1], &level) != TCL_OK) {
+        return TCL_ERROR;
+    }
+    int width = 0, height = 0;
+    if (!zk_frame_size(&width, &height)) {
+        Tcl_SetObjResult(interp, Tcl_NewStringObj(
+            "no frame to encode: no OpenGL context is current", -1));
+        return TCL_ERROR;
+    }
+    std::vector<unsigned char> rgb;
+    try {
+        rgb.resize(static_cast<size_t>(width) * static_cast<size_t>(height) * 3);
+    } catch (const std::bad_alloc &) {
+        Tcl_SetObjResult(interp, Tcl_NewStringObj(kNoMemory, -1));
+        return TCL_ERROR;
+    }
+    if (!zk_read_frame(width, height, rgb.data())) {
+        Tcl_SetObjResult(interp, Tcl_NewStringObj(kReadFailed, -1));
+        return TCL_ERROR;
+    }
+    unsigned char *data = nullptr;
+    size_t size = 0;
+    const char *error = "";
+    if (!zk_encode_png(width, height, rgb.data(), level, &data, &size, &error)) {
+        Tcl_SetObjResult(interp, Tcl_ObjPrintf("cannot encode the frame: %s", error));
+        return TCL_ERROR;
+    }
+    Tcl_SetObjResult(interp, Tcl_NewByteArrayObj(data, static_cast<int>(size)));
+    free(data);
+    return TCL_OK;
+}
+
+// zelkori::writable file: fails, as a save to `file` would, when it cannot
+// be written; creates nothing.
+int writable_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+    if (objc != 2) {
+        Tcl_WrongNumArgs(interp, 1, objv, "file");
+        return TCL_ERROR;
+    }
+    Tcl_DString native;
+    if (native_path(interp, objv[1], &native) != TCL_OK) {
+        return TCL_ERROR;
+    }
+    const char *error = "";
+    const int ok = zk_output_check(Tcl_DStringValue(&native), &error);
+    Tcl_DStringFree(&native);
+    return ok ? TCL_OK : write_failed(interp, Tcl_GetString(objv[1]), error);
 }
 
 // zelkori::wait: waits for background saves; reports the first failure.
@@ -366,6 +452,101 @@ int wait_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
         return TCL_ERROR;
     }
     return collect_saves(interp);
+}
+
+const int kMaxSceneFrames = 10000;
+const double kMaxSceneFps = 10000.0;
+
+// zelkori::scene file ?-frames n? ?-fps f? ?-draw script?: captures what
+// the draw script (default ::model::redraw) draws and writes it as a glTF
+// scene, binary unless the name ends in .gltf. With -frames the clock is
+// stopped and set to start + k / fps before the k-th draw, then put back.
+int scene_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+    static const char *const options[] = {"-frames", "-fps", "-draw", nullptr};
+    enum { kFrames, kFps, kDraw };
+    if (objc < 2 || objc % 2 != 0) {
+        Tcl_WrongNumArgs(interp, 1, objv, "file ?-frames n? ?-fps f? ?-draw script?");
+        return TCL_ERROR;
+    }
+    int frames = 1;
+    double fps = 30.0;
+    Tcl_Obj *draw = Tcl_NewStringObj("::model::redraw", -1);
+    Tcl_IncrRefCount(draw);
+    for (int i = 2; i < objc; i += 2) {
+        int option = 0;
+        if (Tcl_GetIndexFromObj(interp, objv[i], options, "option", 0, &option) != TCL_OK) {
+            Tcl_DecrRefCount(draw);
+            return TCL_ERROR;
+        }
+        bool ok = true;
+        if (option == kFrames) {
+            ok = Tcl_GetIntFromObj(interp, objv[i + 1], &frames) == TCL_OK;
+            if (ok && (frames < 1 || frames > kMaxSceneFrames)) {
+                Tcl_SetObjResult(interp, Tcl_ObjPrintf(
+                    "expected -frames from 1 to %d but got \"%s\"", kMaxSceneFrames,
+                    Tcl_GetString(objv[i + 1])));
+                ok = false;
+            }
+        } else if (option == kFps) {
+            ok = get_finite(interp, objv[i + 1], &fps) == TCL_OK;
+            if (ok && !(fps > 0.0 && fps <= kMaxSceneFps)) {
+                Tcl_SetObjResult(interp, Tcl_ObjPrintf(
+                    "expected -fps above 0 and at most %g but got \"%s\"", kMaxSceneFps,
+                    Tcl_GetString(objv[i + 1])));
+                ok = false;
+            }
+        } else {
+            Tcl_DecrRefCount(draw);
+            draw = objv[i + 1];
+            Tcl_IncrRefCount(draw);
+        }
+        if (!ok) {
+            Tcl_DecrRefCount(draw);
+            return TCL_ERROR;
+        }
+    }
+    // The name is checked before anything is drawn.
+    Tcl_DString native;
+    const char *error = "";
+    if (native_path(interp, objv[1], &native) != TCL_OK) {
+        Tcl_DecrRefCount(draw);
+        return TCL_ERROR;
+    }
+    if (!zk_output_check(Tcl_DStringValue(&native), &error)) {
+        Tcl_DStringFree(&native);
+        Tcl_DecrRefCount(draw);
+        return write_failed(interp, Tcl_GetString(objv[1]), error);
+    }
+    const double start = get_time();
+    const int playing = zk_clock_playing();
+    if (frames > 1) {
+        zk_clock_play(0);
+    }
+    zk_capture_start();
+    int code = TCL_OK;
+    for (int k = 0; k < frames && code == TCL_OK; ++k) {
+        if (k > 0) {
+            zk_capture_frame();
+        }
+        if (frames > 1) {
+            zk_clock_set(start + k / fps);
+        }
+        code = Tcl_EvalObjEx(interp, draw, TCL_EVAL_GLOBAL);
+    }
+    zk_capture_stop();
+    Tcl_DecrRefCount(draw);
+    if (frames > 1) {
+        zk_clock_set(start);
+        zk_clock_play(playing);
+    }
+    if (code != TCL_OK) {
+        Tcl_DStringFree(&native);
+        return code;
+    }
+    Tcl_ResetResult(interp);
+    const int written = zk_scene_write(Tcl_DStringValue(&native), fps, &error);
+    Tcl_DStringFree(&native);
+    return written ? TCL_OK : write_failed(interp, Tcl_GetString(objv[1]), error);
 }
 
 // Background saves finish before the process goes.
@@ -412,7 +593,8 @@ const FaceCommand kFaceCommands[] = {
     {"::zelkori::control", control_cmd}, {"::zelkori::clock", clock_cmd},
     {"::zelkori::offscreen", offscreen_cmd}, {"::zelkori::save", save_cmd},
     {"::zelkori::stats", stats_cmd}, {"::zelkori::glerror", glerror_cmd},
-    {"::zelkori::wait", wait_cmd},
+    {"::zelkori::wait", wait_cmd}, {"::zelkori::writable", writable_cmd},
+    {"::zelkori::png", png_cmd}, {"::zelkori::scene", scene_cmd},
 };
 
 }  // namespace

@@ -5,6 +5,7 @@
 #ifndef ZELKORI_ZELKORI_HOST_H
 #define ZELKORI_ZELKORI_HOST_H
 
+#include <stddef.h>
 #include <tcl.h>
 
 #include "host/zelkori.h"
@@ -57,9 +58,16 @@ void zk_stats_reset(void);
 
 /* Offscreen rendering: an EGL context on Mesa's surfaceless platform with
  * a width x height framebuffer object, made current. Creating again
- * resizes. Returns 0 and fills error (static text) when none can be made. */
+ * resizes. Returns 0 and fills error (static text) when none can be made;
+ * a context that was there stays current and as it was. */
 int zk_offscreen_create(int width, int height, const char **error);
 void zk_offscreen_destroy(void);
+
+/* The size of the frame a save reads: the viewport's, clipped to what is
+ * being drawn to (the offscreen framebuffer or the window), so that no
+ * pixel outside what was drawn is ever read. Returns 0 when no OpenGL
+ * context is current. */
+int zk_frame_size(int *width, int *height);
 
 /* Reads the current read buffer's colour (RGB, top row first) of the
  * viewport-sized area at the origin. */
@@ -73,6 +81,11 @@ int zk_read_frame(int width, int height, unsigned char *rgb);
 #define ZK_PNG_FAST (-1)
 int zk_write_png(const char *path, int width, int height,
                  const unsigned char *rgb, int level, const char **error);
+
+/* Encodes rgb as a PNG in memory: *data, *size bytes, freed with free().
+ * Returns 0 and fills error on failure. */
+int zk_encode_png(int width, int height, const unsigned char *rgb, int level,
+                  unsigned char **data, size_t *size, const char **error);
 
 /* The same for the current frame (as zk_read_frame reads it), in the
  * background: the frame is read now and encoded by a pool of threads fed
@@ -88,6 +101,36 @@ int zk_save_frame_async(const char *path, int width, int height, int level);
 int zk_save_wait(const char **path, const char **error);
 /* Finishes the queue and stops the threads; the next save starts them. */
 void zk_save_shutdown(void);
+
+/* Scene capture. From zk_capture_start to zk_capture_stop the sphere and
+ * cylinder primitives record what they are asked to draw instead of drawing
+ * it: the primitive, its sizes, the diffuse colour and the model-view
+ * matrix, and at the first one the projection and viewport. Primitives
+ * without a current GL context are not recorded. zk_capture_frame begins
+ * the next frame (animation sample); zk_capture_start begins the first and
+ * forgets any earlier capture. */
+typedef struct zk_primitive {
+    int kind;  /* 0 sphere, 1 cylinder */
+    int frame;
+    /* Sphere: radius. Cylinder: length, radius at z = 0, at z = length. */
+    double size[3];
+    float color[3];
+    double modelview[16]; /* column-major, as GL gives it */
+} zk_primitive;
+void zk_capture_start(void);
+void zk_capture_frame(void);
+void zk_capture_stop(void);
+/* The primitives of the last capture, in draw order. */
+int zk_capture_count(void);
+int zk_capture_at(int index, zk_primitive *out);
+
+/* Writes the last capture as a glTF 2.0 scene through zelkori/output_file.h:
+ * JSON with the buffer embedded when `path` ends in ".gltf", binary glTF
+ * otherwise. One frame gives a still scene; more give one animation with
+ * frame k at k / fps seconds. Every frame must draw the same primitives in
+ * the same order. Returns 0 and fills error (valid until the next call)
+ * on failure, leaving no file behind. */
+int zk_scene_write(const char *path, double fps, const char **error);
 
 #pragma GCC visibility pop
 

@@ -1,0 +1,147 @@
+// Opens glTF scenes in headless Chromium with three.js, renders each
+// through the file's own camera at the size of a reference PNG, and
+// compares the two pictures in the page.
+//   node browser_check.mjs CASE...   CASE: FILE.glb,REFERENCE.png,SECONDS
+// SECONDS is the animation time to show, or - for a still. Prints one line
+// per case: "FILE iou I colour D", the intersection over union of the
+// non-black pixels and the mean absolute colour difference (0-255) where
+// both show the figure.
+import { spawn } from 'node:child_process';
+import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { createServer } from 'node:http';
+import { tmpdir } from 'node:os';
+import { dirname, join } from 'node:path';
+import { fileURLToPath } from 'node:url';
+
+const here = dirname(fileURLToPath(import.meta.url));
+const threeDir = join(here, 'node_modules', 'three');
+const cases = process.argv.slice(2).map((arg) => {
+    const [file, reference, seconds] = arg.split(',');
+    return { file, reference, seconds: seconds === '-' ? null : Number(seconds) };
+});
+const timeoutMs = 120000;
+
+const page = `<!doctype html><html><body style="margin:0">
+<script type="importmap">{"imports":{"three":"/three/build/three.module.js",
+"three/addons/":"/three/examples/jsm/"}}</script>
+<script type="module">
+import * as THREE from 'three';
+import { GLTFLoader } from 'three/addons/loaders/GLTFLoader.js';
+const cases = ${JSON.stringify(cases.map((c) => ({ seconds: c.seconds })))};
+async function picture(url) {
+    const image = new Image();
+    image.src = url;
+    await image.decode();
+    const canvas = document.createElement('canvas');
+    canvas.width = image.width;
+    canvas.height = image.height;
+    const context = canvas.getContext('2d', { colorSpace: 'srgb' });
+    context.drawImage(image, 0, 0);
+    return context.getImageData(0, 0, image.width, image.height);
+}
+async function check(index) {
+    const reference = await picture('/reference/' + index);
+    const { width, height } = reference;
+    const gltf = await new GLTFLoader().loadAsync('/scene/' + index);
+    const camera = gltf.cameras[0];
+    const renderer = new THREE.WebGLRenderer({ antialias: false, preserveDrawingBuffer: true });
+    renderer.setPixelRatio(1);
+    renderer.setSize(width, height);
+    renderer.setClearColor(0x000000, 1);
+    if (cases[index].seconds !== null) {
+        const mixer = new THREE.AnimationMixer(gltf.scene);
+        mixer.clipAction(gltf.animations[0]).play();
+        mixer.setTime(cases[index].seconds);
+    }
+    gltf.scene.updateMatrixWorld(true);
+    renderer.render(gltf.scene, camera);
+    const gl = renderer.getContext();
+    const ours = new Uint8Array(width * height * 4);
+    gl.readPixels(0, 0, width, height, gl.RGBA, gl.UNSIGNED_BYTE, ours);
+    let both = 0, either = 0, difference = 0;
+    for (let y = 0; y < height; ++y) {
+        for (let x = 0; x < width; ++x) {
+            const a = ((height - 1 - y) * width + x) * 4, b = (y * width + x) * 4;
+            const inA = ours[a] + ours[a + 1] + ours[a + 2] > 0;
+            const inB = reference.data[b] + reference.data[b + 1] + reference.data[b + 2] > 0;
+            either += inA || inB;
+            if (inA && inB) {
+                both += 1;
+                for (let c = 0; c < 3; ++c) difference += Math.abs(ours[a + c] - reference.data[b + c]);
+            }
+        }
+    }
+    const shown = ${process.env.SCENE_PICTURES ? 'renderer.domElement.toDataURL()' : 'null'};
+    renderer.dispose();
+    return { iou: either ? both / either : 1, colour: both ? difference / both / 3 : 0, shown };
+}
+async function run() {
+    const results = [];
+    for (let i = 0; i < cases.length; ++i) results.push(await check(i));
+    return results;
+}
+run().then((results) => ({ results }), (error) => ({ error: String(error && error.stack || error) }))
+    .then((body) => fetch('/result', { method: 'POST', body: JSON.stringify(body) }));
+</script></body></html>`;
+
+function serve(request, response) {
+    const url = new URL(request.url, 'http://localhost');
+    const send = (type, body) => {
+        response.writeHead(200, { 'Content-Type': type });
+        response.end(body);
+    };
+    const index = Number(url.pathname.split('/')[2]);
+    if (url.pathname === '/') return send('text/html', page);
+    if (url.pathname.startsWith('/scene/')) return send('model/gltf-binary', readFileSync(cases[index].file));
+    if (url.pathname.startsWith('/reference/')) return send('image/png', readFileSync(cases[index].reference));
+    if (url.pathname.startsWith('/three/') && !url.pathname.includes('..')) {
+        try {
+            return send('text/javascript', readFileSync(join(threeDir, url.pathname.slice(7))));
+        } catch {
+            // Not there: 404 below.
+        }
+    }
+    response.writeHead(404);
+    response.end();
+}
+
+const profile = mkdtempSync(join(tmpdir(), 'scene-chromium-'));
+let browser = null;
+const finish = (code, message) => {
+    if (message) console.log(message);
+    if (browser) {
+        try {
+            process.kill(-browser.pid, 'SIGKILL');
+        } catch {
+            // Already gone.
+        }
+    }
+    rmSync(profile, { recursive: true, force: true });
+    process.exit(code);
+};
+const server = createServer((request, response) => {
+    if (request.method !== 'POST') return serve(request, response);
+    let body = '';
+    request.on('data', (chunk) => (body += chunk));
+    request.on('end', () => {
+        response.end();
+        const answer = JSON.parse(body);
+        if (answer.error) finish(1, `browser_check: ${answer.error}`);
+        answer.results.forEach((r, i) => r.shown &&
+            writeFileSync(join(process.env.SCENE_PICTURES, `shown${i}.png`), Buffer.from(r.shown.split(',')[1], 'base64')));
+        const lines = answer.results.map((r, i) =>
+            `${cases[i].file}${cases[i].seconds === null ? '' : '@' + cases[i].seconds} iou ${r.iou.toFixed(4)} colour ${r.colour.toFixed(2)}`);
+        finish(0, lines.join('\n'));
+    });
+});
+server.listen(0, '127.0.0.1', () => {
+    const url = `http://127.0.0.1:${server.address().port}/`;
+    browser = spawn(process.env.CHROMIUM || 'chromium', [
+        '--headless=new', '--use-angle=swiftshader', '--enable-unsafe-swiftshader',
+        '--no-sandbox', '--no-first-run', '--disable-background-networking',
+        '--disable-component-update', '--disable-sync', '--disable-quic',
+        '--disable-gpu-vsync', `--user-data-dir=${profile}`, url,
+    ], { detached: true, stdio: 'ignore' });
+    browser.on('exit', (code) => finish(1, `browser_check: chromium stopped (${code}) before answering`));
+});
+setTimeout(() => finish(1, `browser_check: no answer from chromium in ${timeoutMs / 1000} s`), timeoutMs).unref();

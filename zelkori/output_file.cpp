@@ -1,0 +1,356 @@
+// Output files written whole or not at all; see output_file.h.
+#include "output_file.h"
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdint>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <string>
+
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "state.h"
+
+struct zk_output {
+    std::string target;     // the file that is replaced: links followed
+    std::string temporary;  // absolute, so a later chdir cannot lose it
+    int fd = -1;
+    bool existed = false;
+    struct stat original = {};
+    int slot = -1;  // in the signal cleanup list
+};
+
+namespace zelkori {
+namespace {
+
+const int kMaxLinks = 40;             // as the kernel's own limit
+const char kTemporaryPrefix[] = ".zk";  // short: any name that fits works
+const int kRandomChars = 8;
+const int kCreateAttempts = 100;
+const int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
+const long kCreateWaitNs = 1000000;
+const int kCreateWaitRounds = 200;
+
+thread_local std::string last_error;
+
+const char *set_error(const std::string &message) {
+    last_error = message;
+    return last_error.c_str();
+}
+
+const char *errno_text(int error) {
+    const char *text = strerrordesc_np(error);
+    return text != nullptr ? text : "unknown error";
+}
+
+std::string directory_of(const std::string &path) {
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The file that writing `path` replaces, following links, and whether it
+// exists. Fails for anything but a regular file or a new name in an
+// existing directory.
+bool resolve(const char *path, zk_output &out, std::string &error) {
+    if (path == nullptr || *path == '\0') {
+        error = "no file name";
+        return false;
+    }
+    std::string current(path);
+    if (current.back() == '/') {
+        error = "is a directory name";
+        return false;
+    }
+    for (int links = 0;; ++links) {
+        struct stat info;
+        if (lstat(current.c_str(), &info) != 0) {
+            const int code = errno;
+            struct stat directory;
+            if (code == ENOENT) {
+                if (stat(directory_of(current).c_str(), &directory) != 0 ||
+                    !S_ISDIR(directory.st_mode)) {
+                    error = "no such directory";
+                    return false;
+                }
+                break;  // a new file
+            }
+            error = errno_text(code);
+            return false;
+        }
+        if (S_ISLNK(info.st_mode)) {
+            if (links == kMaxLinks) {
+                error = errno_text(ELOOP);
+                return false;
+            }
+            char buffer[PATH_MAX];
+            const ssize_t length = readlink(current.c_str(), buffer, sizeof buffer);
+            if (length < 0 || length == static_cast<ssize_t>(sizeof buffer)) {
+                error = errno_text(length < 0 ? errno : ENAMETOOLONG);
+                return false;
+            }
+            std::string link(buffer, static_cast<size_t>(length));
+            current = link.front() == '/' ? link : directory_of(current) + "/" + link;
+            continue;
+        }
+        if (S_ISDIR(info.st_mode)) {
+            error = "is a directory";
+            return false;
+        }
+        if (!S_ISREG(info.st_mode)) {
+            error = "not a regular file";
+            return false;
+        }
+        out.existed = true;
+        out.original = info;
+        break;
+    }
+    out.target = current;
+    return true;
+}
+
+// The temporary files a signal must take with it. A handler reads this,
+// so it holds plain characters behind atomic flags.
+TemporaryList &temporaries() { return state().temporaries; }
+
+void remove_temporaries(int signal_number) {
+    TemporaryList &list = temporaries();
+    // Threads creating a file finish first, so that none appears after the
+    // sweep; the wait is bounded in case the signal landed on one of them.
+    list.dying.store(true);
+    const struct timespec pause = {0, kCreateWaitNs};
+    for (int i = 0; i < kCreateWaitRounds && list.creating.load() > 0; ++i) {
+        nanosleep(&pause, nullptr);
+    }
+    for (TemporaryList::Slot &slot : list.slots) {
+        if (slot.state.load() == TemporaryList::kActive) {
+            unlink(slot.path);
+        }
+    }
+    // Ends the process as the signal would have.
+    std::signal(signal_number, SIG_DFL);
+    std::raise(signal_number);
+}
+
+// Handlers go only where the signal has its default action: a signal the
+// host ignores (nohup) or handles itself is left alone.
+void install_cleanup() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        for (int number : kCleanupSignals) {
+            struct sigaction current;
+            if (sigaction(number, nullptr, &current) == 0 &&
+                current.sa_handler == SIG_DFL && !(current.sa_flags & SA_SIGINFO)) {
+                struct sigaction action = {};
+                action.sa_handler = remove_temporaries;
+                sigemptyset(&action.sa_mask);
+                sigaction(number, &action, nullptr);
+            }
+        }
+    });
+}
+
+// Takes a free slot for `path`; -1 when every slot is in use (the file is
+// then written without signal cleanup) or the name does not fit.
+int claim_slot(const std::string &path) {
+    TemporaryList &list = temporaries();
+    if (path.size() >= sizeof list.slots[0].path) {
+        return -1;
+    }
+    for (int i = 0; i < TemporaryList::kSlots; ++i) {
+        TemporaryList::Slot &slot = list.slots[i];
+        int expected = TemporaryList::kFree;
+        if (slot.state.compare_exchange_strong(expected, TemporaryList::kFilling)) {
+            std::memcpy(slot.path, path.c_str(), path.size() + 1);
+            slot.state.store(TemporaryList::kActive);
+            return i;
+        }
+    }
+    return -1;
+}
+
+void release_slot(int index) {
+    if (index >= 0) {
+        temporaries().slots[index].state.store(TemporaryList::kFree);
+    }
+}
+
+std::string random_suffix() {
+    static const char kAlphabet[] =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    unsigned char bytes[kRandomChars];
+    if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
+        // Unique enough for one directory: the pid and a counter.
+        static std::atomic<unsigned> counter{0};
+        unsigned long long mix = (static_cast<unsigned long long>(getpid()) << 32) ^
+                                 counter.fetch_add(1) ^ reinterpret_cast<uintptr_t>(&mix);
+        for (unsigned char &byte : bytes) {
+            byte = static_cast<unsigned char>(mix);
+            mix = mix * 6364136223846793005ULL + 1442695040888963407ULL;
+        }
+    }
+    std::string suffix;
+    for (unsigned char byte : bytes) {
+        suffix += kAlphabet[byte % (sizeof kAlphabet - 1)];
+    }
+    return suffix;
+}
+
+// Creates the temporary file beside out.target.
+bool create_temporary(zk_output &out, std::string &error) {
+    std::string directory = directory_of(out.target);
+    char absolute[PATH_MAX];
+    if (realpath(directory.c_str(), absolute) == nullptr) {
+        error = errno_text(errno);
+        return false;
+    }
+    directory = absolute;
+    if (directory != "/") {
+        directory += '/';
+    }
+    install_cleanup();
+    TemporaryList &list = temporaries();
+    for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
+        out.temporary = directory + kTemporaryPrefix + random_suffix();
+        // Listed before it exists, so that no signal can leave it behind.
+        list.creating.fetch_add(1);
+        if (list.dying.load()) {
+            list.creating.fetch_sub(1);
+            error = "interrupted";
+            return false;
+        }
+        out.slot = claim_slot(out.temporary);
+        out.fd = open(out.temporary.c_str(),
+                      O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int code = errno;
+        list.creating.fetch_sub(1);
+        if (out.fd >= 0) {
+            return true;
+        }
+        release_slot(out.slot);
+        out.slot = -1;
+        if (code != EEXIST) {
+            error = errno_text(code);
+            return false;
+        }
+    }
+    error = errno_text(EEXIST);
+    return false;
+}
+
+// Gives the temporary file the existing target's owner and permissions.
+// The owner goes first: changing it clears set-id bits.
+void keep_attributes(const zk_output &out) {
+    if (!out.existed) {
+        return;
+    }
+    if (fchown(out.fd, out.original.st_uid, out.original.st_gid) != 0) {
+        // Only the owner's group may be out of reach; the data still goes.
+    }
+    fchmod(out.fd, out.original.st_mode & 07777);
+}
+
+void discard(zk_output *out) {
+    if (out->fd >= 0) {
+        close(out->fd);
+    }
+    if (!out->temporary.empty()) {
+        unlink(out->temporary.c_str());
+    }
+    release_slot(out->slot);
+    delete out;
+}
+
+}  // namespace
+}  // namespace zelkori
+
+extern "C" {
+
+int zk_output_check(const char *path, const char **error) {
+    static const char *unused = nullptr;
+    error = error != nullptr ? error : &unused;
+    try {
+        zk_output out;
+        std::string message;
+        if (!zelkori::resolve(path, out, message)) {
+            *error = zelkori::set_error(message);
+            return 0;
+        }
+        const std::string directory = zelkori::directory_of(out.target);
+        if (access(directory.c_str(), W_OK | X_OK) != 0) {
+            *error = zelkori::set_error(zelkori::errno_text(errno));
+            return 0;
+        }
+        return 1;
+    } catch (const std::bad_alloc &) {
+        *error = zelkori::errno_text(ENOMEM);
+        return 0;
+    }
+}
+
+zk_output *zk_output_open(const char *path, const char **error) {
+    static const char *unused = nullptr;
+    error = error != nullptr ? error : &unused;
+    zk_output *out = nullptr;
+    try {
+        out = new zk_output;
+        std::string message;
+        if (!zelkori::resolve(path, *out, message) ||
+            !zelkori::create_temporary(*out, message)) {
+            *error = zelkori::set_error(message);
+            delete out;
+            return nullptr;
+        }
+        return out;
+    } catch (const std::bad_alloc &) {
+        if (out != nullptr) {
+            zelkori::discard(out);
+        }
+        *error = zelkori::errno_text(ENOMEM);
+        return nullptr;
+    }
+}
+
+int zk_output_fd(const zk_output *output) { return output != nullptr ? output->fd : -1; }
+
+const char *zk_output_temporary(const zk_output *output) {
+    return output != nullptr ? output->temporary.c_str() : "";
+}
+
+int zk_output_commit(zk_output *output, const char **error) {
+    static const char *unused = nullptr;
+    error = error != nullptr ? error : &unused;
+    if (output == nullptr) {
+        *error = "nothing to write";
+        return 0;
+    }
+    zelkori::keep_attributes(*output);
+    const int closed = close(output->fd);
+    output->fd = -1;
+    if (closed != 0 || rename(output->temporary.c_str(), output->target.c_str()) != 0) {
+        *error = zelkori::errno_text(errno);
+        zelkori::discard(output);
+        return 0;
+    }
+    output->temporary.clear();  // in place: nothing to remove
+    zelkori::discard(output);
+    return 1;
+}
+
+void zk_output_abort(zk_output *output) {
+    if (output != nullptr) {
+        zelkori::discard(output);
+    }
+}
+
+}  // extern "C"

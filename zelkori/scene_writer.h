@@ -1,0 +1,41 @@
+// The glTF scene writer: a capture (state.h) turned into glTF 2.0. The C
+// face is zk_scene_write in zelkori_host.h; these are its parts, on their
+// own so that the tests can reach them.
+#ifndef ZELKORI_SCENE_WRITER_H
+#define ZELKORI_SCENE_WRITER_H
+
+#include <string>
+
+#include "state.h"
+
+namespace zelkori {
+
+// A node's translation, rotation (unit quaternion x, y, z, w) and scale.
+struct NodePose {
+    float translation[3];
+    float rotation[4];
+    float scale[3];
+};
+
+// The pose of a primitive's node: its model-view matrix times the scale
+// that makes the unit mesh the primitive's size. False when the matrix is
+// not finite or flattens a direction.
+bool node_pose(const zk_primitive &primitive, NodePose *pose);
+
+// Negates q when it lies on the far side of `previous`, so that linear
+// interpolation between the two takes the short way.
+void follow_sign(const float previous[4], float q[4]);
+
+// The capture as a binary glTF (binary) or as glTF JSON with the buffer
+// embedded. False with *error set when it cannot be written as a scene.
+bool encode_scene(const Capture &capture, double fps, bool binary,
+                  std::string *out, std::string *error);
+
+// Encodes the capture and writes it to `path` whole or not at all, as
+// JSON when the name ends in ".gltf".
+bool write_scene(const Capture &capture, const char *path, double fps,
+                 std::string *error);
+
+}  // namespace zelkori
+
+#endif
