@@ -342,21 +342,24 @@ int save_later(Tcl_Interp *interp, const char *path, int width, int height,
     return queued > 0 ? TCL_OK : collect_saves(interp);
 }
 
+// A PNG level as the commands take it: zlib's 0-9, or "fast".
 int get_level(Tcl_Interp *interp, Tcl_Obj *obj, int *level) {
-    if (Tcl_GetIntFromObj(interp, obj, level) != TCL_OK) {
-        return TCL_ERROR;
+    if (std::string_view(Tcl_GetString(obj)) == "fast") {
+        *level = ZK_PNG_FAST;
+        return TCL_OK;
     }
-    if (*level < 0 || *level > 9) {
+    if (Tcl_GetIntFromObj(nullptr, obj, level) != TCL_OK || *level < 0 || *level > 9) {
         Tcl_SetObjResult(interp, Tcl_ObjPrintf(
-            "expected a level from 0 to 9 but got \"%s\"", Tcl_GetString(obj)));
+            "expected a level from 0 to 9 or \"fast\" but got \"%s\"", Tcl_GetString(obj)));
         return TCL_ERROR;
     }
     return TCL_OK;
 }
 
 // zelkori::save ?-async? file ?level?: writes the current viewport as a
-// PNG; with -async the frame is read now and encoded in the background,
-// and an earlier background failure is reported instead.
+// PNG at zlib's level 0-9, or "fast" (ISA-L, for sequences); with -async
+// the frame is read now and encoded in the background, and an earlier
+// background failure is reported instead.
 int save_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
     const bool async = objc >= 3 && std::string_view(Tcl_GetString(objv[1])) == "-async";
     Tcl_Obj *const *args = async ? objv + 1 : objv;  // args[1] is the file

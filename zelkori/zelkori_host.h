@@ -75,7 +75,10 @@ int zk_read_frame(int width, int height, unsigned char *rgb);
 
 /* Writes rgb (top row first) as a PNG through a temporary file in the same
  * directory renamed into place, so no half-written file is ever seen.
- * Returns 0 and fills error (static text) on failure. */
+ * level: 0-9, zlib's level through libpng (others read as 6), or
+ * ZK_PNG_FAST: PNG's Up filter and ISA-L's deflate at its level 1, made
+ * for image sequences. Returns 0 and fills error (static text) on failure. */
+#define ZK_PNG_FAST (-1)
 int zk_write_png(const char *path, int width, int height,
                  const unsigned char *rgb, int level, const char **error);
 
