@@ -311,10 +311,9 @@ int collect_saves(Tcl_Interp *interp) {
 const char kReadFailed[] = "cannot read the frame back from OpenGL";
 const char kNoMemory[] = "not enough memory to save the frame";
 
-// Reads the current frame and writes it to `path`, named `file` in messages.
-int save_now(Tcl_Interp *interp, Tcl_Obj *file, const char *path, int width,
-             int height, int level) {
-    std::vector<unsigned char> rgb;
+// Reads the current width x height frame into `rgb`; sets the result on
+// failure.
+int read_now(Tcl_Interp *interp, int width, int height, std::vector<unsigned char> &rgb) {
     try {
         rgb.resize(static_cast<size_t>(width) * static_cast<size_t>(height) * 3);
     } catch (const std::bad_alloc &) {  // Tcl calls this from C
@@ -323,6 +322,16 @@ int save_now(Tcl_Interp *interp, Tcl_Obj *file, const char *path, int width,
     }
     if (!zk_read_frame(width, height, rgb.data())) {
         Tcl_SetObjResult(interp, Tcl_NewStringObj(kReadFailed, -1));
+        return TCL_ERROR;
+    }
+    return TCL_OK;
+}
+
+// Reads the current frame and writes it to `path`, named `file` in messages.
+int save_now(Tcl_Interp *interp, Tcl_Obj *file, const char *path, int width,
+             int height, int level) {
+    std::vector<unsigned char> rgb;
+    if (read_now(interp, width, height, rgb) != TCL_OK) {
         return TCL_ERROR;
     }
     const char *error = "";
@@ -406,14 +415,7 @@ int png_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
         return TCL_ERROR;
     }
     std::vector<unsigned char> rgb;
-    try {
-        rgb.resize(static_cast<size_t>(width) * static_cast<size_t>(height) * 3);
-    } catch (const std::bad_alloc &) {
-        Tcl_SetObjResult(interp, Tcl_NewStringObj(kNoMemory, -1));
-        return TCL_ERROR;
-    }
-    if (!zk_read_frame(width, height, rgb.data())) {
-        Tcl_SetObjResult(interp, Tcl_NewStringObj(kReadFailed, -1));
+    if (read_now(interp, width, height, rgb) != TCL_OK) {
         return TCL_ERROR;
     }
     unsigned char *data = nullptr;
