@@ -1,6 +1,6 @@
 # morvakine-render: draws the figure headless (EGL, no display) into PNG
-# files, or captures it as a glTF scene. Run through the launcher, which
-# sets MORVAKINE_LIBDIR.
+# files or a movie, or captures it as a glTF scene. Run through the
+# launcher, which sets MORVAKINE_LIBDIR.
 
 set program morvakine-render
 set here [file dirname [file normalize [info script]]]
@@ -8,11 +8,16 @@ source [file join $here options.tcl]
 ::morvakine::guard $program [info script]
 
 set help {Usage: morvakine-render [options]
-Draws the animated figure without a display and writes PNG files, or a
-glTF scene when FILE ends in .glb (binary) or .gltf (JSON).
+Draws the animated figure without a display and writes PNG files or a movie,
+or a glTF scene when FILE ends in .glb (binary) or .gltf (JSON).
 
   -o FILE           output file (default morvakine.png); with --frames a
-                    printf pattern holding one number field, e.g. frame%04d.png;
+                    movie or a printf pattern holding one number field:
+                      .mp4   H.264, plays in every browser and player
+                      .webm  VP9, the open web format
+                      .gif   GIF with a palette made for the animation, loops
+                      .apng  animated PNG, lossless, loops
+                      f%04d.png  one PNG per frame, numbered from --first
                     a .glb or .gltf file holds all the frames as one animation;
                     - writes PNG data to standard output (one image a frame)
   --size WxH        image size in pixels (default 800x600)
@@ -21,16 +26,22 @@ glTF scene when FILE ends in .glb (binary) or .gltf (JSON).
                     --set "x view=300"; sliders clamp to their range (repeatable)
   --manual          tick "manual control": pose from the sliders, not the clock
   --frames N        render N frames from --time on
-  --fps F           frames per second of the clock for --frames (default 30)
+  --fps F           frames per second of the clock for --frames, and the
+                    movie's rate (default 30)
+  --first K         start at frame K: frame k shows clock time --time + k/fps
+                    (default 0), so slices of a sequence match one long run
+  --quality Q       movie quality 0-100 (default 50); H.264 and VP9 constant
+                    quality, GIF palette colours; animated PNG is lossless
   --help            show this text
   --version         show the version
 
 Exit status: 0 done, 2 bad usage, 1 failure while running.}
 
 set accepted {-o string --size size --time number --set set --manual flag
-              --frames count --fps number --help flag --version flag}
+              --frames count --fps number --first count --quality count --help flag
+              --version flag}
 set defaults {-o morvakine.png --size {800 600} --time 12.0 --manual 0
-              --frames -1 --fps 30.0 --help 0 --version 0}
+              --frames -1 --fps 30.0 --first 0 --quality 50 --help 0 --version 0}
 set options [::morvakine::parse_options $program $argv $accepted $defaults]
 if {[dict get $options --help]} {
     puts $help
@@ -52,20 +63,32 @@ if {$frames == 0} {
 if {$fps <= 0} {
     ::morvakine::usage_error $program "--fps must be above 0, got \"$fps\""
 }
+if {[dict get $options --quality] > 100} {
+    ::morvakine::usage_error $program "--quality expects 0 to 100, got \"[dict get $options --quality]\""
+}
+# A movie or a scene is named by its extension; anything else with --frames
+# is a PNG pattern holding exactly one integer field (%% is a literal
+# percent sign).
+set movie [expr {[string tolower [file extension $output]] in {.mp4 .webm .gif .apng}}]
 set scene [regexp -nocase {\.(glb|gltf)$} $output]
+set bare [string map {%% {}} $output]
 if {$scene && $frames > 10000} {
     ::morvakine::usage_error $program "a scene holds at most 10000 frames, got $frames"
 }
-if {$frames > 0 && !$scene && $output ne "-"} {
-    # Exactly one integer field; %% stands for a literal percent sign.
-    set bare [string map {%% {}} $output]
-    if {[regexp -all {%[-0 +#]*[0-9]*[dui]} $bare] != 1 || [regexp -all {%} $bare] != 1} {
-        ::morvakine::usage_error $program "-o with --frames needs one number field such as %04d, got \"$output\""
-    }
-    regexp {%[-0 +#]*([0-9]*)[dui]} $bare -> padding
-    if {$padding ne "" && [catch {::morvakine::whole $padding 12}]} {
-        ::morvakine::usage_error $program "-o: the number field pads to 1 to 12 digits, got \"$output\""
-    }
+if {$movie && $fps > 1000} {
+    ::morvakine::usage_error $program "--fps for a movie must be at most 1000, got \"$fps\""
+}
+if {$movie && $frames < 0} {
+    ::morvakine::usage_error $program "a movie needs --frames N, got -o \"$output\" alone"
+}
+if {!$movie && !$scene && $frames > 0 && $output ne "-"
+        && ([regexp -all {%[-0 +#]*[0-9]*[dui]} $bare] != 1 || [regexp -all {%} $bare] != 1)} {
+    ::morvakine::usage_error $program "-o with --frames takes .mp4, .webm, .gif, .apng, .glb, .gltf, - or a PNG pattern with one number field such as f%04d.png, got \"$output\""
+}
+if {!$movie && !$scene && $frames > 0 && $output ne "-"
+        && [regexp {%[-0 +#]*([0-9]*)[dui]} $bare -> padding]
+        && $padding ne "" && [catch {::morvakine::whole $padding 12}]} {
+    ::morvakine::usage_error $program "-o: the number field pads to 1 to 12 digits, got \"$output\""
 }
 # Every frame's clock reading must be a number; the last is the largest.
 if {$frames > 0 && ([catch {expr {[dict get $options --time] + double($frames - 1) / $fps}} last]
@@ -78,7 +101,7 @@ set libdir [expr {[info exists env(MORVAKINE_LIBDIR)] ? $env(MORVAKINE_LIBDIR) :
 # directory part may hold %%.
 set streaming [expr {$output eq "-"}]
 if {!$streaming} {
-    ::morvakine::check_output $program -o [expr {$frames > 0 && !$scene ? [format $output 0] : $output}]
+    ::morvakine::check_output $program -o [expr {$frames > 0 && !$movie && !$scene ? [format $output 0] : $output}]
 }
 
 # Without a usable driver Mesa's EGL prints warnings of its own; the one
@@ -93,24 +116,25 @@ if {[catch {zelkori::offscreen $width $height} message]} {
 ::morvakine::apply_controls $program $options
 ::model::resize $width $height
 
-# PNG compression level: 1 is the library's fast encoder, measured at
-# about an eighth of the default's encoding time for files a fifth larger.
-set png_level 1
+# PNG compression: the library's fast path (ISA-L's deflate), made for
+# sequences; files somewhat larger than the default level's.
+set png_level fast
 
-# Draws the frame for `seconds` and writes it to `file`. A sequence saves
-# in the background (-async), so encoding overlaps the next frames; a
-# failure then surfaces at a later frame or at the final wait.
-proc render_frame {seconds file {mode {}}} {
+# Draws the frame for `seconds` and runs `save`, the command that writes
+# it. A sequence saves in the background (-async) and a movie encodes on
+# its own thread, so encoding overlaps the next frames; a failure then
+# surfaces at a later frame or at the end.
+proc render_frame {seconds save} {
     zelkori::clock set $seconds
     ::model::redraw
-    if {$::streaming} {
-        set failed [catch {puts -nonewline stdout [zelkori::png $::png_level]; flush stdout} message]
-    } else {
-        set failed [catch {zelkori::save {*}$mode $file $::png_level} message]
+    if {[catch $save message]} {
+        ::morvakine::fail $::program [expr {$::movie ? "cannot write \"$::output\": $message" : $message}]
     }
-    if {$failed} {
-        ::morvakine::fail $::program $message
-    }
+}
+# With -o -, each frame's PNG goes to standard output as it is drawn.
+proc stream_png {} {
+    puts -nonewline stdout [zelkori::png $::png_level]
+    flush stdout
 }
 if {$streaming} {
     fconfigure stdout -translation binary
@@ -118,27 +142,42 @@ if {$streaming} {
 
 set start [dict get $options --time]
 if {$scene} {
-    zelkori::clock set $start
+    zelkori::clock set [expr {$start + double([dict get $options --first]) / $fps}]
     if {[catch {zelkori::scene $output -frames [expr {max($frames, 1)}] -fps $fps} message]} {
         ::morvakine::fail $program $message
     }
     exit 0
 }
 if {$frames < 0} {
-    render_frame $start $output
+    render_frame $start [expr {$streaming ? "stream_png" : [list zelkori::save $output $png_level]}]
     exit 0
 }
+if {$movie && [catch {zelkori::movie open $output -fps $fps -quality [dict get $options --quality]} message]} {
+    ::morvakine::fail $program $message
+}
+# Progress on a terminal only: frames done, rate, time left.
 set progress [expr {![catch {exec test -t 2 2>@ stderr}]}]
-for {set k 0} {$k < $frames} {incr k} {
-    render_frame [expr {$start + double($k) / $fps}] [format $output $k] -async
-    if {$progress} {
-        puts -nonewline stderr [format "\r%s: frame %d of %d" $program [expr {$k + 1}] $frames]
+set began [clock milliseconds]
+set shown 0
+set first [dict get $options --first]
+for {set k $first} {$k < $first + $frames} {incr k} {
+    set save [expr {$movie ? {zelkori::movie add} : $streaming ? "stream_png"
+                    : [list zelkori::save -async [format $output $k] $png_level]}]
+    render_frame [expr {$start + double($k) / $fps}] $save
+    set now [clock milliseconds]
+    if {$progress && ($now - $shown >= 200 || $k == $first + $frames - 1)} {
+        set shown $now
+        set done [expr {$k - $first + 1}]
+        set rate [expr {$done * 1000.0 / max(1, $now - $began)}]
+        puts -nonewline stderr [format "\r%s: frame %d of %d, %.0f frames/s, %.0f s left " \
+            $program $done $frames $rate [expr {($frames - $done) / $rate}]]
         flush stderr
         set ::morvakine::line_open 1
     }
 }
-if {[catch {zelkori::wait} message]} {
-    ::morvakine::fail $program $message
+set finish [expr {$movie ? {zelkori::movie close} : {zelkori::wait}}]
+if {[catch $finish message]} {
+    ::morvakine::fail $program [expr {$movie ? "cannot write \"$output\": $message" : $message}]
 }
 if {$progress} {
     puts stderr ""

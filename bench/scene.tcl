@@ -25,7 +25,7 @@ proc median_ms {runs script} {
 set png [file join $work scene.png]
 set still [file join $work still.glb]
 set animation [file join $work animation.glb]
-# What the renderer does for a PNG: draw, read back, encode at level 1.
-puts "png [median_ms 21 [list apply {{file} {::model::redraw; zelkori::save $file 1}} $png]] [file size $png]"
+# What the renderer does for a PNG: draw, read back, encode with the fast path.
+puts "png [median_ms 21 [list apply {{file} {::model::redraw; zelkori::save $file fast}} $png]] [file size $png]"
 puts "still [median_ms 21 [list zelkori::scene $still]] [file size $still]"
 puts "animation [median_ms 5 [list zelkori::scene $animation -frames 300 -fps 30]] [file size $animation]"

@@ -44,6 +44,8 @@ struct Offscreen {
 };
 
 struct SavePool;  // background PNG writers, png_writer.cpp
+struct CodecLog;  // FFmpeg's last error message, movie_writer.cpp
+struct Movie;     // the movie being written, movie_writer.cpp
 
 // Scene capture: while on, the primitives are recorded instead of drawn.
 struct Capture {
@@ -84,6 +86,11 @@ struct HostState {
     // Made on first use; deleting it finishes the queue and joins the
     // threads.
     std::unique_ptr<SavePool, void (*)(SavePool *)> saving{nullptr, nullptr};
+    // FFmpeg's log, captured from first use on; outlives the movie.
+    std::unique_ptr<CodecLog, void (*)(CodecLog *)> codec_log{nullptr, nullptr};
+    // One movie at a time; deleting it removes an unfinished file.
+    std::unique_ptr<Movie, void (*)(Movie *)> movie{nullptr, nullptr};
+    std::string movie_error;  // the last movie call's failure
 };
 
 HostState &state();

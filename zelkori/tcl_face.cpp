@@ -311,10 +311,9 @@ int collect_saves(Tcl_Interp *interp) {
 const char kReadFailed[] = "cannot read the frame back from OpenGL";
 const char kNoMemory[] = "not enough memory to save the frame";
 
-// Reads the current frame and writes it to `path`, named `file` in messages.
-int save_now(Tcl_Interp *interp, Tcl_Obj *file, const char *path, int width,
-             int height, int level) {
-    std::vector<unsigned char> rgb;
+// Reads the current width x height frame into `rgb`; sets the result on
+// failure.
+int read_now(Tcl_Interp *interp, int width, int height, std::vector<unsigned char> &rgb) {
     try {
         rgb.resize(static_cast<size_t>(width) * static_cast<size_t>(height) * 3);
     } catch (const std::bad_alloc &) {  // Tcl calls this from C
@@ -323,6 +322,16 @@ int save_now(Tcl_Interp *interp, Tcl_Obj *file, const char *path, int width,
     }
     if (!zk_read_frame(width, height, rgb.data())) {
         Tcl_SetObjResult(interp, Tcl_NewStringObj(kReadFailed, -1));
+        return TCL_ERROR;
+    }
+    return TCL_OK;
+}
+
+// Reads the current frame and writes it to `path`, named `file` in messages.
+int save_now(Tcl_Interp *interp, Tcl_Obj *file, const char *path, int width,
+             int height, int level) {
+    std::vector<unsigned char> rgb;
+    if (read_now(interp, width, height, rgb) != TCL_OK) {
         return TCL_ERROR;
     }
     const char *error = "";
@@ -342,21 +351,24 @@ int save_later(Tcl_Interp *interp, const char *path, int width, int height,
     return queued > 0 ? TCL_OK : collect_saves(interp);
 }
 
+// A PNG level as the commands take it: zlib's 0-9, or "fast".
 int get_level(Tcl_Interp *interp, Tcl_Obj *obj, int *level) {
-    if (Tcl_GetIntFromObj(interp, obj, level) != TCL_OK) {
-        return TCL_ERROR;
+    if (std::string_view(Tcl_GetString(obj)) == "fast") {
+        *level = ZK_PNG_FAST;
+        return TCL_OK;
     }
-    if (*level < 0 || *level > 9) {
+    if (Tcl_GetIntFromObj(nullptr, obj, level) != TCL_OK || *level < 0 || *level > 9) {
         Tcl_SetObjResult(interp, Tcl_ObjPrintf(
-            "expected a level from 0 to 9 but got \"%s\"", Tcl_GetString(obj)));
+            "expected a level from 0 to 9 or \"fast\" but got \"%s\"", Tcl_GetString(obj)));
         return TCL_ERROR;
     }
     return TCL_OK;
 }
 
 // zelkori::save ?-async? file ?level?: writes the current viewport as a
-// PNG; with -async the frame is read now and encoded in the background,
-// and an earlier background failure is reported instead.
+// PNG at zlib's level 0-9, or "fast" (ISA-L, for sequences); with -async
+// the frame is read now and encoded in the background, and an earlier
+// background failure is reported instead.
 int save_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
     const bool async = objc >= 3 && std::string_view(Tcl_GetString(objv[1])) == "-async";
     Tcl_Obj *const *args = async ? objv + 1 : objv;  // args[1] is the file
@@ -403,14 +415,7 @@ int png_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
         return TCL_ERROR;
     }
     std::vector<unsigned char> rgb;
-    try {
-        rgb.resize(static_cast<size_t>(width) * static_cast<size_t>(height) * 3);
-    } catch (const std::bad_alloc &) {
-        Tcl_SetObjResult(interp, Tcl_NewStringObj(kNoMemory, -1));
-        return TCL_ERROR;
-    }
-    if (!zk_read_frame(width, height, rgb.data())) {
-        Tcl_SetObjResult(interp, Tcl_NewStringObj(kReadFailed, -1));
+    if (read_now(interp, width, height, rgb) != TCL_OK) {
         return TCL_ERROR;
     }
     unsigned char *data = nullptr;
@@ -546,8 +551,113 @@ int scene_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
     return written ? TCL_OK : write_failed(interp, Tcl_GetString(objv[1]), error);
 }
 
-// Background saves finish before the process goes.
-void finish_saves(ClientData) { zk_save_shutdown(); }
+// zelkori::movie open FILE ?-fps F? ?-quality Q? | add | close | abort:
+// a movie of the viewport's size, its format named by FILE's extension.
+int movie_open(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+    if (objc < 3 || objc % 2 == 0) {
+        Tcl_WrongNumArgs(interp, 2, objv, "file ?-fps fps? ?-quality quality?");
+        return TCL_ERROR;
+    }
+    static const char *const options[] = {"-fps", "-quality", nullptr};
+    double fps = 30.0;
+    int quality = -1;
+    for (int i = 3; i < objc; i += 2) {
+        int option = 0;
+        if (Tcl_GetIndexFromObj(interp, objv[i], options, "option", 0, &option) != TCL_OK) {
+            return TCL_ERROR;
+        }
+        if (option == 0) {
+            if (get_finite(interp, objv[i + 1], &fps) != TCL_OK) {
+                return TCL_ERROR;
+            }
+            if (fps <= 0 || fps > 1000) {
+                Tcl_SetObjResult(interp, Tcl_ObjPrintf(
+                    "expected frames per second above 0 and up to 1000 but got \"%s\"",
+                    Tcl_GetString(objv[i + 1])));
+                return TCL_ERROR;
+            }
+        } else {
+            if (Tcl_GetIntFromObj(interp, objv[i + 1], &quality) != TCL_OK) {
+                return TCL_ERROR;
+            }
+            if (quality < 0 || quality > 100) {
+                Tcl_SetObjResult(interp, Tcl_ObjPrintf(
+                    "expected a quality from 0 to 100 but got \"%s\"",
+                    Tcl_GetString(objv[i + 1])));
+                return TCL_ERROR;
+            }
+        }
+    }
+    const char *file = Tcl_GetString(objv[2]);
+    const int format = zk_movie_format(file);
+    if (format < 0) {
+        Tcl_SetObjResult(interp, Tcl_ObjPrintf(
+            "unknown movie format \"%s\": use .mp4, .webm, .gif or .apng", file));
+        return TCL_ERROR;
+    }
+    GLint viewport[4] = {0, 0, 0, 0};
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    if (viewport[2] < 1 || viewport[3] < 1) {
+        Tcl_SetObjResult(interp, Tcl_NewStringObj(
+            "no frame to record: no OpenGL context is current", -1));
+        return TCL_ERROR;
+    }
+    Tcl_DString native;
+    if (native_path(interp, objv[2], &native) != TCL_OK) {
+        return TCL_ERROR;
+    }
+    const char *error = "";
+    const int opened = zk_movie_open(Tcl_DStringValue(&native), format, viewport[2], viewport[3],
+                                     fps, quality, &error);
+    Tcl_DStringFree(&native);
+    return opened ? TCL_OK : write_failed(interp, file, error);
+}
+
+int movie_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+    static const char *const options[] = {"open", "add", "close", "abort", nullptr};
+    enum { kOpen, kAdd, kClose, kAbort };
+    int option = 0;
+    if (objc < 2) {
+        Tcl_WrongNumArgs(interp, 1, objv, "option ?arg ...?");
+        return TCL_ERROR;
+    }
+    if (Tcl_GetIndexFromObj(interp, objv[1], options, "option", 0, &option) != TCL_OK) {
+        return TCL_ERROR;
+    }
+    if (option == kOpen) {
+        return movie_open(interp, objc, objv);
+    }
+    if (objc != 2) {
+        Tcl_WrongNumArgs(interp, 2, objv, nullptr);
+        return TCL_ERROR;
+    }
+    const char *error = "";
+    int done = 1;
+    switch (option) {
+    case kAdd:
+        done = zk_movie_add_frame(&error);
+        break;
+    case kClose:
+        done = zk_movie_close(&error);
+        break;
+    case kAbort:
+        zk_movie_abort();
+        break;
+    }
+    if (!done) {
+        Tcl_SetObjResult(interp, Tcl_NewStringObj(error, -1));
+        Tcl_SetErrorCode(interp, "ZELKORI", "MOVIE", nullptr);
+        return TCL_ERROR;
+    }
+    return TCL_OK;
+}
+
+// Background saves finish before the process goes; a movie never closed
+// is incomplete and leaves nothing.
+void finish_saves(ClientData) {
+    zk_save_shutdown();
+    zk_movie_abort();
+}
 
 // zelkori::stats ?reset?: what the primitives drew.
 int stats_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
@@ -592,6 +702,7 @@ const FaceCommand kFaceCommands[] = {
     {"::zelkori::stats", stats_cmd}, {"::zelkori::glerror", glerror_cmd},
     {"::zelkori::wait", wait_cmd}, {"::zelkori::writable", writable_cmd},
     {"::zelkori::png", png_cmd}, {"::zelkori::scene", scene_cmd},
+    {"::zelkori::movie", movie_cmd},
 };
 
 }  // namespace

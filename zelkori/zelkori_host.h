@@ -75,7 +75,10 @@ int zk_read_frame(int width, int height, unsigned char *rgb);
 
 /* Writes rgb (top row first) as a PNG through a temporary file in the same
  * directory renamed into place, so no half-written file is ever seen.
- * Returns 0 and fills error (static text) on failure. */
+ * level: 0-9, zlib's level through libpng (others read as 6), or
+ * ZK_PNG_FAST: PNG's Up filter and ISA-L's deflate at its level 1, made
+ * for image sequences. Returns 0 and fills error (static text) on failure. */
+#define ZK_PNG_FAST (-1)
 int zk_write_png(const char *path, int width, int height,
                  const unsigned char *rgb, int level, const char **error);
 
@@ -128,6 +131,31 @@ int zk_capture_at(int index, zk_primitive *out);
  * the same order. Returns 0 and fills error (valid until the next call)
  * on failure, leaving no file behind. */
 int zk_scene_write(const char *path, double fps, const char **error);
+
+/* Movies, one at a time, written through a temporary file like PNGs:
+ * MP4 (H.264), WebM (VP9), GIF (one palette for the whole animation,
+ * looping) and animated PNG (lossless, looping). Frames are encoded on a
+ * background thread while the caller draws the next ones. Calls that fail
+ * return 0 and set *error to one line, valid until the next movie call. */
+#define ZK_MOVIE_DEFAULT_QUALITY 50
+/* The format a file name's extension names (case aside), or -1. */
+int zk_movie_format(const char *path);
+/* The format's short name ("mp4", "webm", "gif", "apng"), or NULL. */
+const char *zk_movie_format_name(int format);
+/* Starts a movie of width x height frames shown fps times a second.
+ * quality runs from 0 to 100, -1 for ZK_MOVIE_DEFAULT_QUALITY. */
+int zk_movie_open(const char *path, int format, int width, int height,
+                  double fps, int quality, const char **error);
+/* Reads the current frame (as zk_read_frame does, at the movie's size) and
+ * queues it; waits only while the queue is full. A failure on an earlier
+ * frame is reported here; closing or aborting then removes what was
+ * written. */
+int zk_movie_add_frame(const char **error);
+/* Encodes what is queued, ends the file and renames it into place. The
+ * movie is closed either way; on failure nothing is left behind. */
+int zk_movie_close(const char **error);
+/* Stops the movie and removes its temporary file. */
+void zk_movie_abort(void);
 
 #pragma GCC visibility pop
 

@@ -1,14 +1,23 @@
-// The fast PNG encoder against independent decoders: zlib inflates every
-// stream (checking its Adler-32) and libpng reads every file back (checking
-// chunk CRCs), on content that drives each of the encoder's paths.
+// The fast PNG path against independent decoders: libpng reads every file
+// back (checking chunk CRCs, with no warning allowed), and zlib inflates
+// the IDAT chunks joined (checking the zlib stream and its Adler-32), each
+// compared pixel for pixel with the image written.
 #include <gtest/gtest.h>
 #include <png.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <csetjmp>
+#include <csignal>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <random>
+#include <thread>
 #include <vector>
+
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include "png_fast.h"
 
@@ -16,84 +25,24 @@ namespace {
 
 typedef std::vector<unsigned char> Bytes;
 
-Bytes inflate_all(const Bytes &stream, size_t expected_size) {
-    Bytes out(expected_size + 1);
-    uLongf size = out.size();
-    const int result = uncompress(out.data(), &size, stream.data(), stream.size());
-    EXPECT_EQ(result, Z_OK);
-    out.resize(result == Z_OK ? size : 0);
-    return out;
+bool append(void *to, const unsigned char *data, size_t size) {
+    static_cast<Bytes *>(to)->insert(static_cast<Bytes *>(to)->end(), data, data + size);
+    return true;
 }
 
-void expect_round_trip(const Bytes &data, size_t row_bytes) {
-    Bytes stream;
-    zelkori::deflate_runs(data.data(), data.size(), row_bytes, &stream);
-    EXPECT_TRUE(inflate_all(stream, data.size()) == data) << data.size() << " bytes";
+Bytes encode(int width, int height, const Bytes &rgb) {
+    Bytes file;
+    EXPECT_TRUE(zelkori::write_png_fast(width, height, rgb.data(), append, &file));
+    return file;
 }
 
-Bytes random_bytes(size_t size, unsigned seed, int distinct = 256) {
-    std::mt19937 random(seed);
-    Bytes data(size);
-    for (unsigned char &byte : data) {
-        byte = static_cast<unsigned char>(random() % static_cast<unsigned>(distinct));
-    }
-    return data;
+uint32_t be32(const unsigned char *at) {
+    return static_cast<uint32_t>(at[0]) << 24 | static_cast<uint32_t>(at[1]) << 16 |
+           static_cast<uint32_t>(at[2]) << 8 | at[3];
 }
 
-TEST(DeflateRuns, EdgeSizes) {
-    expect_round_trip({}, 0);
-    expect_round_trip({42}, 1);
-    expect_round_trip({7, 7}, 3);
-    expect_round_trip(Bytes(3, 9), 3);
-    expect_round_trip(Bytes(259, 0), 0);  // one byte past the longest match
-}
-
-TEST(DeflateRuns, RunsRowsAndNoise) {
-    expect_round_trip(Bytes(1000000, 0), 1921);           // zero runs, many blocks
-    expect_round_trip(Bytes(1000000, 0xff), 0);           // Adler sums at their largest
-    expect_round_trip(random_bytes(300000, 1), 1921);     // literals only, several blocks
-    Bytes rows = random_bytes(40000, 2, 4);
-    for (size_t i = 1000; i < rows.size(); ++i) {
-        rows[i] = rows[i - 1000];  // every row repeats the one above
-    }
-    expect_round_trip(rows, 1000);
-    expect_round_trip(rows, 40000);  // distance too far back to be used
-    Bytes pixels;
-    for (int i = 0; i < 20000; ++i) {  // flat pixels of a few colours
-        const unsigned char pixel[3] = {static_cast<unsigned char>(i / 700), 80, 200};
-        pixels.insert(pixels.end(), pixel, pixel + 3);
-    }
-    expect_round_trip(pixels, 0);
-}
-
-// Byte counts in Fibonacci proportion make the plain Huffman tree deeper
-// than the 15 bits deflate allows, so the encoder must limit it.
-TEST(DeflateRuns, SkewedCountsKeepCodesShort) {
-    Bytes data;
-    uint64_t a = 1, b = 1;
-    for (int symbol = 0; symbol < 26; ++symbol) {
-        data.insert(data.end(), static_cast<size_t>(a), static_cast<unsigned char>(symbol * 7));
-        const uint64_t next = a + b;
-        a = b;
-        b = next;
-    }
-    std::shuffle(data.begin(), data.end(), std::mt19937(3));
-    expect_round_trip(data, 0);
-}
-
-TEST(DeflateRuns, AdlerMatchesZlib) {
-    Bytes mixed(20000, 0);
-    for (size_t i = 0; i < mixed.size(); i += 997) {
-        std::fill_n(mixed.begin() + static_cast<long>(i), std::min<size_t>(13, mixed.size() - i), 0xff);
-    }
-    for (const Bytes &data : {mixed, random_bytes(5553, 4), Bytes(5552 * 3 + 5, 0xff), Bytes()}) {
-        EXPECT_EQ(zelkori::adler32_runs(data.data(), data.size()),
-                  adler32(1, data.data(), static_cast<uInt>(data.size())));
-    }
-}
-
-// libpng's reading of a file the encoder wrote, as top-first RGB rows.
-Bytes decode(const Bytes &file, int width, int height) {
+// libpng's reading, as top-first RGB rows.
+Bytes decode_libpng(const Bytes &file, int width, int height) {
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
     if (!png_image_begin_read_from_memory(&image, file.data(), file.size())) {
@@ -108,12 +57,53 @@ Bytes decode(const Bytes &file, int width, int height) {
         ADD_FAILURE() << image.message;
         return {};
     }
+    EXPECT_EQ(image.warning_or_error, 0u) << image.message;
     return pixels;
 }
 
-void expect_image_round_trip(int width, int height, const Bytes &rgb) {
-    const Bytes file = zelkori::encode_png_fast(width, height, rgb.data());
-    EXPECT_TRUE(decode(file, width, height) == rgb) << width << "x" << height;
+// zlib's reading: the IDAT chunks' data joined and inflated, each row's Up
+// filter undone.
+Bytes decode_zlib(const Bytes &file, int width, int height) {
+    Bytes stream;
+    for (size_t at = 8; at + 12 <= file.size(); at += 12 + be32(&file[at])) {
+        if (std::memcmp(&file[at + 4], "IDAT", 4) == 0) {
+            stream.insert(stream.end(), &file[at + 8], &file[at + 8] + be32(&file[at]));
+        }
+    }
+    const size_t stride = static_cast<size_t>(width) * 3;
+    const size_t raw = (stride + 1) * static_cast<size_t>(height);
+    EXPECT_LE(stream.size(), raw + raw / 1000 + 64) << "noise must not grow";
+    Bytes rows(raw + 1);
+    uLongf size = rows.size();
+    if (uncompress(rows.data(), &size, stream.data(), stream.size()) != Z_OK ||
+        size != rows.size() - 1) {
+        ADD_FAILURE() << "zlib cannot inflate the image data";
+        return {};
+    }
+    Bytes rgb(stride * static_cast<size_t>(height));
+    for (size_t y = 0; y < static_cast<size_t>(height); ++y) {
+        EXPECT_EQ(rows[y * (stride + 1)], 2) << "row " << y << " filter";
+        for (size_t x = 0; x < stride; ++x) {
+            rgb[y * stride + x] = static_cast<unsigned char>(
+                rows[y * (stride + 1) + 1 + x] + (y > 0 ? rgb[(y - 1) * stride + x] : 0));
+        }
+    }
+    return rgb;
+}
+
+void expect_round_trip(int width, int height, const Bytes &rgb) {
+    const Bytes file = encode(width, height, rgb);
+    EXPECT_TRUE(decode_libpng(file, width, height) == rgb) << width << "x" << height;
+    EXPECT_TRUE(decode_zlib(file, width, height) == rgb) << width << "x" << height;
+}
+
+Bytes random_bytes(size_t size, unsigned seed, int distinct = 256) {
+    std::mt19937 random(seed);
+    Bytes data(size);
+    for (unsigned char &byte : data) {
+        byte = static_cast<unsigned char>(random() % static_cast<unsigned>(distinct));
+    }
+    return data;
 }
 
 // A frame like the renderer's: black, a shaded disc, a flat bar.
@@ -135,27 +125,148 @@ Bytes scene(int width, int height) {
     return rgb;
 }
 
-TEST(EncodePngFast, ImagesReadBackExactly) {
-    const int sizes[][2] = {{1, 1}, {1, 300}, {300, 1}, {5, 7}, {640, 480}, {1281, 3}};
+// Scenes and noise (incompressible: it must not grow, and libpng must read
+// it without a warning) at edge sizes, rows over the deflate window, and
+// rows wider than the compressor takes at a time.
+TEST(PngFast, ImagesReadBackExactly) {
+    const int sizes[][2] = {{1, 1}, {1, 300}, {300, 1}, {5, 7}, {640, 480}, {1281, 3},
+                            {11000, 2}, {90000, 2}};
     for (const auto &size : sizes) {
-        expect_image_round_trip(size[0], size[1], scene(size[0], size[1]));
-        expect_image_round_trip(size[0], size[1],
-                                random_bytes(static_cast<size_t>(size[0]) * size[1] * 3, 5));
+        expect_round_trip(size[0], size[1], scene(size[0], size[1]));
+        expect_round_trip(size[0], size[1],
+                          random_bytes(static_cast<size_t>(size[0]) * size[1] * 3, 5));
     }
-    // Rows longer than the deflate window: the row above is out of reach.
-    expect_image_round_trip(11000, 2, scene(11000, 2));
 }
 
-// Seeded random images of random sizes and content kinds.
-TEST(EncodePngFast, RandomImages) {
+// Seeded random images of random sizes and content kinds, one after
+// another through the same thread's compressor.
+TEST(PngFast, RandomImages) {
     std::mt19937 random(6);
     for (int round = 0; round < 60; ++round) {
         const int width = 1 + static_cast<int>(random() % 200);
         const int height = 1 + static_cast<int>(random() % 120);
         const size_t size = static_cast<size_t>(width) * static_cast<size_t>(height) * 3;
         Bytes rgb = round % 3 == 0 ? scene(width, height) : random_bytes(size, random(), 1 + round % 7);
-        expect_image_round_trip(width, height, rgb);
+        expect_round_trip(width, height, rgb);
     }
+}
+
+// Nothing of one image reaches the next: not from a larger one, not from a
+// write that failed halfway, not from another thread.
+TEST(PngFast, KeptStateLeavesNoTrace) {
+    const Bytes small = scene(320, 240), big = random_bytes(1000 * 800 * 3, 7);
+    const Bytes first = encode(320, 240, small);
+    encode(1000, 800, big);
+    const zelkori::PngSink fail_later = [](void *calls, const unsigned char *, size_t) {
+        return ++*static_cast<int *>(calls) < 2;
+    };
+    int calls = 0;
+    EXPECT_FALSE(zelkori::write_png_fast(1000, 800, big.data(), fail_later, &calls));
+    EXPECT_EQ(calls, 2);  // nothing more after the failed write
+    EXPECT_TRUE(encode(320, 240, small) == first);
+    Bytes elsewhere;
+    std::thread([&] { elsewhere = encode(320, 240, small); }).join();
+    EXPECT_TRUE(elsewhere == first);
+    EXPECT_FALSE(zelkori::write_png_fast(0, 5, small.data(), append, &elsewhere));
+}
+
+// A width x height noise image in little memory: kPeriod bytes of noise
+// mapped again and again. The period is far beyond deflate's window, so
+// to the compressor it is noise throughout.
+class RepeatedNoise {
+  public:
+    static const size_t kPeriod = 16 << 20;
+
+    explicit RepeatedNoise(size_t size) : mapped_((size + kPeriod - 1) / kPeriod * kPeriod) {
+        const int fd = memfd_create("noise", 0);
+        EXPECT_EQ(ftruncate(fd, kPeriod), 0);
+        void *noise = mmap(nullptr, kPeriod, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+        std::mt19937 random(8);
+        for (size_t i = 0; i < kPeriod / 4; ++i) {
+            static_cast<uint32_t *>(noise)[i] = random();
+        }
+        munmap(noise, kPeriod);
+        void *base = mmap(nullptr, mapped_, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        base_ = static_cast<unsigned char *>(base);
+        for (size_t at = 0; at < mapped_; at += kPeriod) {
+            EXPECT_NE(mmap(base_ + at, kPeriod, PROT_READ, MAP_SHARED | MAP_FIXED, fd, 0), MAP_FAILED);
+        }
+        close(fd);
+    }
+    ~RepeatedNoise() { munmap(base_, mapped_); }
+    const unsigned char *data() const { return base_; }
+
+  private:
+    size_t mapped_;
+    unsigned char *base_;
+};
+
+// Any libpng warning or error fails the test.
+void on_error(png_structp png, png_const_charp message) {
+    ADD_FAILURE() << "libpng: " << message;
+    png_longjmp(png, 1);
+}
+void on_warning(png_structp, png_const_charp message) {
+    ADD_FAILURE() << "libpng warns: " << message;
+}
+
+// libpng reads the file from `file` row by row; *differing counts the rows
+// unlike `rgb`'s. libpng reports failures through longjmp; nothing with a
+// destructor may live in this frame.
+bool read_rows(FILE *file, int width, int height, const unsigned char *rgb,
+               unsigned char *row, long *differing) {
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, on_error, on_warning);
+    png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
+    if (info == nullptr || setjmp(png_jmpbuf(png))) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        return false;
+    }
+    png_init_io(png, file);
+    png_read_info(png, info);
+    if (png_get_image_width(png, info) != static_cast<png_uint_32>(width) ||
+        png_get_image_height(png, info) != static_cast<png_uint_32>(height)) {
+        png_error(png, "wrong size");
+    }
+    const size_t stride = static_cast<size_t>(width) * 3;
+    for (int y = 0; y < height; ++y) {
+        png_read_row(png, row, nullptr);
+        *differing += std::memcmp(row, rgb + stride * static_cast<size_t>(y), stride) != 0;
+    }
+    png_read_end(png, nullptr);
+    png_destroy_read_struct(&png, &info, nullptr);
+    return true;
+}
+
+// Over a gigabyte of noise, streamed through a pipe to libpng while it is
+// written, so that the test holds only the noise's period in memory.
+TEST(PngFast, HugeNoiseImageReadsBackExactly) {
+    const int width = 20000, height = 18000;
+    const RepeatedNoise rgb(static_cast<size_t>(width) * height * 3);
+    int pipe_ends[2];
+    ASSERT_EQ(pipe(pipe_ends), 0);
+    std::signal(SIGPIPE, SIG_IGN);  // a reader that stops early fails the writer
+    bool written = false;
+    std::thread writer([&] {
+        const zelkori::PngSink to_pipe = [](void *fd, const unsigned char *data, size_t size) {
+            for (ssize_t done = 0; size > 0; data += done, size -= static_cast<size_t>(done)) {
+                if ((done = write(*static_cast<int *>(fd), data, size)) <= 0) {
+                    return false;
+                }
+            }
+            return true;
+        };
+        written = zelkori::write_png_fast(width, height, rgb.data(), to_pipe, &pipe_ends[1]);
+        close(pipe_ends[1]);
+    });
+    FILE *file = fdopen(pipe_ends[0], "rb");
+    std::vector<unsigned char> row(static_cast<size_t>(width) * 3);
+    long differing = 0;
+    EXPECT_TRUE(read_rows(file, width, height, rgb.data(), row.data(), &differing));
+    EXPECT_EQ(std::fgetc(file), EOF);  // nothing after IEND
+    std::fclose(file);
+    writer.join();
+    EXPECT_TRUE(written);
+    EXPECT_EQ(differing, 0);
 }
 
 }  // namespace

@@ -10,7 +10,6 @@
 
 #include <GL/gl.h>
 #include <malloc.h>
-#include <unistd.h>
 
 #include "plugin/morvakine.h"
 #include "zelkori_host.h"
@@ -43,19 +42,26 @@ const Slider kSliders[] = {{1, 0, 360},   {2, 0, 360},  {3, 0, 360},
                            {14, -60, 60}};
 const int kManualId = 12;
 
-// Resident size after handing free heap pages back, so that it counts
-// memory held rather than the allocator's slack.
+// Resident anonymous memory after handing free heap pages back, so that
+// it counts memory held rather than the allocator's slack. Pages of
+// mapped libraries are left out: the kernel may drop and fault them back
+// in under load, which is no growth of ours.
 long resident_bytes() {
     glFinish();
     malloc_trim(0);
-    long pages_total = 0, pages_resident = 0;
-    FILE *statm = std::fopen("/proc/self/statm", "r");
-    if (statm == nullptr) {
+    FILE *status = std::fopen("/proc/self/status", "r");
+    if (status == nullptr) {
         return -1;
     }
-    const int read = std::fscanf(statm, "%ld %ld", &pages_total, &pages_resident);
-    std::fclose(statm);
-    return read == 2 ? pages_resident * sysconf(_SC_PAGESIZE) : -1;
+    long kib = -1;
+    char line[256];
+    while (std::fgets(line, sizeof line, status) != nullptr) {
+        if (std::sscanf(line, "RssAnon: %ld kB", &kib) == 1) {
+            break;
+        }
+    }
+    std::fclose(status);
+    return kib < 0 ? -1 : kib * 1024;
 }
 
 long frame_count() {
