@@ -46,10 +46,6 @@ const char *set_error(const std::string &message) {
     return last_error.c_str();
 }
 
-const char *errno_text(int error) {
-    const char *text = strerrordesc_np(error);
-    return text != nullptr ? text : "unknown error";
-}
 
 std::string directory_of(const std::string &path) {
     const size_t slash = path.find_last_of('/');
@@ -85,18 +81,18 @@ bool resolve(const char *path, zk_output &out, std::string &error) {
                 }
                 break;  // a new file
             }
-            error = errno_text(code);
+            error = zk_errno_text(code);
             return false;
         }
         if (S_ISLNK(info.st_mode)) {
             if (links == kMaxLinks) {
-                error = errno_text(ELOOP);
+                error = zk_errno_text(ELOOP);
                 return false;
             }
             char buffer[PATH_MAX];
             const ssize_t length = readlink(current.c_str(), buffer, sizeof buffer);
             if (length < 0 || length == static_cast<ssize_t>(sizeof buffer)) {
-                error = errno_text(length < 0 ? errno : ENAMETOOLONG);
+                error = zk_errno_text(length < 0 ? errno : ENAMETOOLONG);
                 return false;
             }
             std::string link(buffer, static_cast<size_t>(length));
@@ -211,7 +207,7 @@ bool create_temporary(zk_output &out, std::string &error) {
     std::string directory = directory_of(out.target);
     char absolute[PATH_MAX];
     if (realpath(directory.c_str(), absolute) == nullptr) {
-        error = errno_text(errno);
+        error = zk_errno_text(errno);
         return false;
     }
     directory = absolute;
@@ -240,11 +236,11 @@ bool create_temporary(zk_output &out, std::string &error) {
         release_slot(out.slot);
         out.slot = -1;
         if (code != EEXIST) {
-            error = errno_text(code);
+            error = zk_errno_text(code);
             return false;
         }
     }
-    error = errno_text(EEXIST);
+    error = zk_errno_text(EEXIST);
     return false;
 }
 
@@ -276,6 +272,11 @@ void discard(zk_output *out) {
 
 extern "C" {
 
+const char *zk_errno_text(int error) {
+    const char *text = strerrordesc_np(error);
+    return text != nullptr ? text : "unknown error";
+}
+
 int zk_output_check(const char *path, const char **error) {
     static const char *unused = nullptr;
     error = error != nullptr ? error : &unused;
@@ -288,12 +289,12 @@ int zk_output_check(const char *path, const char **error) {
         }
         const std::string directory = zelkori::directory_of(out.target);
         if (access(directory.c_str(), W_OK | X_OK) != 0) {
-            *error = zelkori::set_error(zelkori::errno_text(errno));
+            *error = zelkori::set_error(zk_errno_text(errno));
             return 0;
         }
         return 1;
     } catch (const std::bad_alloc &) {
-        *error = zelkori::errno_text(ENOMEM);
+        *error = zk_errno_text(ENOMEM);
         return 0;
     }
 }
@@ -316,7 +317,7 @@ zk_output *zk_output_open(const char *path, const char **error) {
         if (out != nullptr) {
             zelkori::discard(out);
         }
-        *error = zelkori::errno_text(ENOMEM);
+        *error = zk_errno_text(ENOMEM);
         return nullptr;
     }
 }
@@ -338,7 +339,7 @@ int zk_output_commit(zk_output *output, const char **error) {
     const int closed = close(output->fd);
     output->fd = -1;
     if (closed != 0 || rename(output->temporary.c_str(), output->target.c_str()) != 0) {
-        *error = zelkori::errno_text(errno);
+        *error = zk_errno_text(errno);
         zelkori::discard(output);
         return 0;
     }

@@ -45,6 +45,10 @@ int zk_output_commit(zk_output *output, const char **error);
 /* Removes the temporary file and frees `output`. NULL is allowed. */
 void zk_output_abort(zk_output *output);
 
+/* errno's text for `error` ("No space left on device"), static and the
+ * same in every thread and locale. */
+const char *zk_errno_text(int error);
+
 #pragma GCC visibility pop
 
 #ifdef __cplusplus

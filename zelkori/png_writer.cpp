@@ -99,10 +99,6 @@ const char *libpng_text(const char *message) {
     return libpng_message.c_str();
 }
 
-const char *errno_text(int error) {
-    const char *text = strerrordesc_np(error);
-    return text != nullptr ? text : "unknown error";
-}
 
 // Encodes into `file` and closes it; fills error on failure.
 bool encode_to(FILE *file, int width, int height, const unsigned char *rgb,
@@ -119,10 +115,10 @@ bool encode_to(FILE *file, int width, int height, const unsigned char *rgb,
     if (encoded == Encoded::kDone && flushed && closed) {
         return true;
     }
-    *error = encoded == Encoded::kNoMemory ? errno_text(ENOMEM)
+    *error = encoded == Encoded::kNoMemory ? zk_errno_text(ENOMEM)
              : encoded == Encoded::kEncoderFailed
                  ? libpng_text(failure.message)
-                 : errno_text(write_errno != 0 ? write_errno
+                 : zk_errno_text(write_errno != 0 ? write_errno
                               : flush_errno != 0 ? flush_errno
                                                  : errno);
     return false;
@@ -147,7 +143,7 @@ int write_png_file(const char *path, int width, int height,
     const int fd = dup(zk_output_fd(output));
     FILE *file = fd >= 0 ? fdopen(fd, "wb") : nullptr;
     if (file == nullptr) {
-        *error = errno_text(errno);
+        *error = zk_errno_text(errno);
         if (fd >= 0) {
             close(fd);
         }
@@ -178,7 +174,7 @@ extern "C" int zk_encode_png(int width, int height, const unsigned char *rgb,
     char *buffer = nullptr;
     FILE *file = open_memstream(&buffer, size);
     if (file == nullptr) {
-        *error = errno_text(errno);
+        *error = zk_errno_text(errno);
         return 0;
     }
     try {
@@ -190,7 +186,7 @@ extern "C" int zk_encode_png(int width, int height, const unsigned char *rgb,
             return 0;
         }
     } catch (const std::exception &) {
-        *error = errno_text(ENOMEM);
+        *error = zk_errno_text(ENOMEM);
         return 0;
     }
     *data = reinterpret_cast<unsigned char *>(buffer);

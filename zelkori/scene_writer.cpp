@@ -667,7 +667,7 @@ bool write_scene(const Capture &capture, const char *path, double fps,
     if (!write_all(zk_output_fd(output), bytes)) {
         const int cause = errno;
         zk_output_abort(output);
-        return fail(error, std::strerror(cause));
+        return fail(error, zk_errno_text(cause));
     }
     if (!zk_output_commit(output, &message)) {
         return fail(error, message);

@@ -311,6 +311,17 @@ int collect_saves(Tcl_Interp *interp) {
 const char kReadFailed[] = "cannot read the frame back from OpenGL";
 const char kNoMemory[] = "not enough memory to save the frame";
 
+// The size of the frame a command reads (zk_frame_size); sets the result
+// when no context is current. `what` says what the frame was wanted for.
+int current_frame_size(Tcl_Interp *interp, const char *what, int *width, int *height) {
+    if (!zk_frame_size(width, height)) {
+        Tcl_SetObjResult(interp, Tcl_ObjPrintf(
+            "no frame to %s: no OpenGL context is current", what));
+        return TCL_ERROR;
+    }
+    return TCL_OK;
+}
+
 // Reads the current width x height frame into `rgb`; sets the result on
 // failure.
 int read_now(Tcl_Interp *interp, int width, int height, std::vector<unsigned char> &rgb) {
@@ -382,9 +393,7 @@ int save_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
         return TCL_ERROR;
     }
     int width = 0, height = 0;
-    if (!zk_frame_size(&width, &height)) {
-        Tcl_SetObjResult(interp, Tcl_NewStringObj(
-            "no frame to save: no OpenGL context is current", -1));
+    if (current_frame_size(interp, "save", &width, &height) != TCL_OK) {
         return TCL_ERROR;
     }
     Tcl_DString native;
@@ -409,9 +418,7 @@ int png_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
         return TCL_ERROR;
     }
     int width = 0, height = 0;
-    if (!zk_frame_size(&width, &height)) {
-        Tcl_SetObjResult(interp, Tcl_NewStringObj(
-            "no frame to encode: no OpenGL context is current", -1));
+    if (current_frame_size(interp, "encode", &width, &height) != TCL_OK) {
         return TCL_ERROR;
     }
     std::vector<unsigned char> rgb;
@@ -595,11 +602,8 @@ int movie_open(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
             "unknown movie format \"%s\": use .mp4, .webm, .gif or .apng", file));
         return TCL_ERROR;
     }
-    GLint viewport[4] = {0, 0, 0, 0};
-    glGetIntegerv(GL_VIEWPORT, viewport);
-    if (viewport[2] < 1 || viewport[3] < 1) {
-        Tcl_SetObjResult(interp, Tcl_NewStringObj(
-            "no frame to record: no OpenGL context is current", -1));
+    int width = 0, height = 0;
+    if (current_frame_size(interp, "record", &width, &height) != TCL_OK) {
         return TCL_ERROR;
     }
     Tcl_DString native;
@@ -607,7 +611,7 @@ int movie_open(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
         return TCL_ERROR;
     }
     const char *error = "";
-    const int opened = zk_movie_open(Tcl_DStringValue(&native), format, viewport[2], viewport[3],
+    const int opened = zk_movie_open(Tcl_DStringValue(&native), format, width, height,
                                      fps, quality, &error);
     Tcl_DStringFree(&native);
     return opened ? TCL_OK : write_failed(interp, file, error);
