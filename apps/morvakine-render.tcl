@@ -72,6 +72,7 @@ if {[dict get $options --quality] > 100} {
 set movie [expr {[string tolower [file extension $output]] in {.mp4 .webm .gif .apng}}]
 set scene [regexp -nocase {\.(glb|gltf)$} $output]
 set bare [string map {%% {}} $output]
+set pattern [expr {!$movie && !$scene && $frames > 0 && $output ne "-"}]
 if {$scene && $frames > 10000} {
     ::morvakine::usage_error $program "a scene holds at most 10000 frames, got $frames"
 }
@@ -81,12 +82,10 @@ if {$movie && $fps > 1000} {
 if {$movie && $frames < 0} {
     ::morvakine::usage_error $program "a movie needs --frames N, got -o \"$output\" alone"
 }
-if {!$movie && !$scene && $frames > 0 && $output ne "-"
-        && ([regexp -all {%[-0 +#]*[0-9]*[dui]} $bare] != 1 || [regexp -all {%} $bare] != 1)} {
+if {$pattern && ([regexp -all {%[-0 +#]*[0-9]*[dui]} $bare] != 1 || [regexp -all {%} $bare] != 1)} {
     ::morvakine::usage_error $program "-o with --frames takes .mp4, .webm, .gif, .apng, .glb, .gltf, - or a PNG pattern with one number field such as f%04d.png, got \"$output\""
 }
-if {!$movie && !$scene && $frames > 0 && $output ne "-"
-        && [regexp {%[-0 +#]*([0-9]*)[dui]} $bare -> padding]
+if {$pattern && [regexp {%[-0 +#]*([0-9]*)[dui]} $bare -> padding]
         && $padding ne "" && [catch {::morvakine::whole $padding 12}]} {
     ::morvakine::usage_error $program "-o: the number field pads to 1 to 12 digits, got \"$output\""
 }
@@ -101,7 +100,7 @@ set libdir [expr {[info exists env(MORVAKINE_LIBDIR)] ? $env(MORVAKINE_LIBDIR) :
 # directory part may hold %%.
 set streaming [expr {$output eq "-"}]
 if {!$streaming} {
-    ::morvakine::check_output $program -o [expr {$frames > 0 && !$movie && !$scene ? [format $output 0] : $output}]
+    ::morvakine::check_output $program -o [expr {$pattern ? [format $output 0] : $output}]
 }
 
 # Without a usable driver Mesa's EGL prints warnings of its own; the one
