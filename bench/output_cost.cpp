@@ -199,8 +199,10 @@ int main(int argc, char **argv) {
         frames.push_back({size[0], size[1], bench::read_frame(size[0], size[1])});
     }
     Zelkori_Init(interp);
-    char pattern[] = "/tmp/morvakine-bench-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) {
+    const char *tmpdir = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp") +
+                          "/morvakine-bench-XXXXXX";
+    if (mkdtemp(&pattern[0]) == nullptr) {
         std::perror("mkdtemp");
         return 1;
     }

@@ -8,14 +8,17 @@
 #include <GL/glx.h>
 
 #include <algorithm>
+#include <new>
 #include <vector>
 
+#include "pixels.h"
 #include "state.h"
 
 namespace zelkori {
 namespace {
 
 const int kMaxSide = 16384;  // beyond any renderbuffer Mesa allows here
+const size_t kStripBytes = 256 * 1024;  // RGBA read at a time for RGB frames
 
 void release_framebuffer(Offscreen &offscreen) {
     if (offscreen.framebuffer != 0) {
@@ -88,7 +91,29 @@ bool make_context(Offscreen &offscreen, const char **error) {
     return true;
 }
 
+// Makes the frame drawn so far readable: whatever is being drawn to, the
+// offscreen attachment or the back buffer of a window before it is swapped.
+void begin_read() {
+    GLint draw_framebuffer = 0;
+    glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &draw_framebuffer);
+    if (draw_framebuffer == 0) {
+        glReadBuffer(GL_BACK);
+    }
+    glFinish();
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+}
+
 }  // namespace
+
+bool read_gl_rows(int width, int height, unsigned char *rgba) {
+    if (width < 1 || height < 1 || rgba == nullptr) {
+        return false;
+    }
+    begin_read();
+    glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
+    return glGetError() == GL_NO_ERROR;
+}
+
 }  // namespace zelkori
 
 using zelkori::state;
@@ -186,25 +211,27 @@ int zk_read_frame(int width, int height, unsigned char *rgb) {
     if (width < 1 || height < 1 || rgb == nullptr) {
         return 0;
     }
-    // Whatever is being drawn to: the offscreen attachment, or the back
-    // buffer of a window before it is swapped.
-    GLint draw_framebuffer = 0;
-    glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &draw_framebuffer);
-    if (draw_framebuffer == 0) {
-        glReadBuffer(GL_BACK);
-    }
-    glFinish();
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, 0, width, height, GL_RGB, GL_UNSIGNED_BYTE, rgb);
-    // GL's rows run bottom up; images run top down.
+    // Read as GL keeps it, a strip at a time, and packed to RGB top down.
+    const size_t gl_stride = static_cast<size_t>(width) * 4;
     const size_t stride = static_cast<size_t>(width) * 3;
-    std::vector<unsigned char> row(stride);
-    for (int top = 0, bottom = height - 1; top < bottom; ++top, --bottom) {
-        unsigned char *a = rgb + stride * static_cast<size_t>(top);
-        unsigned char *b = rgb + stride * static_cast<size_t>(bottom);
-        std::copy(a, a + stride, row.data());
-        std::copy(b, b + stride, a);
-        std::copy(row.data(), row.data() + stride, b);
+    const int strip_rows = static_cast<int>(
+        std::min<size_t>(static_cast<size_t>(height), std::max<size_t>(1, zelkori::kStripBytes / gl_stride)));
+    std::vector<unsigned char> strip;
+    try {
+        strip.resize(gl_stride * static_cast<size_t>(strip_rows));
+    } catch (const std::bad_alloc &) {
+        return 0;
+    }
+    zelkori::begin_read();
+    for (int bottom = 0; bottom < height; bottom += strip_rows) {
+        const int rows = std::min(strip_rows, height - bottom);
+        glReadPixels(0, bottom, width, rows, GL_RGBA, GL_UNSIGNED_BYTE, strip.data());
+        // The strip's top row is the image's row height - bottom - rows.
+        const zelkori::PixelRows image = zelkori::gl_rows(width, rows, strip.data());
+        unsigned char *out = rgb + stride * static_cast<size_t>(height - bottom - rows);
+        for (int y = 0; y < rows; ++y, out += stride) {
+            zelkori::copy_rgb_row(image, y, out);
+        }
     }
     return glGetError() == GL_NO_ERROR ? 1 : 0;
 }

@@ -38,33 +38,27 @@ void frame_chunk(unsigned char *chunk, const char *type, uint32_t size) {
     put_be32(chunk + 8 + size, crc32_gzip_refl(0, chunk + 4, size + 4));
 }
 
-// Rows [first, end) of the image, each led by its filter byte and less the
-// row above (zeros above the first). GCC's vector type keeps the loop
-// sixteen bytes at a time without needing a given instruction set.
-void filter_up(const unsigned char *rgb, size_t stride, int first, int end,
+// One row led by its filter byte, less the row above (zeros above the
+// first). GCC's vector type keeps the loop sixteen bytes at a time without
+// needing a given instruction set.
+void filter_up(const unsigned char *row, const unsigned char *above, size_t stride,
                unsigned char *out) {
     typedef unsigned char Bytes16 __attribute__((vector_size(16)));
-    for (int y = first; y < end; ++y) {
-        const unsigned char *row = rgb + stride * static_cast<size_t>(y);
-        *out++ = kPngFilterUp;
-        if (y == 0) {
-            std::memcpy(out, row, stride);
-            out += stride;
-            continue;
-        }
-        const unsigned char *above = row - stride;
-        size_t x = 0;
-        for (; x + sizeof(Bytes16) <= stride; x += sizeof(Bytes16)) {
-            Bytes16 now, before;
-            std::memcpy(&now, row + x, sizeof now);
-            std::memcpy(&before, above + x, sizeof before);
-            now -= before;
-            std::memcpy(out + x, &now, sizeof now);
-        }
-        for (; x < stride; ++x) {
-            out[x] = static_cast<unsigned char>(row[x] - above[x]);
-        }
-        out += stride;
+    *out++ = kPngFilterUp;
+    if (above == nullptr) {
+        std::memcpy(out, row, stride);
+        return;
+    }
+    size_t x = 0;
+    for (; x + sizeof(Bytes16) <= stride; x += sizeof(Bytes16)) {
+        Bytes16 now, before;
+        std::memcpy(&now, row + x, sizeof now);
+        std::memcpy(&before, above + x, sizeof before);
+        now -= before;
+        std::memcpy(out + x, &now, sizeof now);
+    }
+    for (; x < stride; ++x) {
+        out[x] = static_cast<unsigned char>(row[x] - above[x]);
     }
 }
 
@@ -83,10 +77,10 @@ class Compressor {
         stream_->level_buf_size = ISAL_DEF_LVL1_DEFAULT;
     }
 
-    bool write(int width, int height, const unsigned char *rgb, PngSink sink,
-               void *context) {
+    bool write(const PixelRows &image, PngSink sink, void *context) {
         sink_ = sink;
         context_ = context;
+        const int width = image.width, height = image.height;
         const size_t stride = static_cast<size_t>(width) * 3;
         const size_t row_bytes = stride + 1;
         const int rows_per_batch = static_cast<int>(
@@ -115,7 +109,7 @@ class Compressor {
         stream_->avail_out = kChunkBytes;
         for (int y = 0; y < height; y += rows_per_batch) {
             const int end = std::min(height, y + rows_per_batch);
-            filter_up(rgb, stride, y, end, rows_.data());
+            filter_rows(image, y, end);
             if (!compress(rows_.data(), row_bytes * static_cast<size_t>(end - y), end == height)) {
                 return false;
             }
@@ -129,6 +123,27 @@ class Compressor {
     }
 
   private:
+    // Rows [first, end) of the image into rows_, each filtered against the
+    // one above it; RGBA rows are packed to RGB first, the row above kept
+    // from the step before.
+    void filter_rows(const PixelRows &image, int first, int end) {
+        const size_t stride = static_cast<size_t>(image.width) * 3;
+        unsigned char *out = rows_.data();
+        if (image.pixel_bytes == 4) {
+            now_.resize(stride);
+            before_.resize(stride);
+        }
+        for (int y = first; y < end; ++y, out += stride + 1) {
+            if (image.pixel_bytes != 4) {
+                filter_up(image.row(y), y > 0 ? image.row(y - 1) : nullptr, stride, out);
+                continue;
+            }
+            now_.swap(before_);
+            copy_rgb_row(image, y, now_.data());
+            filter_up(now_.data(), y > 0 ? before_.data() : nullptr, stride, out);
+        }
+    }
+
     // Hands data to the compressor, sending each IDAT chunk as it fills;
     // `last` ends the stream.
     bool compress(const unsigned char *data, size_t size, bool last) {
@@ -173,22 +188,23 @@ class Compressor {
     std::unique_ptr<isal_zstream> stream_;
     std::unique_ptr<unsigned char[]> chunk_;  // an IDAT chunk being filled
     std::vector<unsigned char> rows_;         // a batch of filtered rows
+    std::vector<unsigned char> now_, before_;  // RGBA rows packed to RGB
     PngSink sink_ = nullptr;
     void *context_ = nullptr;
 };
 
 }  // namespace
 
-bool write_png_fast(int width, int height, const unsigned char *rgb,
-                    PngSink sink, void *context) {
-    if (width < 1 || height < 1 || rgb == nullptr || sink == nullptr) {
+bool write_png_fast(const PixelRows &image, PngSink sink, void *context) {
+    if (image.width < 1 || image.height < 1 || image.top == nullptr || sink == nullptr ||
+        (image.pixel_bytes != 3 && image.pixel_bytes != 4)) {
         return false;
     }
     thread_local std::unique_ptr<Compressor> compressor;
     if (compressor == nullptr) {
         compressor.reset(new Compressor);
     }
-    return compressor->write(width, height, rgb, sink, context);
+    return compressor->write(image, sink, context);
 }
 
 }  // namespace zelkori

@@ -7,17 +7,24 @@
 
 #include <cstddef>
 
+#include "pixels.h"
+
 namespace zelkori {
 
 // Takes the file's bytes in order; returns false to give up (a failed write).
 typedef bool (*PngSink)(void *context, const unsigned char *data, size_t size);
 
-// Writes a width x height 8-bit RGB image, rows top first, as a whole PNG
-// through `sink`, in pieces of at most a few hundred KiB. Each thread keeps
-// its compressor and buffers for its next image. Returns false when the
-// sink fails or the size is below 1; may throw std::bad_alloc.
-bool write_png_fast(int width, int height, const unsigned char *rgb,
-                    PngSink sink, void *context);
+// Writes `image` as a whole 8-bit RGB PNG through `sink`, in pieces of at
+// most a few hundred KiB. Each thread keeps its compressor and buffers for
+// its next image. Returns false when the sink fails or the size is below
+// 1; may throw std::bad_alloc.
+bool write_png_fast(const PixelRows &image, PngSink sink, void *context);
+
+// The same for RGB rows, top first.
+inline bool write_png_fast(int width, int height, const unsigned char *rgb,
+                           PngSink sink, void *context) {
+    return write_png_fast(rgb_rows(width, height, rgb), sink, context);
+}
 
 }  // namespace zelkori
 

@@ -49,8 +49,8 @@ void on_png_warning(png_structp, png_const_charp) {}
 
 // libpng reports failures through longjmp; nothing with a destructor may
 // live in this frame. A failed write leaves errno set by the stream.
-Encoded encode(FILE *file, int width, int height, const unsigned char *rgb,
-               int level, PngFailure &failure) {
+Encoded encode(FILE *file, const zelkori::PixelRows &image, int level,
+               PngFailure &failure) {
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &failure,
                                               on_png_error, on_png_warning);
     if (png == nullptr) {
@@ -66,27 +66,29 @@ Encoded encode(FILE *file, int width, int height, const unsigned char *rgb,
     }
     png_init_io(png, file);
     png_set_compression_level(png, level);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(width),
-                 static_cast<png_uint_32>(height), 8, PNG_COLOR_TYPE_RGB,
+    png_set_IHDR(png, info, static_cast<png_uint_32>(image.width),
+                 static_cast<png_uint_32>(image.height), 8, PNG_COLOR_TYPE_RGB,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
-    const size_t stride = static_cast<size_t>(width) * 3;
-    for (int y = 0; y < height; ++y) {
-        png_write_row(png, rgb + stride * static_cast<size_t>(y));
+    if (image.pixel_bytes == 4) {
+        png_set_filler(png, 0, PNG_FILLER_AFTER);  // on writing: drop the fourth byte
+    }
+    for (int y = 0; y < image.height; ++y) {
+        png_write_row(png, image.row(y));
     }
     png_write_end(png, info);
     png_destroy_write_struct(&png, &info);
     return Encoded::kDone;
 }
 
-Encoded encode_fast(FILE *file, int width, int height, const unsigned char *rgb) {
+Encoded encode_fast(FILE *file, const zelkori::PixelRows &image) {
     const zelkori::PngSink to_file = [](void *to, const unsigned char *data, size_t size) {
         return std::fwrite(data, 1, size, static_cast<FILE *>(to)) == size;
     };
     try {
-        return zelkori::write_png_fast(width, height, rgb, to_file, file) ? Encoded::kDone
-                                                                          : Encoded::kWriteFailed;
+        return zelkori::write_png_fast(image, to_file, file) ? Encoded::kDone
+                                                             : Encoded::kWriteFailed;
     } catch (const std::bad_alloc &) {
         return Encoded::kNoMemory;
     }
@@ -101,13 +103,13 @@ const char *libpng_text(const char *message) {
 
 
 // Encodes into `file` and closes it; fills error on failure.
-bool encode_to(FILE *file, int width, int height, const unsigned char *rgb,
-               int level, const char **error) {
+bool encode_to(FILE *file, const zelkori::PixelRows &image, int level,
+               const char **error) {
     errno = 0;
     PngFailure failure;
     const Encoded encoded = level == kFastLevel
-                                ? encode_fast(file, width, height, rgb)
-                                : encode(file, width, height, rgb, level, failure);
+                                ? encode_fast(file, image)
+                                : encode(file, image, level, failure);
     const int write_errno = errno;
     const bool flushed = fflush(file) == 0;
     const int flush_errno = errno;
@@ -124,10 +126,10 @@ bool encode_to(FILE *file, int width, int height, const unsigned char *rgb,
     return false;
 }
 
-int write_png_file(const char *path, int width, int height,
-                   const unsigned char *rgb, int level, const char **error) {
-    if (path == nullptr || *path == '\0' || width < 1 || height < 1 ||
-        rgb == nullptr) {
+int write_png_file(const char *path, const zelkori::PixelRows &image, int level,
+                   const char **error) {
+    if (path == nullptr || *path == '\0' || image.width < 1 || image.height < 1 ||
+        image.top == nullptr) {
         *error = "nothing to write";
         return 0;
     }
@@ -151,11 +153,23 @@ int write_png_file(const char *path, int width, int height,
         return 0;
     }
     setvbuf(file, nullptr, _IOFBF, kFileBufferBytes);  // a frame in a few writes
-    if (!encode_to(file, width, height, rgb, level, error)) {
+    if (!encode_to(file, image, level, error)) {
         zk_output_abort(output);
         return 0;
     }
     return zk_output_commit(output, error);
+}
+
+// write_png_file for the C interface and the background threads:
+// exceptions stop here. Nothing is on disk yet where an allocation can fail.
+int write_png(const char *path, const zelkori::PixelRows &image, int level,
+              const char **error) {
+    try {
+        return write_png_file(path, image, level, error);
+    } catch (const std::exception &) {
+        *error = "not enough memory";
+        return 0;
+    }
 }
 
 }  // namespace
@@ -178,7 +192,7 @@ extern "C" int zk_encode_png(int width, int height, const unsigned char *rgb,
         return 0;
     }
     try {
-        if (!encode_to(file, width, height, rgb,
+        if (!encode_to(file, zelkori::rgb_rows(width, height, rgb),
                        level != kFastLevel && (level < 0 || level > 9) ? kDefaultLevel : level,
                        error)) {
             free(buffer);
@@ -200,14 +214,7 @@ extern "C" int zk_write_png(const char *path, int width, int height,
     if (error == nullptr) {
         error = &unused;
     }
-    // Exceptions stop here: the callers are C. Nothing is on disk yet
-    // where an allocation can fail.
-    try {
-        return write_png_file(path, width, height, rgb, level, error);
-    } catch (const std::exception &) {
-        *error = "not enough memory";
-        return 0;
-    }
+    return write_png(path, zelkori::rgb_rows(width, height, rgb), level, error);
 }
 
 // Background saving. Encoding costs about as much as drawing a frame, so a
@@ -219,10 +226,12 @@ const unsigned kMaxSavers = 4;       // encoder threads at most
 const unsigned kQueuedPerSaver = 2;  // frames waiting per thread
 const unsigned kMinQueued = 4;       // frames waiting, however few threads
 
+// A frame as GL gave it (RGBA, bottom row first): the threads pack it to
+// RGB as they encode, which costs the rendering thread nothing.
 struct SaveJob {
     std::string path;
     int width = 0, height = 0, level = 0;
-    std::vector<unsigned char> rgb;
+    std::vector<unsigned char> rgba;
 };
 
 }  // namespace
@@ -273,11 +282,12 @@ struct SavePool {
             space.notify_all();
             lock.unlock();
             const char *error = "";
-            const int written = zk_write_png(job.path.c_str(), job.width, job.height,
-                                             job.rgb.data(), job.level, &error);
+            const int written =
+                write_png(job.path.c_str(), zelkori::gl_rows(job.width, job.height, job.rgba.data()),
+                          job.level, &error);
             lock.lock();
             if (spare.size() < capacity()) {
-                spare.push_back(std::move(job.rgb));
+                spare.push_back(std::move(job.rgba));
             }
             --busy;
             if (!written && !failed) {
@@ -344,13 +354,13 @@ int queue_frame(const char *path, int width, int height, int level) {
             return 0;
         }
         if (!pool.spare.empty()) {
-            job.rgb = std::move(pool.spare.back());
+            job.rgba = std::move(pool.spare.back());
             pool.spare.pop_back();
         }
     }
     // Read outside the lock: the threads go on encoding meanwhile.
-    job.rgb.resize(static_cast<size_t>(width) * static_cast<size_t>(height) * 3);
-    if (!zk_read_frame(width, height, job.rgb.data())) {
+    job.rgba.resize(static_cast<size_t>(width) * static_cast<size_t>(height) * 4);
+    if (!zelkori::read_gl_rows(width, height, job.rgba.data())) {
         return -1;
     }
     job.path = path;

@@ -91,10 +91,28 @@ Bytes decode_zlib(const Bytes &file, int width, int height) {
     return rgb;
 }
 
+// The image as glReadPixels gives it: RGBA, bottom row first.
+Bytes as_gl_keeps_it(int width, int height, const Bytes &rgb) {
+    Bytes rgba(static_cast<size_t>(width) * height * 4, 0xA5);
+    for (size_t y = 0; y < static_cast<size_t>(height); ++y) {
+        for (size_t x = 0; x < static_cast<size_t>(width); ++x) {
+            std::memcpy(&rgba[((height - 1 - y) * width + x) * 4], &rgb[(y * width + x) * 3], 3);
+        }
+    }
+    return rgba;
+}
+
+// Decoded exactly by both readers; the same pixels as GL keeps them make
+// the same file.
 void expect_round_trip(int width, int height, const Bytes &rgb) {
     const Bytes file = encode(width, height, rgb);
     EXPECT_TRUE(decode_libpng(file, width, height) == rgb) << width << "x" << height;
     EXPECT_TRUE(decode_zlib(file, width, height) == rgb) << width << "x" << height;
+    const Bytes rgba = as_gl_keeps_it(width, height, rgb);
+    Bytes from_gl;
+    EXPECT_TRUE(zelkori::write_png_fast(zelkori::gl_rows(width, height, rgba.data()), append,
+                                        &from_gl));
+    EXPECT_TRUE(from_gl == file) << width << "x" << height << " from RGBA rows";
 }
 
 Bytes random_bytes(size_t size, unsigned seed, int distinct = 256) {
