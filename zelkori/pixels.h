@@ -33,16 +33,24 @@ inline PixelRows gl_rows(int width, int height, const unsigned char *rgba) {
     return {width, height, 4, rgba + stride * (height - 1), -stride};
 }
 
+const bool kLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+
+// Two RGBA pixels read as a little-endian word, to their six RGB bytes
+// (the top two bytes zero).
+inline uint64_t pack_two(uint64_t rgba) {
+    return (rgba & 0xFFFFFFu) | ((rgba >> 8) & 0xFFFFFF000000u);
+}
+
 // Copies `width` RGBA pixels to `rgb` as RGB. Two pixels a step through a
 // 64-bit word; each 8-byte store runs two bytes into the next step's place,
 // so the last pixels are copied one by one.
 inline void pack_rgb(const unsigned char *rgba, int width, unsigned char *rgb) {
     int x = 0;
-    if (__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) {
+    if (kLittleEndian) {
         for (; x + 2 < width; x += 2) {
             uint64_t two;
             std::memcpy(&two, rgba + 4 * x, sizeof two);
-            two = (two & 0xFFFFFFu) | ((two >> 8) & 0xFFFFFF000000u);
+            two = pack_two(two);
             std::memcpy(rgb + 3 * x, &two, sizeof two);
         }
     }

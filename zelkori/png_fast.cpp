@@ -62,6 +62,40 @@ void filter_up(const unsigned char *row, const unsigned char *above, size_t stri
     }
 }
 
+// The same for an RGBA row and the RGBA row above, packed to RGB as it
+// goes: four pixels a step, subtracted as they are, then packed; each
+// step's second 8-byte store runs two bytes into the next step's place.
+void filter_up_rgba(const unsigned char *row, const unsigned char *above, int width,
+                    unsigned char *out) {
+    typedef unsigned char Bytes16 __attribute__((vector_size(16)));
+    *out++ = kPngFilterUp;
+    if (above == nullptr) {
+        pack_rgb(row, width, out);
+        return;
+    }
+    int x = 0;
+    if (kLittleEndian) {
+        for (; x + 4 < width; x += 4) {
+            Bytes16 now, before;
+            std::memcpy(&now, row + 4 * x, sizeof now);
+            std::memcpy(&before, above + 4 * x, sizeof before);
+            now -= before;
+            uint64_t low, high;
+            std::memcpy(&low, &now, sizeof low);
+            std::memcpy(&high, reinterpret_cast<unsigned char *>(&now) + 8, sizeof high);
+            low = pack_two(low);
+            high = pack_two(high);
+            std::memcpy(out + 3 * x, &low, sizeof low);
+            std::memcpy(out + 3 * x + 6, &high, sizeof high);
+        }
+    }
+    for (; x < width; ++x) {
+        for (int c = 0; c < 3; ++c) {
+            out[3 * x + c] = static_cast<unsigned char>(row[4 * x + c] - above[4 * x + c]);
+        }
+    }
+}
+
 // One thread's compressor, its working memory and its buffers, kept from
 // one image to the next: setting them up again per frame costs more than
 // compressing a frame.
@@ -124,23 +158,20 @@ class Compressor {
 
   private:
     // Rows [first, end) of the image into rows_, each filtered against the
-    // one above it; RGBA rows are packed to RGB first, the row above kept
-    // from the step before.
+    // one above it. Rows are taken in the order they lie in memory, which
+    // the hardware's prefetching follows: bottom up for a frame from GL.
     void filter_rows(const PixelRows &image, int first, int end) {
-        const size_t stride = static_cast<size_t>(image.width) * 3;
-        unsigned char *out = rows_.data();
-        if (image.pixel_bytes == 4) {
-            now_.resize(stride);
-            before_.resize(stride);
-        }
-        for (int y = first; y < end; ++y, out += stride + 1) {
-            if (image.pixel_bytes != 4) {
-                filter_up(image.row(y), y > 0 ? image.row(y - 1) : nullptr, stride, out);
-                continue;
+        const size_t out_stride = static_cast<size_t>(image.width) * 3 + 1;
+        const bool upward = image.stride < 0;
+        for (int i = first; i < end; ++i) {
+            const int y = upward ? first + end - 1 - i : i;
+            unsigned char *out = rows_.data() + out_stride * static_cast<size_t>(y - first);
+            const unsigned char *above = y > 0 ? image.row(y - 1) : nullptr;
+            if (image.pixel_bytes == 3) {
+                filter_up(image.row(y), above, out_stride - 1, out);
+            } else {
+                filter_up_rgba(image.row(y), above, image.width, out);
             }
-            now_.swap(before_);
-            copy_rgb_row(image, y, now_.data());
-            filter_up(now_.data(), y > 0 ? before_.data() : nullptr, stride, out);
         }
     }
 
@@ -188,7 +219,6 @@ class Compressor {
     std::unique_ptr<isal_zstream> stream_;
     std::unique_ptr<unsigned char[]> chunk_;  // an IDAT chunk being filled
     std::vector<unsigned char> rows_;         // a batch of filtered rows
-    std::vector<unsigned char> now_, before_;  // RGBA rows packed to RGB
     PngSink sink_ = nullptr;
     void *context_ = nullptr;
 };
