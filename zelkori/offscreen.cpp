@@ -226,11 +226,12 @@ int zk_read_frame(int width, int height, unsigned char *rgb) {
     for (int bottom = 0; bottom < height; bottom += strip_rows) {
         const int rows = std::min(strip_rows, height - bottom);
         glReadPixels(0, bottom, width, rows, GL_RGBA, GL_UNSIGNED_BYTE, strip.data());
-        // The strip's top row is the image's row height - bottom - rows.
+        // The strip's top row is the image's row height - bottom - rows;
+        // its rows are packed in the order they lie in memory, bottom up.
         const zelkori::PixelRows image = zelkori::gl_rows(width, rows, strip.data());
-        unsigned char *out = rgb + stride * static_cast<size_t>(height - bottom - rows);
-        for (int y = 0; y < rows; ++y, out += stride) {
-            zelkori::copy_rgb_row(image, y, out);
+        unsigned char *top = rgb + stride * static_cast<size_t>(height - bottom - rows);
+        for (int y = rows - 1; y >= 0; --y) {
+            zelkori::copy_rgb_row(image, y, top + stride * static_cast<size_t>(y));
         }
     }
     return glGetError() == GL_NO_ERROR ? 1 : 0;
