@@ -15,16 +15,13 @@ extern "C" {
 
 #include <algorithm>
 #include <cmath>
-#include <condition_variable>
 #include <cstdarg>
 #include <cstring>
-#include <deque>
 #include <exception>
 #include <mutex>
 #include <string>
-#include <thread>
-#include <vector>
 
+#include "frame_queue.h"
 #include "output_file.h"
 #include "state.h"
 #include "zelkori_host.h"
@@ -94,22 +91,18 @@ struct Movie {
     AVPacket *packet = nullptr;
     int64_t next_pts = 0;
 
-    std::thread thread;
-    std::mutex mutex;
-    std::condition_variable work, space;
-    std::deque<std::vector<unsigned char>> queue;
-    std::vector<std::vector<unsigned char>> spare;  // buffers handed back
-    bool finishing = false;
+    std::mutex mutex;  // over the failure
     bool failed = false;
     std::string error;
+    // Frames for the encoder, one thread keeping them in order; swscale's
+    // vector code reads a little past the last row.
+    FrameQueue frames{1, kQueued, AV_INPUT_BUFFER_PADDING_SIZE,
+                      [this](const QueuedFrame &frame, std::string *) { return add(frame.rows()); }};
 
     // An unfinished movie is abandoned: frames still queued are dropped.
     ~Movie() {
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            queue.clear();
-        }
-        stop();
+        frames.drop();
+        frames.finish();
         av_packet_free(&packet);
         av_frame_free(&frame);
         av_frame_free(&filtered);
@@ -121,17 +114,6 @@ struct Movie {
             avformat_free_context(container);
         }
         zk_output_abort(output);  // nothing when committed
-    }
-
-    void stop() {
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            finishing = true;
-        }
-        work.notify_all();
-        if (thread.joinable()) {
-            thread.join();
-        }
     }
 
     // Records the first failure. A code of 0: not FFmpeg's, `what` says
@@ -196,20 +178,23 @@ struct Movie {
         }
     }
 
-    // One RGB frame, top row first, into the stream.
-    bool add(const unsigned char *rgb) {
-        const int stride = width * 3;
+    // One frame into the stream.
+    bool add(const PixelRows &image) {
         int code = av_frame_make_writable(frame);
         if (code < 0) {
             return fail("the encoder failed", code);
         }
         frame->pts = next_pts++;
         if (format->pixels == AV_PIX_FMT_YUV420P) {
-            sws_scale(scaler, &rgb, &stride, 0, height, frame->data, frame->linesize);
+            const uint8_t *top = image.top;
+            const int stride = static_cast<int>(image.stride);
+            sws_scale(scaler, &top, &stride, 0, height, frame->data, frame->linesize);
             pad_luma();
             return encode(frame);
         }
-        av_image_copy_plane(frame->data[0], frame->linesize[0], rgb, stride, stride, height);
+        for (int y = 0; y < height; ++y) {
+            copy_rgb_row(image, y, frame->data[0] + static_cast<ptrdiff_t>(frame->linesize[0]) * y);
+        }
         if (graph == nullptr) {
             return encode(frame);
         }
@@ -229,27 +214,6 @@ struct Movie {
         }
         if (frame->height > height) {
             std::memcpy(y + height * pitch, y + (height - 1) * pitch, frame->width);
-        }
-    }
-
-    // The encoder thread: frames in order until told to finish.
-    void run() {
-        std::unique_lock<std::mutex> lock(mutex);
-        for (;;) {
-            work.wait(lock, [this] { return finishing || !queue.empty(); });
-            if (queue.empty() || failed) {
-                return;
-            }
-            std::vector<unsigned char> rgb = std::move(queue.front());
-            queue.pop_front();
-            lock.unlock();
-            const bool added = add(rgb.data());
-            lock.lock();
-            spare.push_back(std::move(rgb));
-            if (!added) {
-                queue.clear();
-            }
-            space.notify_all();
         }
     }
 
@@ -448,7 +412,7 @@ bool open_movie(Movie &movie, const char *path, int quality) {
         // Limited-range BT.709 from full-range RGB, as the stream is tagged.
         // Chroma from every pixel, then filtered: also swscale's faster path.
         const int flags = SWS_BILINEAR | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INP;
-        movie.scaler = sws_getContext(movie.width, movie.height, AV_PIX_FMT_RGB24, movie.width,
+        movie.scaler = sws_getContext(movie.width, movie.height, AV_PIX_FMT_RGB0, movie.width,
                                       movie.height, AV_PIX_FMT_YUV420P, flags, nullptr, nullptr,
                                       nullptr);
         if (movie.scaler == nullptr) {
@@ -472,7 +436,6 @@ bool open_movie(Movie &movie, const char *path, int quality) {
     if (code < 0) {
         return movie.fail(kWriting, code);
     }
-    movie.thread = std::thread([&movie] { movie.run(); });
     return true;
 }
 
@@ -564,30 +527,14 @@ extern "C" int zk_movie_add_frame(const char **error) {
         return zelkori::report("no movie is open", error);
     }
     try {
-        std::vector<unsigned char> rgb;
-        {
-            std::unique_lock<std::mutex> lock(movie->mutex);
-            movie->space.wait(lock, [movie] {
-                return movie->failed || movie->queue.size() < zelkori::kQueued;
-            });
-            if (movie->failed) {
-                return zelkori::report(movie->error, error);
-            }
-            if (!movie->spare.empty()) {
-                rgb = std::move(movie->spare.back());
-                movie->spare.pop_back();
-            }
-        }
-        // Read outside the lock: the encoder goes on meanwhile. swscale's
-        // vector code reads a little past the last row.
-        rgb.resize(static_cast<size_t>(movie->width) * static_cast<size_t>(movie->height) * 3 +
-                   AV_INPUT_BUFFER_PADDING_SIZE);
-        if (!zk_read_frame(movie->width, movie->height, rgb.data())) {
+        const int queued = movie->frames.push(movie->width, movie->height, "", 0);
+        if (queued < 0) {
             return zelkori::report("cannot read the frame back from OpenGL", error);
         }
-        std::lock_guard<std::mutex> lock(movie->mutex);
-        movie->queue.push_back(std::move(rgb));
-        movie->work.notify_one();
+        if (queued == 0) {
+            std::lock_guard<std::mutex> lock(movie->mutex);
+            return zelkori::report(movie->error, error);
+        }
         return 1;
     } catch (const std::exception &) {
         return zelkori::report("not enough memory", error);
@@ -600,7 +547,7 @@ extern "C" int zk_movie_close(const char **error) {
         return zelkori::report("no movie is open", error);
     }
     try {
-        movie->stop();
+        movie->frames.finish();
         bool written = !movie->failed && movie->finish();
         if (written) {
             const char *reason = "";

@@ -3,13 +3,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <condition_variable>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <exception>
-#include <mutex>
+#include <memory>
 #include <new>
 #include <string>
 #include <thread>
@@ -19,6 +17,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "frame_queue.h"
 #include "output_file.h"
 #include "png_fast.h"
 #include "state.h"
@@ -226,106 +225,23 @@ const unsigned kMaxSavers = 4;       // encoder threads at most
 const unsigned kQueuedPerSaver = 2;  // frames waiting per thread
 const unsigned kMinQueued = 4;       // frames waiting, however few threads
 
-// A frame as GL gave it (RGBA, bottom row first): the threads pack it to
-// RGB as they encode, which costs the rendering thread nothing.
-struct SaveJob {
-    std::string path;
-    int width = 0, height = 0, level = 0;
-    std::vector<unsigned char> rgba;
-};
-
-}  // namespace
-
-struct SavePool {
-    std::mutex mutex;
-    std::condition_variable work;   // a job queued, or stopping
-    std::condition_variable space;  // a job taken or finished
-    std::deque<SaveJob> queue;
-    std::vector<std::thread> threads;
-    // Frame buffers handed back by the threads, so that a long sequence
-    // neither allocates nor clears a frame's worth of memory per frame;
-    // freed by zk_save_wait.
-    std::vector<std::vector<unsigned char>> spare;
-    unsigned busy = 0;  // jobs being written now
-    bool stopping = false;
-    bool failed = false;
-    std::string failed_path, reported_path;
-    std::string failed_error, reported_error;
-
-    ~SavePool() { stop(); }
-
-    size_t capacity() const {
-        return std::max<size_t>(kMinQueued, threads.size() * kQueuedPerSaver);
-    }
-
-    // One core is left to the thread that renders, which is the one that
-    // sets the pace; the encoders share the rest.
-    void start() {
-        const unsigned cores = std::thread::hardware_concurrency();
-        const unsigned count = std::min(kMaxSavers, std::max(2u, cores) - 1);
-        for (unsigned i = 0; i < count; ++i) {
-            threads.emplace_back([this] { run(); });
-        }
-        spare.reserve(capacity());  // so that handing a buffer back never allocates
-    }
-
-    void run() {
-        std::unique_lock<std::mutex> lock(mutex);
-        for (;;) {
-            work.wait(lock, [this] { return stopping || !queue.empty(); });
-            if (queue.empty()) {
-                return;
-            }
-            SaveJob job = std::move(queue.front());
-            queue.pop_front();
-            ++busy;
-            space.notify_all();
-            lock.unlock();
-            const char *error = "";
-            const int written =
-                write_png(job.path.c_str(), zelkori::gl_rows(job.width, job.height, job.rgba.data()),
-                          job.level, &error);
-            lock.lock();
-            if (spare.size() < capacity()) {
-                spare.push_back(std::move(job.rgba));
-            }
-            --busy;
-            if (!written && !failed) {
-                failed = true;
-                failed_path = job.path;
-                failed_error = error;
-                queue.clear();
-            }
-            space.notify_all();
-        }
-    }
-
-    // Waits for the queue to empty and every thread to be idle.
-    void drain(std::unique_lock<std::mutex> &lock) {
-        space.wait(lock, [this] { return queue.empty() && busy == 0; });
-    }
-
-    void stop() {
-        {
-            std::unique_lock<std::mutex> lock(mutex);
-            drain(lock);
-            stopping = true;
-        }
-        work.notify_all();
-        for (std::thread &thread : threads) {
-            thread.join();
-        }
-        threads.clear();
-        stopping = false;
-    }
-};
-
-namespace {
-
-SavePool &save_pool() {
-    std::unique_ptr<SavePool, void (*)(SavePool *)> &saving = state().saving;
+FrameQueue &save_queue() {
+    std::unique_ptr<FrameQueue, void (*)(FrameQueue *)> &saving = state().saving;
     if (saving == nullptr) {
-        saving = {new SavePool, [](SavePool *pool) { delete pool; }};
+        // One core is left to the thread that renders, which is the one
+        // that sets the pace; the encoders share the rest.
+        const unsigned cores = std::thread::hardware_concurrency();
+        const unsigned threads = std::min(kMaxSavers, std::max(2u, cores) - 1);
+        const FrameQueue::Work save = [](const QueuedFrame &frame, std::string *error) {
+            const char *reason = "";
+            if (write_png(frame.path.c_str(), frame.rows(), frame.level, &reason)) {
+                return true;
+            }
+            *error = reason;
+            return false;
+        };
+        saving = {new FrameQueue(threads, std::max(kMinQueued, threads * kQueuedPerSaver), 0, save),
+                  [](FrameQueue *queue) { delete queue; }};
     }
     return *saving;
 }
@@ -333,58 +249,13 @@ SavePool &save_pool() {
 }  // namespace
 }  // namespace zelkori
 
-using zelkori::SaveJob;
-using zelkori::SavePool;
-using zelkori::save_pool;
-
-namespace {
-
-int queue_frame(const char *path, int width, int height, int level) {
-    SavePool &pool = save_pool();
-    SaveJob job;
-    {
-        std::unique_lock<std::mutex> lock(pool.mutex);
-        if (pool.threads.empty()) {
-            pool.start();
-        }
-        pool.space.wait(lock, [&pool] {
-            return pool.failed || pool.queue.size() < pool.capacity();
-        });
-        if (pool.failed) {
-            return 0;
-        }
-        if (!pool.spare.empty()) {
-            job.rgba = std::move(pool.spare.back());
-            pool.spare.pop_back();
-        }
-    }
-    // Read outside the lock: the threads go on encoding meanwhile.
-    job.rgba.resize(static_cast<size_t>(width) * static_cast<size_t>(height) * 4);
-    if (!zelkori::read_gl_rows(width, height, job.rgba.data())) {
-        return -1;
-    }
-    job.path = path;
-    job.width = width;
-    job.height = height;
-    job.level = level;
-    std::unique_lock<std::mutex> lock(pool.mutex);
-    if (pool.failed) {
-        return 0;
-    }
-    pool.queue.push_back(std::move(job));
-    pool.work.notify_one();
-    return 1;
-}
-
-}  // namespace
-
 extern "C" int zk_save_frame_async(const char *path, int width, int height,
                                    int level) {
     if (path == nullptr || width < 1 || height < 1) {
         return -1;
     }
     try {
-        return queue_frame(path, width, height, level);
+        return zelkori::save_queue().push(width, height, path, level);
     } catch (const std::exception &) {  // no memory for the frame, or no thread
         return -2;
     }
@@ -394,28 +265,13 @@ extern "C" int zk_save_wait(const char **path, const char **error) {
     if (zelkori::state().saving == nullptr) {
         return 1;  // nothing was ever saved in the background
     }
-    SavePool &pool = *zelkori::state().saving;
-    std::unique_lock<std::mutex> lock(pool.mutex);
-    pool.drain(lock);
-    pool.spare.clear();  // a sequence is over: give its frames' memory back
-    if (!pool.failed) {
-        return 1;
-    }
-    pool.failed = false;
-    // Swapped, not copied: no allocation, callers are C.
-    pool.reported_path.swap(pool.failed_path);
-    pool.reported_error.swap(pool.failed_error);
-    if (path != nullptr) {
-        *path = pool.reported_path.c_str();
-    }
-    if (error != nullptr) {
-        *error = pool.reported_error.c_str();
-    }
-    return 0;
+    const char *unused = nullptr;
+    return zelkori::state().saving->wait(path != nullptr ? path : &unused,
+                                         error != nullptr ? error : &unused);
 }
 
 extern "C" void zk_save_shutdown(void) {
     if (zelkori::state().saving != nullptr) {
-        zelkori::state().saving->stop();
+        zelkori::state().saving->finish();
     }
 }

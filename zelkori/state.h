@@ -43,7 +43,7 @@ struct Offscreen {
     int width = 0, height = 0;
 };
 
-struct SavePool;  // background PNG writers, png_writer.cpp
+class FrameQueue;  // frames for background threads, frame_queue.h
 struct CodecLog;  // FFmpeg's last error message, movie_writer.cpp
 struct Movie;     // the movie being written, movie_writer.cpp
 
@@ -85,7 +85,7 @@ struct HostState {
     TemporaryList temporaries;
     // Made on first use; deleting it finishes the queue and joins the
     // threads.
-    std::unique_ptr<SavePool, void (*)(SavePool *)> saving{nullptr, nullptr};
+    std::unique_ptr<FrameQueue, void (*)(FrameQueue *)> saving{nullptr, nullptr};
     // FFmpeg's log, captured from first use on; outlives the movie.
     std::unique_ptr<CodecLog, void (*)(CodecLog *)> codec_log{nullptr, nullptr};
     // One movie at a time; deleting it removes an unfinished file.
