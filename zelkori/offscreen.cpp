@@ -8,8 +8,8 @@
 #include <GL/glx.h>
 
 #include <algorithm>
+#include <memory>
 #include <new>
-#include <vector>
 
 #include "pixels.h"
 #include "state.h"
@@ -216,19 +216,19 @@ int zk_read_frame(int width, int height, unsigned char *rgb) {
     const size_t stride = static_cast<size_t>(width) * 3;
     const int strip_rows = static_cast<int>(
         std::min<size_t>(static_cast<size_t>(height), std::max<size_t>(1, zelkori::kStripBytes / gl_stride)));
-    std::vector<unsigned char> strip;
-    try {
-        strip.resize(gl_stride * static_cast<size_t>(strip_rows));
-    } catch (const std::bad_alloc &) {
+    // Left uncleared: GL fills it before every use.
+    const std::unique_ptr<unsigned char[]> strip(
+        new (std::nothrow) unsigned char[gl_stride * static_cast<size_t>(strip_rows)]);
+    if (strip == nullptr) {
         return 0;
     }
     zelkori::begin_read();
     for (int bottom = 0; bottom < height; bottom += strip_rows) {
         const int rows = std::min(strip_rows, height - bottom);
-        glReadPixels(0, bottom, width, rows, GL_RGBA, GL_UNSIGNED_BYTE, strip.data());
+        glReadPixels(0, bottom, width, rows, GL_RGBA, GL_UNSIGNED_BYTE, strip.get());
         // The strip's top row is the image's row height - bottom - rows;
         // its rows are packed in the order they lie in memory, bottom up.
-        const zelkori::PixelRows image = zelkori::gl_rows(width, rows, strip.data());
+        const zelkori::PixelRows image = zelkori::gl_rows(width, rows, strip.get());
         unsigned char *top = rgb + stride * static_cast<size_t>(height - bottom - rows);
         for (int y = rows - 1; y >= 0; --y) {
             zelkori::copy_rgb_row(image, y, top + stride * static_cast<size_t>(y));
