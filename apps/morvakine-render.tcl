@@ -10,13 +10,15 @@ source [file join $here options.tcl]
 # The help; the formats, their limits and defaults come from the host
 # library's table, the one place they are kept.
 proc help_text {} {
+    set png [::morvakine::format_row png]
+    set movie [::morvakine::format_row mp4]
     set formats {}
     foreach format [zelkori::formats] {
         dict with format {
             set name [expr {$kind eq "sequence" && $extension ne "-" ? "f%04d.png" : $extension}]
             set limits {}
-            if {$kind in {movie scene}} {
-                lappend limits "up to [expr {${max-frames}}] frames"
+            if {${max-frames} > 1 && ${max-frames} < 1000000000} {
+                lappend limits "up to ${max-frames} frames"
             }
             if {${max-fps} < Inf} {
                 lappend limits "up to [format %g ${max-fps}] fps"
@@ -39,11 +41,11 @@ or a glTF scene, its format named by the output's extension.
   --manual          tick \"manual control\": pose from the sliders, not the clock
   --frames N        render N frames (default 1); a movie needs it
   --fps F           frames per second of the clock for --frames, and the
-                    movie's or scene's rate (default 30)
+                    movie's or scene's rate (default [format %g [dict get $png default-fps]])
   --first K         with --frames, start at frame K: frame k shows clock time
                     --time + k/fps and a sequence numbers its files from K,
                     so slices of a run match one long run
-  --quality Q       movie quality 0-100 (default 50); H.264 and VP9 constant
+  --quality Q       movie quality 0-[dict get $movie max-quality] (default [dict get $movie default-quality]); H.264 and VP9 constant
                     quality, GIF palette colours; animated PNG is lossless
   --help            show this text
   --version         show the version

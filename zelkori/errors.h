@@ -11,7 +11,8 @@ namespace zelkori {
 // NULL). Returns 0, for `return fail(...)` in the C interface.
 int fail(const std::string &message, const char **error);
 
-// A file that could not be written: `cannot write "FILE": cause`.
+// A file that could not be written: `cannot write "FILE": cause`, a name
+// too long for one line cut in its middle.
 std::string write_error(const std::string &file, const std::string &cause);
 
 }  // namespace zelkori

@@ -9,6 +9,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "face.h"
 #include "zelkori_host.h"
@@ -374,9 +375,9 @@ int scene_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
         Tcl_WrongNumArgs(interp, 1, objv, "file ?-frames n? ?-fps f? ?-draw script?");
         return TCL_ERROR;
     }
+    // The file and the options that are the writer's.
     Tcl_Obj *draw = nullptr;
-    Tcl_Obj *rest[4] = {nullptr, nullptr, nullptr, nullptr};
-    int count = 0;
+    std::vector<Tcl_Obj *> words{objv[1]};
     for (int i = 2; i < objc; i += 2) {
         int option = 0;
         if (Tcl_GetIndexFromObj(interp, objv[i], options, "option", 0, &option) != TCL_OK) {
@@ -384,23 +385,17 @@ int scene_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
         }
         if (option == 2) {
             draw = objv[i + 1];
-        } else if (count < 4) {
-            rest[count++] = objv[i];
-            rest[count++] = objv[i + 1];
+        } else {
+            words.push_back(objv[i]);
+            words.push_back(objv[i + 1]);
         }
     }
+    const int count = static_cast<int>(words.size());
     zk_writer_params params;
     zk_writer_params_init(&params);
     params.frames = 1;
-    if (get_params(interp, count, rest, params_options, &params) != TCL_OK) {
-        return TCL_ERROR;
-    }
-    Tcl_Obj *words[5] = {objv[1]};
-    for (int i = 0; i < count; ++i) {
-        words[i + 1] = rest[i];
-    }
     zk_writer *writer = nullptr;
-    if (open_output(interp, count + 1, words, params_options, &params, &writer) != TCL_OK) {
+    if (open_output(interp, count, words.data(), params_options, &params, &writer) != TCL_OK) {
         return TCL_ERROR;
     }
     const long long frames = params.frames;

@@ -19,6 +19,7 @@ const long long kNoPixelLimit = 1LL * kMaxSide * kMaxSide;
 // FFmpeg refuses pictures where (w + 128) * (h + 128) reaches INT_MAX / 8.
 const long long kCodecPixels = 266000000;
 const long long kSequenceFrames = 1000000000;
+const long long kMovieFrames = kSequenceFrames;
 const int kQuality = 100;
 const int kDefaultQuality = 50;
 const double kFps = 30.0;
@@ -32,15 +33,15 @@ const zk_format kFormats[] = {
     {"stdout", "-", ZK_KIND_SEQUENCE, "PNG data on standard output, one image a frame",
      kMaxSide, kNoPixelLimit, 0, kAnyRate, kSequenceFrames, 0, kQuality, kDefaultQuality, kFps},
     {"mp4", ".mp4", ZK_KIND_MOVIE, "H.264, plays in every browser and player", kMaxSide,
-     kCodecPixels, 0, 1000, 1000000, 1, kQuality, kDefaultQuality, kFps},
+     kCodecPixels, 0, 1000, kMovieFrames, 1, kQuality, kDefaultQuality, kFps},
     {"webm", ".webm", ZK_KIND_MOVIE, "VP9, the open web format", kMaxSide, kCodecPixels, 0,
-     1000, 1000000, 1, kQuality, kDefaultQuality, kFps},
+     1000, kMovieFrames, 1, kQuality, kDefaultQuality, kFps},
     // Delays are whole centiseconds up to 65535, and browsers show any
     // delay under 2 cs as 10 cs.
     {"gif", ".gif", ZK_KIND_MOVIE, "GIF with a palette made for the animation, loops",
-     kMaxSide, kCodecPixels, 1 / 655.35, 50, 1000000, 1, kQuality, kDefaultQuality, kFps},
+     kMaxSide, kCodecPixels, 1 / 655.35, 50, kMovieFrames, 1, kQuality, kDefaultQuality, kFps},
     {"apng", ".apng", ZK_KIND_MOVIE, "animated PNG, lossless, loops", kMaxSide, kCodecPixels,
-     0, 1000, 1000000, 0, kQuality, kDefaultQuality, kFps},
+     0, 1000, kMovieFrames, 0, kQuality, kDefaultQuality, kFps},
     {"glb", ".glb", ZK_KIND_SCENE, "binary glTF scene, all frames as one animation", kMaxSide,
      kNoPixelLimit, 0, 10000, 10000, 0, kQuality, kDefaultQuality, kFps},
     {"gltf", ".gltf", ZK_KIND_SCENE, "glTF scene as JSON, all frames as one animation",

@@ -145,6 +145,19 @@ TEST(Writers, NoContextRefusesFramesAndAnEmptyOutputLeavesNothing) {
     rmdir(dir.c_str());
 }
 
+TEST(Writers, FailuresStayOneLineForLongNames) {
+    const struct { std::string name; std::string expected; } cases[] = {
+        {"a.png", "cannot write \"a.png\": cause"},
+        {std::string(160, 'n'), "cannot write \"" + std::string(160, 'n') + "\": cause"},
+        // 330 bytes, a two-byte character across the cut.
+        {std::string(59, 'h') + "\xc3\xa9" + std::string(189, 'm') + std::string(80, 't'),
+         "cannot write \"" + std::string(59, 'h') + "..." + std::string(80, 't') + "\": cause"},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(zk_write_error(c.name.c_str(), "cause"), c.expected);
+    }
+}
+
 // ---- the frame queue, fed by a fake reader
 
 // Fills every byte of a frame with the number of frames read before it.
