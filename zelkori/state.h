@@ -44,8 +44,6 @@ struct Offscreen {
 };
 
 class FrameQueue;  // frames for background threads, frame_queue.h
-struct CodecLog;  // FFmpeg's last error message, movie_writer.cpp
-struct Movie;     // the movie being written, movie_writer.cpp
 
 // Scene capture: while on, the primitives are recorded instead of drawn.
 struct Capture {
@@ -86,11 +84,8 @@ struct HostState {
     // Made on first use; deleting it finishes the queue and joins the
     // threads.
     std::unique_ptr<FrameQueue, void (*)(FrameQueue *)> saving{nullptr, nullptr};
-    // FFmpeg's log, captured from first use on; outlives the movie.
-    std::unique_ptr<CodecLog, void (*)(CodecLog *)> codec_log{nullptr, nullptr};
-    // One movie at a time; deleting it removes an unfinished file.
-    std::unique_ptr<Movie, void (*)(Movie *)> movie{nullptr, nullptr};
-    std::string movie_error;  // the last movie call's failure
+    // Outputs open now (output.cpp), abandoned when the process ends.
+    std::vector<zk_writer *> writers;
 };
 
 HostState &state();
