@@ -526,12 +526,16 @@ int scene_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
         Tcl_DecrRefCount(draw);
         return write_failed(interp, Tcl_GetString(objv[1]), error);
     }
+    if (!zk_capture_start(&error)) {
+        Tcl_DStringFree(&native);
+        Tcl_DecrRefCount(draw);
+        return write_failed(interp, Tcl_GetString(objv[1]), error);
+    }
     const double start = get_time();
     const int playing = zk_clock_playing();
     if (frames > 1) {
         zk_clock_play(0);
     }
-    zk_capture_start();
     int code = TCL_OK;
     for (int k = 0; k < frames && code == TCL_OK; ++k) {
         if (k > 0) {
