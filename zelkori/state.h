@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "capture.h"
 #include "zelkori_host.h"
 
 namespace zelkori {
@@ -45,17 +46,6 @@ struct Offscreen {
 
 class FrameQueue;  // frames for background threads, frame_queue.h
 
-// Scene capture: while on, the primitives are recorded instead of drawn.
-struct Capture {
-    bool on = false;
-    int frames = 0;  // frames begun so far
-    bool out_of_memory = false;  // a primitive could not be kept
-    std::vector<zk_primitive> primitives;
-    bool has_camera = false;  // projection and viewport read
-    double projection[16] = {};  // at the first primitive
-    int viewport[4] = {0, 0, 0, 0};
-};
-
 // Temporary output files not yet renamed into place, for the signal
 // handler that removes them (output_file.cpp): fixed storage, since a
 // handler can neither allocate nor lock.
@@ -89,6 +79,9 @@ struct HostState {
 };
 
 HostState &state();
+
+// The current EGL or GLX context (draw.cpp); null when none is current.
+const void *current_context();
 
 }  // namespace zelkori
 

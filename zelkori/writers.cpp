@@ -161,14 +161,13 @@ class StreamWriter : public Writer {
 };
 
 // A glTF scene: from opening to closing the primitives are captured
-// instead of drawn, a frame between adds.
+// instead of drawn, a frame between adds. Made once the capture has
+// started.
 class SceneWriter : public Writer {
   public:
     SceneWriter(const OpenRequest &request)
         : path_(request.path), fps_(request.fps),
-          expected_(request.frames > 0 ? request.frames : 1) {
-        zk_capture_start();
-    }
+          expected_(request.frames > 0 ? request.frames : 1) {}
     ~SceneWriter() override { zk_capture_stop(); }
 
     bool add(Failure *failure) override {
@@ -310,11 +309,15 @@ WriterPtr open_stream(const OpenRequest &request, const FrameReader &reader, Fai
 }
 
 WriterPtr open_scene(const OpenRequest &request, const FrameReader &, Failure *failure) {
-    if (state().capture.on) {
-        failure->cause = "a scene is already being captured";
+    if (!writable(request.path, failure)) {
         return nullptr;
     }
-    return writable(request.path, failure) ? WriterPtr(new SceneWriter(request)) : nullptr;
+    const char *error = "";
+    if (!zk_capture_start(&error)) {
+        failure->cause = error;
+        return nullptr;
+    }
+    return WriterPtr(new SceneWriter(request));
 }
 
 WriterPtr open_movie(const OpenRequest &request, const FrameReader &reader, Failure *failure) {

@@ -108,7 +108,9 @@ void zk_save_shutdown(void);
  * matrix, and at the first one the projection and viewport. Primitives
  * without a current GL context are not recorded. zk_capture_frame begins
  * the next frame (animation sample); zk_capture_start begins the first and
- * forgets any earlier capture. */
+ * forgets any earlier capture. One capture at a time: zk_capture_start
+ * returns 0 and sets *error (static text) while one is running, leaving it
+ * as it was. */
 typedef struct zk_primitive {
     int kind;  /* 0 sphere, 1 cylinder */
     int frame;
@@ -117,7 +119,7 @@ typedef struct zk_primitive {
     float color[3];
     double modelview[16]; /* column-major, as GL gives it */
 } zk_primitive;
-void zk_capture_start(void);
+int zk_capture_start(const char **error);
 void zk_capture_frame(void);
 void zk_capture_stop(void);
 /* The primitives of the last capture, in draw order. */
