@@ -6,6 +6,7 @@ set program morvakine-render
 set here [file dirname [file normalize [info script]]]
 source [file join $here options.tcl]
 ::morvakine::guard $program [info script]
+set here [::morvakine::names_as_bytes $here]
 
 set help {Usage: morvakine-render [options]
 Draws the animated figure without a display and writes PNG files or a movie,

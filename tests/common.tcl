@@ -72,6 +72,14 @@ proc ::testing::xvfb {args} {
     return $display
 }
 
+# A file's bytes, for files that are not text.
+proc ::testing::bytes {file} {
+    set channel [open $file rb]
+    set data [read $channel]
+    close $channel
+    return $data
+}
+
 proc ::testing::slurp {file {trim 1}} {
     set channel [open $file]
     set text [read $channel]

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "output_file.h"
+#include "tcl_compat.h"
 #include "zelkori_host.h"
 
 namespace {
@@ -155,7 +156,7 @@ int control_cmd(ClientData, Tcl_Interp *interp, int objc,
             return TCL_OK;
         }
         Tcl_DeleteAssocData(interp, kDeclareHookKey);
-        int length = 0;
+        Tcl_Size length = 0;
         Tcl_GetStringFromObj(objv[2], &length);
         if (length > 0) {
             Tcl_IncrRefCount(objv[2]);
@@ -278,7 +279,7 @@ int offscreen_cmd(ClientData, Tcl_Interp *interp, int objc,
 // system encoding, with no ~ expansion (a name is a name). Fills `native`,
 // which the caller frees, on success only.
 int native_path(Tcl_Interp *interp, Tcl_Obj *name, Tcl_DString *native) {
-    int length = 0;
+    Tcl_Size length = 0;
     const char *utf = Tcl_GetStringFromObj(name, &length);
     if (length == 0) {
         Tcl_SetObjResult(interp, Tcl_NewStringObj("no file name given", -1));
@@ -713,6 +714,9 @@ const FaceCommand kFaceCommands[] = {
 
 extern "C" __attribute__((visibility("default"))) int Zelkori_Init(
     Tcl_Interp *interp) {
+    if (!zk_tcl_major_matches(interp, "libzelkori.so")) {
+        return TCL_ERROR;
+    }
     for (const FaceCommand &command : kFaceCommands) {
         Tcl_CreateObjCommand(interp, command.name, command.proc, nullptr, nullptr);
     }
