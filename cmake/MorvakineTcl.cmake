@@ -49,7 +49,9 @@ if(NOT _header_version STREQUAL TCL_VERSION OR NOT _shell_version STREQUAL TCL_V
     "${_tcl_include}/tcl.h is '${_header_version}', ${TCL_TCLSH} is '${_shell_version}', "
     "${_tcl_libdir}/${TCL_LIB_FILE} must exist; headers, library and tclsh come from one Tcl")
 endif()
-set(MORVAKINE_TCL_VERSION ${TCL_VERSION})
+# Cached too, for the tests of a build beside this one.
+set(MORVAKINE_TCL_VERSION ${TCL_VERSION} CACHE INTERNAL "Tcl version built for")
+set(TCL_TCLSH ${TCL_TCLSH} CACHE INTERNAL "tclsh of that version")
 set(MORVAKINE_TCL_MAJOR ${TCL_MAJOR_VERSION})
 message(STATUS "Tcl ${TCL_VERSION}${TCL_PATCH_LEVEL}: ${TCL_TCLSH}, ${_tcl_libdir}/${TCL_LIB_FILE}")
 add_library(morvakine_tcl INTERFACE)

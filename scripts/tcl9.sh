@@ -40,9 +40,15 @@ apt=(-qq -o "Dir::Etc::sourcelist=$work/sources.list" -o Dir::Etc::sourceparts=-
      -o APT::Sandbox::User=root)
 echo "tcl9: fetching tcl9.0 $version" >&2
 apt-get "${apt[@]}" update >&2
-(cd "$work/src" && apt-get "${apt[@]}" source --download-only "tcl9.0=$version" >&2)
+if ! (cd "$work/src" && apt-get "${apt[@]}" source --download-only "tcl9.0=$version" >&2); then
+  echo "tcl9: tcl9.0 $version is not at $mirror (forky, sid): pin a newer one here" >&2
+  exit 1
+fi
 echo "$dsc_sha256  $work/src/$dsc" | sha256sum --check --quiet
-(cd "$work/src" && dpkg-source --require-strong-checksums -x "$dsc" tcl >/dev/null)
+# The uploader's signature is not checked (apt checked the index that names
+# the .dsc); the checksums are.
+(cd "$work/src" && dpkg-source --require-strong-checksums -x "$dsc" tcl) >"$work/unpack.log" 2>&1 \
+  || { cat "$work/unpack.log" >&2; exit 1; }
 
 echo "tcl9: building into $prefix" >&2
 cd "$work/src/tcl/unix"
