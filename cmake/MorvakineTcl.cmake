@@ -43,11 +43,16 @@ if(EXISTS ${TCL_TCLSH})
   execute_process(COMMAND ${CMAKE_COMMAND} -E echo "puts [info tclversion]"
     COMMAND ${TCL_TCLSH} OUTPUT_VARIABLE _shell_version OUTPUT_STRIP_TRAILING_WHITESPACE)
 endif()
+set(_library_state missing)
+if(EXISTS ${_tcl_libdir}/${TCL_LIB_FILE})
+  set(_library_state there)
+endif()
 if(NOT _header_version STREQUAL TCL_VERSION OR NOT _shell_version STREQUAL TCL_VERSION
-   OR NOT EXISTS ${_tcl_libdir}/${TCL_LIB_FILE})
-  message(FATAL_ERROR "Tcl ${TCL_VERSION} from ${TCL_CONFIG} is not whole: "
-    "${_tcl_include}/tcl.h is '${_header_version}', ${TCL_TCLSH} is '${_shell_version}', "
-    "${_tcl_libdir}/${TCL_LIB_FILE} must exist; headers, library and tclsh come from one Tcl")
+   OR NOT _library_state STREQUAL there)
+  message(FATAL_ERROR "${TCL_CONFIG} names Tcl ${TCL_VERSION}, but ${_tcl_include}/tcl.h "
+    "is Tcl '${_header_version}', ${TCL_TCLSH} runs Tcl '${_shell_version}' and "
+    "${_tcl_libdir}/${TCL_LIB_FILE} is ${_library_state}: headers, library and tclsh "
+    "must come from one Tcl (-DTCL_CONFIG=<its tclConfig.sh> picks another)")
 endif()
 # Cached too, for the tests of a build beside this one.
 set(MORVAKINE_TCL_VERSION ${TCL_VERSION} CACHE INTERNAL "Tcl version built for")
