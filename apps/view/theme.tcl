@@ -57,7 +57,8 @@ proc ::viewer::theme::apply {theme} {
         -darkcolor [list pressed $pressed active $pressed] \
         -bordercolor [list focus $accent]
     ttk::style configure TCheckbutton -indicatorbackground $field \
-        -indicatorforeground $accent -padding [list 0 $pad]
+        -indicatorforeground $accent -padding [list 0 $pad] \
+        -indicatorsize [::viewer::px 8] -indicatormargin [list 0 0 $pad 0]
     ttk::style map TCheckbutton -indicatorbackground [list pressed $pressed] \
         -background [list active $bg]
     ttk::style configure TEntry -padding [list $pad [expr {$pad / 2}]]
@@ -67,8 +68,9 @@ proc ::viewer::theme::apply {theme} {
         -darkcolor $thumb -bordercolor $thumb -gripcount 0
     ttk::style map TScale -background [list focus $accent active $pressed] \
         -lightcolor [list focus $accent] -darkcolor [list focus $accent]
-    ttk::style configure TScrollbar -background $hover -lightcolor $hover \
-        -darkcolor $hover -arrowcolor $muted -gripcount 0
+    ttk::style configure TScrollbar -background $thumb -lightcolor $thumb \
+        -darkcolor $thumb -bordercolor $border -troughcolor $trough \
+        -arrowcolor $fg -arrowsize [::viewer::px 10] -gripcount 0
     ttk::style configure TLabelframe -padding [list [expr {2 * $pad}] $pad]
     ttk::style configure TLabelframe.Label -foreground $muted -font TkHeadingFont
     ttk::style configure Value.TLabel -foreground $muted
