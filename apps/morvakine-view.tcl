@@ -31,7 +31,7 @@ In the window: drag with the left button to orbit (moves "x view" and
 Shift held, to pan; Home or r resets the view. Space plays or pauses, s
 saves a screenshot named with the clock time in the current directory, e
 saves the pose as a glTF scene named the same way, Ctrl+R records a movie,
-? or F1 lists every key, Escape or q quits. The File menu saves, exports and
+?, h or F1 lists every key, Escape or q quits. The File menu saves, exports and
 records under names of your choosing.
 
 Without a display, morvakine-render draws the figure headless.

@@ -19,7 +19,7 @@ namespace eval ::viewer {
         {F9}                    {Show or hide the control panel}
         {F11}                   {Full screen}
         {Tab}                   {Next control; arrows step a slider}
-        {? or F1}               {This list}
+        {?, H or F1}            {This list}
         {Q, Escape, Ctrl+Q}     {Quit}
     }
 }
@@ -65,7 +65,7 @@ proc ::viewer::bind_keys {} {
         <KeyPress-Home> reset <KeyPress-r> reset
         <KeyPress-plus> zoom_in <KeyPress-equal> zoom_in <KeyPress-KP_Add> zoom_in
         <KeyPress-minus> zoom_out <KeyPress-KP_Subtract> zoom_out
-        <KeyPress-question> keys <KeyPress-F1> keys
+        <KeyPress-question> keys <KeyPress-h> keys <KeyPress-F1> keys
     } {
         bind . $sequence [list ::viewer::key $action]
     }
