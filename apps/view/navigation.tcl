@@ -1,0 +1,164 @@
+# Moving around the figure: orbiting turns the plug-in's view controls, as
+# the plug-in's own panel would; zoom and pan are the viewer's own, a
+# magnification and a shift of the picture applied around the plug-in's
+# projection (::viewer::frame), so the figure and its controls never know.
+
+namespace eval ::viewer {
+    # The framing the view starts from and resets to. The plug-in's camera
+    # leaves the body at the bottom edge and the arms, in some poses, past
+    # it; this zoom and shift (in half-widths and half-heights of the
+    # drawing area) hold every pose of the animation, measured over its
+    # whole period, with a margin.
+    variable home {zoom 0.85 x 0.03 y 0.16}
+    variable zoom_limits {0.1 20.0}
+    variable zoom_step 1.25
+    variable zoom 1.0
+    variable pan_x 0.0
+    variable pan_y 0.0
+    variable zoom_shown {}
+    variable drag {}               ;# {x y x-view z-view} where an orbit began
+    variable pan_from {}           ;# {x y} where a pan last was
+}
+
+# Applies the zoom and pan to the projection ::model::resize has just set.
+proc ::viewer::view_transform {} {
+    variable zoom
+    variable pan_x
+    variable pan_y
+    if {[info commands ::viewer::frame] ne ""} {
+        ::viewer::frame $zoom $pan_x $pan_y
+    }
+}
+
+# Sets the view and draws it. Zoom is kept within its limits.
+proc ::viewer::set_view {new_zoom new_x new_y} {
+    variable zoom
+    variable pan_x
+    variable pan_y
+    variable zoom_limits
+    variable togl
+    lassign $zoom_limits low high
+    set zoom [expr {min(max($new_zoom, $low), $high)}]
+    set pan_x [expr {min(max($new_x, -10.0), 10.0)}]
+    set pan_y [expr {min(max($new_y, -10.0), 10.0)}]
+    variable zoom_shown [format "zoom %.0f%%" [expr {100.0 * $zoom / [dict get $::viewer::home zoom]}]]
+    if {[winfo exists $togl] && [winfo ismapped $togl]} {
+        $togl makecurrent
+        project
+        request_redraw
+    }
+}
+
+proc ::viewer::reset_view {} {
+    variable home
+    set_view [dict get $home zoom] [dict get $home x] [dict get $home y]
+}
+
+# Zooms by `factor` keeping the point under window pixel (x, y) in place;
+# without a point, about the middle of the drawing area.
+proc ::viewer::zoom_by {factor {x {}} {y {}}} {
+    variable zoom
+    variable pan_x
+    variable pan_y
+    variable zoom_limits
+    variable togl
+    set factor [expr {min(max($zoom * $factor, [lindex $zoom_limits 0]),
+                          [lindex $zoom_limits 1]) / $zoom}]
+    set cx 0.0
+    set cy 0.0
+    if {$x ne ""} {
+        set cx [expr {2.0 * $x / max(1, [winfo width $togl]) - 1.0}]
+        set cy [expr {1.0 - 2.0 * $y / max(1, [winfo height $togl])}]
+    }
+    set_view [expr {$zoom * $factor}] \
+        [expr {$cx - $factor * ($cx - $pan_x)}] [expr {$cy - $factor * ($cy - $pan_y)}]
+}
+
+proc ::viewer::zoom_in {{x {}} {y {}}} {
+    zoom_by $::viewer::zoom_step $x $y
+}
+
+proc ::viewer::zoom_out {{x {}} {y {}}} {
+    zoom_by [expr {1.0 / $::viewer::zoom_step}] $x $y
+}
+
+proc ::viewer::pan_start {x y} {
+    variable pan_from [list $x $y]
+}
+
+# Moves the picture with the pointer.
+proc ::viewer::pan_move {x y} {
+    variable pan_from
+    variable togl
+    if {$pan_from eq ""} {
+        return
+    }
+    lassign $pan_from x0 y0
+    set pan_from [list $x $y]
+    set_view $::viewer::zoom \
+        [expr {$::viewer::pan_x + 2.0 * ($x - $x0) / max(1, [winfo width $togl])}] \
+        [expr {$::viewer::pan_y - 2.0 * ($y - $y0) / max(1, [winfo height $togl])}]
+}
+
+proc ::viewer::bind_navigation {w} {
+    bind $w <ButtonPress-1> {focus %W; ::viewer::orbit_start %x %y}
+    bind $w <B1-Motion> {::viewer::orbit_move %x %y}
+    bind $w <ButtonRelease-1> {set ::viewer::drag {}}
+    foreach press {<ButtonPress-2> <Shift-ButtonPress-1>} {
+        bind $w $press {focus %W; ::viewer::pan_start %x %y}
+    }
+    foreach motion {<B2-Motion> <Shift-B1-Motion>} {
+        bind $w $motion {::viewer::pan_move %x %y}
+    }
+    foreach release {<ButtonRelease-2> <Shift-ButtonRelease-1>} {
+        bind $w $release {set ::viewer::pan_from {}; set ::viewer::drag {}}
+    }
+    bind $w <Button-4> {::viewer::zoom_in %x %y}
+    bind $w <Button-5> {::viewer::zoom_out %x %y}
+    bind $w <MouseWheel> {::viewer::zoom_by [expr {%D > 0 ? $::viewer::zoom_step : 1.0 / $::viewer::zoom_step}] %x %y}
+}
+
+# ---- orbiting with the mouse
+
+proc ::viewer::view_id {label} {
+    if {[catch {zelkori::control info $label} info]} {
+        return {}
+    }
+    return [dict get $info id]
+}
+
+proc ::viewer::orbit_start {x y} {
+    variable drag
+    variable value
+    set drag {}
+    set ids [list [view_id "x view"] [view_id "z view"]]
+    foreach id $ids {
+        if {$id eq "" || ![info exists value($id)]} {
+            return
+        }
+    }
+    set drag [list $x $y $value([lindex $ids 0]) $value([lindex $ids 1])]
+}
+
+proc ::viewer::orbit_move {x y} {
+    variable drag
+    variable value
+    if {$drag eq ""} {
+        return
+    }
+    lassign $drag x0 y0 tilt turn
+    set rate [tune orbit_degrees_per_pixel]
+    set value([view_id "x view"]) [wrap_degrees [expr {$tilt + ($y - $y0) * $rate}] "x view"]
+    set value([view_id "z view"]) [wrap_degrees [expr {$turn + ($x - $x0) * $rate}] "z view"]
+}
+
+# An angle brought into 0..360 and onto the control's step.
+proc ::viewer::wrap_degrees {angle label} {
+    set step [dict get [zelkori::control info $label] step]
+    set angle [expr {fmod($angle, 360.0)}]
+    if {$angle < 0} {
+        set angle [expr {$angle + 360.0}]
+    }
+    set angle [expr {round($angle / $step) * $step}]
+    return [expr {$angle >= 360.0 ? 0.0 : $angle}]
+}

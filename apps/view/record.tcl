@@ -1,0 +1,226 @@
+# Saving under a chosen name, and recording what the window shows into a
+# movie or a numbered PNG sequence through the host library's writers.
+#
+# A recording steps the clock itself: frame k shows the clock time it
+# started at plus k times the clock's speed over the movie's rate, so a
+# movie from the window holds the frames the headless renderer draws for
+# the same times. Frames are drawn, read and queued as the window shows
+# them, paced to the wall clock; when drawing is slower than the movie's
+# rate the window runs slow rather than the movie dropping frames. While
+# the clock is paused frames still go in, so whatever is moved by hand is
+# recorded as it was seen.
+#
+# A movie has one size: while recording the window cannot be resized, and
+# should the drawing area change anyway (a window manager that tiles, full
+# screen, the panel hidden), the recording stops before a frame of the new
+# size is drawn and keeps what it has.
+
+namespace eval ::viewer {
+    variable record {}             ;# the recording under way, a dict; {} when none
+    variable record_label "Record movie…"
+    variable record_fps 30.0
+    variable take 0                ;# the next frame drawn goes into the recording
+}
+
+# The dialog's file types for the host library's formats of `kinds`
+# (still, sequence, movie, scene), in its table's order.
+proc ::viewer::file_types {kinds} {
+    set types {}
+    foreach format [zelkori::formats] {
+        dict with format {
+            if {$kind in $kinds && [string match .* $extension]} {
+                lappend types [list "[string toupper $name]: $summary" [list $extension]]
+            }
+        }
+    }
+    return $types
+}
+
+# Asks for a file name to save to; empty when the dialog is cancelled.
+proc ::viewer::ask_file {title types initial} {
+    set type [lindex $types 0 0]
+    return [tk_getSaveFile -parent . -title $title -filetypes $types \
+        -initialdir [pwd] -initialfile [file tail $initial] \
+        -defaultextension [lindex $types 0 1 0] -typevariable type]
+}
+
+proc ::viewer::save_frame_as {} {
+    set file [ask_file "Save frame as" [file_types still] [timed_name .png]]
+    if {$file ne ""} {
+        save_frame $file
+    }
+}
+
+proc ::viewer::export_scene_as {} {
+    set file [ask_file "Export scene as" [file_types scene] [timed_name .glb]]
+    if {$file ne ""} {
+        export_scene $file
+    }
+}
+
+proc ::viewer::recording {} {
+    expr {$::viewer::record ne ""}
+}
+
+proc ::viewer::record_playing {} {
+    dict get $::viewer::record playing
+}
+
+proc ::viewer::record_play {on} {
+    dict set ::viewer::record playing $on
+}
+
+proc ::viewer::toggle_recording {} {
+    if {[recording]} {
+        stop_recording
+        return
+    }
+    set file [ask_file "Record movie" [file_types {movie sequence}] [timed_name .mp4]]
+    if {$file ne ""} {
+        start_recording $file
+    }
+}
+
+# The name a recording to `file` writes: a movie's, or a PNG sequence's
+# pattern; a PNG name without a number field gets one before its
+# extension. Fails with the host library's reason for any other name.
+proc ::viewer::record_target {file} {
+    if {[string tolower [file extension $file]] eq ".png" &&
+        [dict get [zelkori::output check $file] kind] eq "still"} {
+        set file [string map {% %%} [file rootname $file]]-%04d[file extension $file]
+    }
+    set kind [dict get [zelkori::output check $file -frames 2] kind]
+    if {$kind ni {movie sequence}} {
+        error "cannot record \"[file tail $file]\": name a movie or a PNG sequence"
+    }
+    return $file
+}
+
+proc ::viewer::start_recording {file} {
+    variable togl
+    variable record
+    variable record_fps
+    variable record_label
+    variable drawn_size
+    if {[recording]} {
+        return
+    }
+    if {[catch {record_target $file} name]} {
+        show_message "cannot record: $name"
+        return
+    }
+    $togl makecurrent
+    project
+    # The recording steps the clock from here on; it stops first, so that
+    # the first frame shows the time the recording was asked for however
+    # long opening takes (a movie's codecs load on first use).
+    set playing [zelkori::clock playing]
+    zelkori::clock pause
+    if {[catch {zelkori::output open $name -fps $record_fps -level fast} handle]} {
+        if {$playing} {
+            zelkori::clock play
+        }
+        show_message "cannot record: $handle"
+        return
+    }
+    set record [dict create handle $handle name $name size $drawn_size frames 0 \
+        started [clock milliseconds] playing $playing]
+    after cancel ::viewer::measure_fps
+    wm resizable . 0 0
+    set record_label "Stop recording"
+    pack .status.recording -side right -before .status.text
+    show_message "recording to [file normalize [::morvakine::literal $name]]"
+    record_tick
+}
+
+# Draws the next frame of the recording and queues it; the next frame
+# waits for its time and for the window's pending work.
+proc ::viewer::record_tick {} {
+    variable record
+    variable record_fps
+    variable togl
+    variable take
+    if {![recording]} {
+        return
+    }
+    if {[dict get $record frames] > 0 && [record_playing]} {
+        zelkori::clock set [expr {[zelkori::clock get] + [zelkori::clock speed] / $record_fps}]
+    }
+    set take 1
+    $togl render
+    set take 0
+    if {![recording]} {
+        return
+    }
+    set frames [dict get $record frames]
+    set seconds [expr {$frames / $record_fps}]
+    .status.recording configure -text [format "● REC %d:%02d  %d frames" \
+        [expr {int($seconds) / 60}] [expr {int($seconds) % 60}] $frames]
+    update_readouts
+    set due [expr {[dict get $record started] + round($frames * 1000.0 / $record_fps)}]
+    set wait [expr {max(0, $due - [clock milliseconds])}]
+    # Idle work first (widgets redrawn, geometry), then the timer.
+    after idle [list after $wait ::viewer::record_tick]
+}
+
+# Called by the display callback before the swap: the frame just drawn
+# goes into the recording when a tick asked for it.
+proc ::viewer::take_frame {} {
+    variable take
+    variable record
+    if {!$take || ![recording]} {
+        return
+    }
+    set take 0
+    if {[catch {zelkori::output add [dict get $record handle]} message]} {
+        end_recording abort "recording failed: $message"
+        return
+    }
+    dict incr record frames
+}
+
+# Stops the recording and writes its file whole.
+proc ::viewer::stop_recording {{why {}}} {
+    if {![recording]} {
+        return
+    }
+    end_recording close $why
+}
+
+# Ends the recording: `how` is close (finish the file) or abort (remove
+# it); `why` leads the message.
+proc ::viewer::end_recording {how why} {
+    variable record
+    variable record_label
+    set handle [dict get $record handle]
+    set name [dict get $record name]
+    set frames [dict get $record frames]
+    set playing [dict get $record playing]
+    set record {}
+    after cancel ::viewer::record_tick
+    if {$how eq "abort"} {
+        zelkori::output abort $handle
+        set text $why
+    } else {
+        if {[catch {zelkori::output close $handle} message]} {
+            set text "recording failed: $message"
+        } else {
+            set text "saved [file normalize [::morvakine::literal $name]] ($frames frames)"
+        }
+        if {$why ne ""} {
+            set text "$why; $text"
+        }
+    }
+    wm resizable . 1 1
+    set record_label "Record movie…"
+    pack forget .status.recording
+    set_playing $playing
+    show_message $text
+}
+
+# The drawing area changed size: a recording cannot go on at another size.
+proc ::viewer::size_changed {} {
+    if {[recording]} {
+        end_recording close "recording stopped: the window was resized"
+    }
+}

@@ -1,0 +1,374 @@
+# The window's core: drawing, the clock, the status line and the layout.
+
+# Tuning constants: times in milliseconds, angles in degrees, lengths in
+# pixels.
+namespace eval ::viewer {
+    variable tuning [dict create \
+        orbit_degrees_per_pixel 0.5 \
+        fps_period_ms 500 \
+        readout_period_ms 100 \
+        speed_low 0.25 \
+        speed_high 4.0 \
+        speed_step 0.25]
+
+    variable togl .view
+    variable side .side            ;# the panel with its scroll bar
+    variable panel {}              ;# the plug-in's controls, set by build_panel
+    variable frames 0              ;# frames drawn since start
+    variable updating 0            ;# depth of `update` calls under way
+    variable shot {}               ;# file to save with the next frame
+    variable shot_result {}        ;# {code message} of the last save
+    variable value                 ;# array: control id -> widget value
+    variable meter {}              ;# {milliseconds frames} where fps counting began
+    variable fps_text {}
+    variable message {}
+    variable readout_ms 0
+    variable play_label Pause
+    variable speed 1.0
+    variable time_text 0.00
+    variable drawn_size {0 0}      ;# the drawing area's size, as last reshaped
+}
+
+proc ::viewer::tune {key} {
+    variable tuning
+    return [dict get $tuning $key]
+}
+
+# ---- drawing
+
+proc ::viewer::request_redraw {} {
+    variable togl
+    if {[winfo exists $togl]} {
+        $togl postredisplay
+    }
+}
+
+proc ::viewer::reshape {w} {
+    variable drawn_size
+    # A squeezed or unmapped window can report no area at all; the
+    # projection needs at least a pixel each way.
+    set size [list [expr {max(1, [$w cget -width])}] [expr {max(1, [$w cget -height])}]]
+    if {$size ne $drawn_size} {
+        set drawn_size $size
+        size_changed
+    }
+    project
+    # Togl does not always draw again after a new size, and a frame drawn
+    # at the old one would stay on screen.
+    after idle ::viewer::request_redraw
+}
+
+# Sets the projection for the drawing area: the plug-in's, then the view's
+# zoom and pan around it. Needs the window's context current.
+proc ::viewer::project {} {
+    variable drawn_size
+    ::model::resize {*}$drawn_size
+    view_transform
+}
+
+proc ::viewer::display {w} {
+    variable frames
+    variable shot
+    variable shot_result
+    ::model::redraw
+    incr frames
+    # Read before the swap: the back buffer still holds this frame, while
+    # the front buffer reads back black here.
+    take_frame
+    if {$shot ne ""} {
+        set shot_result [list [catch {zelkori::save $shot} result] $result]
+        if {[lindex $shot_result 0] == 0} {
+            set result "saved [file normalize [::morvakine::literal $shot]]"
+        }
+        set shot {}
+        show_message $result
+    }
+    $w swapbuffers
+    if {[zelkori::clock playing]} {
+        # Postredisplay from inside the display callback is dropped by Togl,
+        # and `after 0` starves its idle redraw: queue the next frame as idle
+        # work so that events still get through between frames. Inside
+        # `update` a chain of idle work would never let it return: there the
+        # next frame waits for a timer.
+        if {$::viewer::updating} {
+            after 1 ::viewer::request_redraw
+        } else {
+            after idle ::viewer::request_redraw
+        }
+        if {[clock milliseconds] - $::viewer::readout_ms >= [tune readout_period_ms]} {
+            update_readouts
+        }
+    }
+}
+
+# `update` in an --eval script (or anywhere) returns while playing: see
+# ::viewer::display.
+rename update ::viewer::update_now
+proc update {args} {
+    incr ::viewer::updating
+    try {
+        ::viewer::update_now {*}$args
+    } finally {
+        incr ::viewer::updating -1
+    }
+}
+
+# Draws one frame now, saving it to `file` when given; a failed save is an
+# error of this command.
+proc ::viewer::draw_now {{file {}}} {
+    variable togl
+    variable shot
+    variable shot_result
+    set shot $file
+    set shot_result {}
+    $togl render
+    if {$file ne "" && [lindex $shot_result 0] != 0} {
+        return -code error [lindex $shot_result 1]
+    }
+}
+
+# A file name in the current directory made from the clock time.
+proc ::viewer::timed_name {extension} {
+    return [file join [pwd] [format morvakine-%.2f%s [zelkori::clock get] $extension]]
+}
+
+# Saves the next frame drawn as a PNG named `file`.
+proc ::viewer::save_frame {{file {}}} {
+    variable shot
+    set shot [expr {$file eq "" ? [timed_name .png] : $file}]
+    request_redraw
+}
+
+# Saves the pose on screen as a glTF scene, binary unless the name ends in
+# .gltf.
+proc ::viewer::export_scene {{file {}}} {
+    variable togl
+    if {$file eq ""} {
+        set file [timed_name .glb]
+    }
+    $togl makecurrent
+    if {[catch {zelkori::scene $file} result] == 0} {
+        set result "saved [file normalize [::morvakine::literal $file]]"
+    }
+    show_message $result
+    # The capture cleared the back buffer without drawing into it.
+    request_redraw
+}
+
+# ---- clock, readouts and status line
+
+# Plays or pauses what the window shows. While recording the clock is
+# stepped frame by frame and only the recording learns of the change.
+proc ::viewer::set_playing {on} {
+    variable play_label
+    variable meter
+    variable fps_text
+    after cancel ::viewer::measure_fps
+    set play_label [expr {$on ? "Pause" : "Play"}]
+    if {[recording]} {
+        record_play $on
+    } elseif {$on} {
+        zelkori::clock play
+        set meter [list [clock milliseconds] $::viewer::frames]
+        set fps_text "measuring"
+        after [tune fps_period_ms] ::viewer::measure_fps
+    } else {
+        zelkori::clock pause
+        set fps_text paused
+    }
+    update_readouts
+    if {$on} {
+        request_redraw
+    }
+}
+
+proc ::viewer::playing {} {
+    expr {[recording] ? [record_playing] : [zelkori::clock playing]}
+}
+
+proc ::viewer::toggle_play {} {
+    set_playing [expr {![playing]}]
+}
+
+proc ::viewer::measure_fps {} {
+    variable meter
+    variable frames
+    variable fps_text
+    lassign $meter start counted
+    set now [clock milliseconds]
+    if {$now > $start} {
+        set fps_text [format "%.1f fps" [expr {($frames - $counted) * 1000.0 / ($now - $start)}]]
+    }
+    set meter [list $now $frames]
+    update_readouts
+    after [tune fps_period_ms] ::viewer::measure_fps
+}
+
+proc ::viewer::show_message {text} {
+    variable message
+    set message $text
+    update_readouts
+}
+
+# `text` on one line, cut with an ellipsis to fit `pixels` in `font`.
+proc ::viewer::ellipsize {text font pixels} {
+    set text [lindex [split [string trim $text] \n] 0]
+    if {[font measure $font $text] <= $pixels} {
+        return $text
+    }
+    # Halve the range that fits until one character decides it.
+    set low 0
+    set high [string length $text]
+    while {$low < $high} {
+        set mid [expr {($low + $high + 1) / 2}]
+        if {[font measure $font "[string range $text 0 $mid-1]…"] <= $pixels} {
+            set low $mid
+        } else {
+            set high [expr {$mid - 1}]
+        }
+    }
+    return "[string trimright [string range $text 0 $low-1]]…"
+}
+
+proc ::viewer::update_readouts {} {
+    variable time_text
+    variable fps_text
+    variable message
+    variable readout_ms [clock milliseconds]
+    set now [zelkori::clock get]
+    # Leave the entry alone while someone is typing in it.
+    if {[focus] ne $::viewer::time_entry} {
+        set time_text [format %.2f $now]
+    }
+    set status [format "time %.2f s  ·  speed ×%g  ·  %s" $now [zelkori::clock speed] \
+        [expr {[recording] ? ([record_playing] ? "recording" : "paused") : $fps_text}]]
+    if {$message ne ""} {
+        set room [expr {[winfo width .status] - [font measure TkDefaultFont "$status  ·  "]
+                        - [px 12]}]
+        append status "  ·  " [ellipsize $message TkDefaultFont [expr {max($room, 40)}]]
+    }
+    .status.text configure -text $status
+    update_title
+}
+
+proc ::viewer::apply_time {} {
+    variable time_text
+    variable togl
+    if {![catch {::morvakine::decimal $time_text} seconds]} {
+        zelkori::clock set $seconds
+        show_message {}
+        request_redraw
+    } else {
+        show_message "time must be a number of seconds, got \"$time_text\""
+    }
+    focus $togl
+    update_readouts
+}
+
+proc ::viewer::speed_changed {args} {
+    variable speed
+    # The slider moves freely; the clock takes whole steps.
+    set step [tune speed_step]
+    set speed [expr {max([tune speed_low], round($speed / $step) * $step)}]
+    zelkori::clock speed $speed
+    variable speed_shown [format ×%g $speed]
+    update_readouts
+}
+
+# Errors in callbacks go to stderr and the status line: a dialog per frame
+# would bury the window.
+proc ::viewer::background_error {message options} {
+    puts stderr "$::program: [expr {[info exists ::env(MORVAKINE_DEBUG)] ? [dict get $options -errorinfo] : $message}]"
+    catch {show_message "error: $message"}
+}
+
+# ---- the window
+
+proc ::viewer::build {width height} {
+    variable togl
+    variable side
+    wm title . morvakine
+    wm protocol . WM_DELETE_WINDOW ::viewer::quit
+    reset_view
+    set_icon
+    # An X error Tk does not expect (drawing into a window another client
+    # destroyed, say) ends the viewer in one line rather than in Xlib's
+    # report. Without the guard's library the viewer runs unguarded.
+    set guard [file join $::libdir xerrors.so]
+    if {[file exists $guard] && ![catch {load $guard Xerrors}]} {
+        ::viewer::on_x_error {apply {{text} {
+            ::morvakine::fail $::program "lost the window: X error $text"
+        }}} "$::program: lost the connection to the X server"
+    }
+    # Zoom and pan need the framing library; without it the view is the
+    # plug-in's alone.
+    set framing [file join $::libdir framing.so]
+    if {[file exists $framing]} {
+        load $framing Framing
+    }
+    # Destroyed by another X client rather than closed. Exiting destroys
+    # the window too, but runs no more idle work.
+    bind . <Destroy> {
+        if {"%W" eq "."} {
+            after idle {::morvakine::fail $::program "the window was destroyed by another X client"}
+        }
+    }
+    interp bgerror {} ::viewer::background_error
+
+    ttk::frame .status
+    ttk::label .status.text -style Status.TLabel -anchor w -width 1
+    ttk::label .status.recording -style Recording.TLabel
+    pack .status.text -side left -fill x -expand 1
+    build_panel
+    build_menus
+
+    # On an X server without GLX Togl fails here; given a size as well, it
+    # would go on to resize the window it could not make, and Xlib would
+    # end the process.
+    if {[catch {togl $togl -rgba true -double true -depth true \
+            -reshapecommand ::viewer::reshape -displaycommand ::viewer::display} message]} {
+        ::morvakine::fail $::program "cannot open an OpenGL window: [lindex [split $message \n] 0]"
+    }
+    $togl configure -width $width -height $height
+    pack .status -side bottom -fill x
+    pack [ttk::separator .rule] -side bottom -fill x
+    pack $side -side right -fill y
+    pack $togl -side left -fill both -expand 1
+    bind_navigation $togl
+    bind_keys
+}
+
+# The window's icon, from the installed icon theme or the source tree.
+proc ::viewer::set_icon {} {
+    set name morvakine-view.png
+    foreach candidate [list [file join $::here .. icons hicolor 256x256 apps $name] \
+                           [file join $::here .. packaging $name]] {
+        if {[file readable $candidate]
+                && ![catch {image create photo ::viewer::icon -file $candidate}]} {
+            wm iconphoto . -default ::viewer::icon
+            return
+        }
+    }
+}
+
+proc ::viewer::quit {} {
+    if {[recording]} {
+        stop_recording
+    }
+    exit 0
+}
+
+proc ::viewer::finish_bench {start counted} {
+    variable frames
+    set seconds [expr {([clock milliseconds] - $start) / 1000.0}]
+    set drawn [expr {$frames - $counted}]
+    # Run from a timer: a failed write would otherwise be a background
+    # error, and the viewer would go on.
+    if {[catch {
+        puts [format "frames %d seconds %.2f fps %.1f" $drawn $seconds [expr {$drawn / $seconds}]]
+        flush stdout
+    } message]} {
+        ::morvakine::fail $::program $message
+    }
+    exit 0
+}
