@@ -73,7 +73,7 @@ bool check_frames(const zk_format &format, long long frames, std::string *error)
         return true;
     }
     *error = format.max_frames == 1
-                 ? label(format) + " holds one frame; a name such as f%04d.png holds one a file"
+                 ? label(format) + " holds one frame; a sequence such as f%04d.png holds many"
                  : label(format) + " holds 1 to " + std::to_string(format.max_frames) +
                        " frames, got " + std::to_string(frames);
     return false;
