@@ -137,6 +137,8 @@ row "render + read back only" [format "%.0f frames/s" $only_fps] \
 foreach {name label} {
     save_background_fast "saved in background, fast"
     save_background_fast_disk "the same, files on disk"
+    save_background_fast_disk_synced "the same, directory flushed at end"
+    save_background_fast_disk_replacing "the same, replacing (each flushed)"
     save_foreground_fast "saved in foreground, fast"
     save_foreground_level1 "saved in foreground, level 1"
     save_foreground_level6 "saved in foreground, level 6"
