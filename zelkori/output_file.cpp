@@ -302,11 +302,11 @@ bool create_temporary(zk_output &out, std::string &error) {
 
 // Notes the directory of a file just renamed into place, for
 // zk_output_sync_dirs.
-void note_directory(const std::string &target) {
+void note_directory(const std::string &path) {
     DirectoryList &list = state().unsynced;
     try {
         std::lock_guard<std::mutex> lock(list.mutex);
-        list.directories.insert(directory_of(target));
+        list.directories.insert(directory_of(path));
     } catch (const std::exception &) {
         // No memory: the file is in place; only its name waits for the
         // file system's own flush.
@@ -408,8 +408,8 @@ int zk_output_commit(zk_output *output, const char **error) {
         zelkori::discard(output);
         return 0;
     }
+    zelkori::note_directory(output->temporary);  // absolute, as cwd may change
     output->temporary.clear();  // in place: nothing to remove
-    zelkori::note_directory(output->target);
     zelkori::discard(output);
     return 1;
 }
