@@ -253,6 +253,12 @@ int zk_writer_close(zk_writer *writer, const char **error) {
             done = zelkori::failed(writer, {"no frame was added", ""}, error);
         } else if (!writer->writer->close(&failure)) {
             done = zelkori::failed(writer, failure, error);
+        } else {
+            // The new names are made to last once, at the end.
+            const char *directory = "", *cause = "";
+            if (!zk_output_sync_dirs(&directory, &cause)) {
+                done = zelkori::failed(writer, {cause, directory}, error);
+            }
         }
     } catch (const std::exception &) {
         done = zelkori::failed(writer, {"not enough memory", ""}, error);
