@@ -96,11 +96,11 @@ if {$frames > 0 && ([catch {expr {[dict get $options --time] + double($frames - 
 }
 set libdir [expr {[info exists env(MORVAKINE_LIBDIR)] ? $env(MORVAKINE_LIBDIR) : $here}]
 ::morvakine::load_plugin $program $libdir
-# A sequence is checked by its first file's name: the pattern's own
-# directory part may hold %%.
+# A sequence is checked by its first file's name, the one for --first: the
+# pattern's own directory part may hold %%.
 set streaming [expr {$output eq "-"}]
 if {!$streaming} {
-    ::morvakine::check_output $program -o [expr {$pattern ? [format $output 0] : $output}]
+    ::morvakine::check_output $program -o [expr {$pattern ? [format $output [dict get $options --first]] : $output}]
 }
 
 # Without a usable driver Mesa's EGL prints warnings of its own; the one
@@ -151,7 +151,7 @@ if {$frames < 0} {
     render_frame $start [expr {$streaming ? "stream_png" : [list zelkori::save $output $png_level]}]
     exit 0
 }
-if {$movie && [catch {zelkori::movie open $output -fps $fps -quality [dict get $options --quality]} message]} {
+if {$movie && [catch {zelkori::movie open $output -fps $fps -quality [dict get $options --quality] -first [dict get $options --first]} message]} {
     ::morvakine::fail $program $message
 }
 # Progress on a terminal only: frames done, rate, time left.

@@ -428,6 +428,9 @@ bool open_movie(Movie &movie, const char *path, int quality) {
     AVDictionary *options = nullptr;
     if (std::strcmp(movie.format->muxer, "mp4") == 0) {
         av_dict_set(&options, "movflags", "+faststart", 0);
+        // Edits in whole frames, so that a movie starting at a later frame
+        // says exactly when (the default counts milliseconds).
+        av_dict_set_int(&options, "movie_timescale", movie.rate.num, 0);
     } else if (std::strcmp(movie.format->muxer, "apng") == 0) {
         av_dict_set(&options, "plays", "0", 0);  // loop, as GIF does
     }
@@ -490,13 +493,13 @@ extern "C" const char *zk_movie_format_name(int format) {
 }
 
 extern "C" int zk_movie_open(const char *path, int format, int width, int height, double fps,
-                             int quality, const char **error) {
+                             int quality, long long first, const char **error) {
     try {
         if (state().movie != nullptr) {
             return zelkori::report("a movie is already open", error);
         }
         if (path == nullptr || format < 0 || format >= zelkori::kFormatCount || width < 1 ||
-            height < 1 || !std::isfinite(fps) || fps <= 0 || fps > 1000) {
+            height < 1 || !std::isfinite(fps) || fps <= 0 || fps > 1000 || first < 0) {
             return zelkori::report("nothing to write", error);
         }
         zelkori::ensure_log();
@@ -506,6 +509,7 @@ extern "C" int zk_movie_open(const char *path, int format, int width, int height
         movie.width = width;
         movie.height = height;
         movie.rate = av_d2q(fps, 100000);
+        movie.next_pts = first;
         if (quality < 0) {
             quality = ZK_MOVIE_DEFAULT_QUALITY;
         }

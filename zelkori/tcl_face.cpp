@@ -558,16 +558,18 @@ int scene_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
     return written ? TCL_OK : write_failed(interp, Tcl_GetString(objv[1]), error);
 }
 
-// zelkori::movie open FILE ?-fps F? ?-quality Q? | add | close | abort:
-// a movie of the viewport's size, its format named by FILE's extension.
+// zelkori::movie open FILE ?-fps F? ?-quality Q? ?-first K? | add | close |
+// abort: a movie of the viewport's size, its format named by FILE's
+// extension; its first frame is frame K of the clock (at K / F seconds).
 int movie_open(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
     if (objc < 3 || objc % 2 == 0) {
-        Tcl_WrongNumArgs(interp, 2, objv, "file ?-fps fps? ?-quality quality?");
+        Tcl_WrongNumArgs(interp, 2, objv, "file ?-fps fps? ?-quality quality? ?-first frame?");
         return TCL_ERROR;
     }
-    static const char *const options[] = {"-fps", "-quality", nullptr};
+    static const char *const options[] = {"-fps", "-quality", "-first", nullptr};
     double fps = 30.0;
     int quality = -1;
+    Tcl_WideInt first = 0;
     for (int i = 3; i < objc; i += 2) {
         int option = 0;
         if (Tcl_GetIndexFromObj(interp, objv[i], options, "option", 0, &option) != TCL_OK) {
@@ -580,6 +582,16 @@ int movie_open(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
             if (fps <= 0 || fps > 1000) {
                 Tcl_SetObjResult(interp, Tcl_ObjPrintf(
                     "expected frames per second above 0 and up to 1000 but got \"%s\"",
+                    Tcl_GetString(objv[i + 1])));
+                return TCL_ERROR;
+            }
+        } else if (option == 2) {
+            if (Tcl_GetWideIntFromObj(interp, objv[i + 1], &first) != TCL_OK) {
+                return TCL_ERROR;
+            }
+            if (first < 0 || first > 1000000000) {
+                Tcl_SetObjResult(interp, Tcl_ObjPrintf(
+                    "expected a first frame from 0 to 1000000000 but got \"%s\"",
                     Tcl_GetString(objv[i + 1])));
                 return TCL_ERROR;
             }
@@ -612,7 +624,7 @@ int movie_open(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
     }
     const char *error = "";
     const int opened = zk_movie_open(Tcl_DStringValue(&native), format, width, height,
-                                     fps, quality, &error);
+                                     fps, quality, first, &error);
     Tcl_DStringFree(&native);
     return opened ? TCL_OK : write_failed(interp, file, error);
 }

@@ -143,9 +143,11 @@ int zk_movie_format(const char *path);
 /* The format's short name ("mp4", "webm", "gif", "apng"), or NULL. */
 const char *zk_movie_format_name(int format);
 /* Starts a movie of width x height frames shown fps times a second.
- * quality runs from 0 to 100, -1 for ZK_MOVIE_DEFAULT_QUALITY. */
+ * quality runs from 0 to 100, -1 for ZK_MOVIE_DEFAULT_QUALITY. The first
+ * frame is stamped first / fps seconds (first >= 0), so that movies made
+ * in slices join into one without encoding again. */
 int zk_movie_open(const char *path, int format, int width, int height,
-                  double fps, int quality, const char **error);
+                  double fps, int quality, long long first, const char **error);
 /* Reads the current frame (as zk_read_frame does, at the movie's size) and
  * queues it; waits only while the queue is full. A failure on an earlier
  * frame is reported here; closing or aborting then removes what was
