@@ -1,0 +1,28 @@
+#!/bin/bash
+# GNU parallel renders 11 frames in slices of 4 (the last one shorter):
+# the PNGs are one run's byte for byte, joined movie segments are one run's
+# movie; a slice that cannot write names its own first file and fails the
+# whole render, leaving only whole files.
+. "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+if ! command -v parallel >/dev/null; then
+    echo "SKIP: GNU parallel is not installed (apt-get install parallel)"
+    exit 77
+fi
+farm=$top/farm/render-parallel.sh
+reference 11 mp4 webm
+
+check "PNG slices" "$farm" 11 4 out/f%05d.png --size $size
+check "PNG slices are one run's" same_frames out all
+for ext in mp4 webm; do
+    check "$ext slices" "$farm" 11 4 parts/m%05d.$ext --size $size
+    check "$ext segments join into one run's movie" joined_like_one parts $ext
+done
+
+# Slice 1 (frames 4-7) cannot write its first file.
+mkdir -p bad/f00004.png
+if "$farm" 11 4 bad/f%05d.png --size $size 2>err.txt; then
+    check "a failing slice fails the render" false
+fi
+check "the failing slice names its first file" grep -q 'bad/f00004.png": is a directory' err.txt
+check "what the slices left is whole" same_frames bad
+finish
