@@ -25,4 +25,9 @@ if "$farm" 11 4 bad/f%05d.png --size $size 2>err.txt; then
 fi
 check "the failing slice names its first file" grep -q 'bad/f00004.png": is a directory' err.txt
 check "what the slices left is whole" same_frames bad
+# A slice checks its own first file before drawing.
+if "$MORVAKINE_RENDER" -o gone/f%05d.png --first 2 --frames 3 --size $size 2>err.txt; then
+    check "a slice with no directory fails" false
+fi
+check "a slice with no directory names its first file" grep -q 'gone/f00002.png": no such directory' err.txt
 finish
