@@ -66,6 +66,10 @@ struct Join {
     AVRational rate{0, 1};
     std::string first_name, previous_name;
     int64_t next = 0;  // the frame the next segment must start at
+    // Decode stamps run on across segments, one frame apart, as deep behind
+    // the frames as the deepest segment's reordering (x264 reorders less at
+    // the end of a short segment than in a long one).
+    int64_t delay = 0, next_dts = 0;
     std::string error;
 
     ~Join() {
@@ -128,7 +132,9 @@ struct Join {
                 std::memcmp(p->extradata, first->extradata, p->extradata_size) == 0);
     }
 
-    bool add(const char *name) {
+    // Opens segment `name` and checks that it can join: one video stream
+    // of the output's kind and a frame rate.
+    const AVStream *open_segment(const char *name, AVRational *rate) {
         const std::string quoted = std::string("\"") + name + "\"";
         avformat_close_input(&segment);
         int code = avformat_open_input(&segment, name, nullptr, nullptr);
@@ -136,21 +142,56 @@ struct Join {
             code = avformat_find_stream_info(segment, nullptr);
         }
         if (code < 0) {
-            return fail("cannot read " + quoted + ": " + av_text(code));
+            fail("cannot read " + quoted + ": " + av_text(code));
+            return nullptr;
         }
         const AVStream *stream = segment->nb_streams == 1 ? segment->streams[0] : nullptr;
         if (stream == nullptr || std::strstr(segment->iformat->name, container->demuxer) == nullptr ||
             stream->codecpar->codec_id != container->codec) {
-            return fail(quoted + " is not a movie segment of this renderer's " +
-                        container->muxer + " kind");
+            fail(quoted + " is not a movie segment of this renderer's " + container->muxer +
+                 " kind");
+            return nullptr;
         }
-        AVRational rate = stream->avg_frame_rate;
-        if (rate.num <= 0 || rate.den <= 0) {
-            rate = stream->r_frame_rate;
+        *rate = stream->avg_frame_rate;
+        if (rate->num <= 0 || rate->den <= 0) {
+            *rate = stream->r_frame_rate;
         }
-        if (rate.num <= 0 || rate.den <= 0) {
-            return fail(quoted + " has no frame rate");
+        if (rate->num <= 0 || rate->den <= 0) {
+            fail(quoted + " has no frame rate");
+            return nullptr;
         }
+        return stream;
+    }
+
+    // First pass: how far the segment's first decode stamp lies behind its
+    // first frame.
+    bool peek(const char *name) {
+        AVRational rate{0, 1};
+        const AVStream *stream = open_segment(name, &rate);
+        if (stream == nullptr) {
+            return false;
+        }
+        const int code = av_read_frame(segment, packet);
+        if (code < 0) {
+            return fail(std::string("\"") + name + "\" holds no frames");
+        }
+        if (packet->pts != AV_NOPTS_VALUE && packet->dts != AV_NOPTS_VALUE) {
+            const int64_t behind = av_rescale_q_rnd(packet->pts - packet->dts, stream->time_base,
+                                                    av_inv_q(rate), AV_ROUND_NEAR_INF);
+            delay = std::max(delay, behind);
+        }
+        av_packet_unref(packet);
+        return true;
+    }
+
+    bool add(const char *name) {
+        const std::string quoted = std::string("\"") + name + "\"";
+        AVRational rate{0, 1};
+        const AVStream *stream = open_segment(name, &rate);
+        if (stream == nullptr) {
+            return false;
+        }
+        int code = 0;
         if (first == nullptr) {
             this->rate = rate;
             first = stream->codecpar;
@@ -167,7 +208,6 @@ struct Join {
         int64_t start = AV_NOPTS_VALUE, last = AV_NOPTS_VALUE, count = 0;
         while ((code = av_read_frame(segment, packet)) >= 0) {
             const int64_t pts = frame_of(packet->pts, stream->time_base);
-            const int64_t dts = frame_of(packet->dts, stream->time_base);
             if (pts == AV_NOPTS_VALUE) {
                 av_packet_unref(packet);
                 return fail(quoted + " has a frame without a timestamp");
@@ -180,6 +220,7 @@ struct Join {
                 }
                 if (previous_name.empty()) {
                     next = start;
+                    next_dts = start - delay;
                 } else if (start > next) {
                     av_packet_unref(packet);
                     return fail("frames " + std::to_string(next) + " to " +
@@ -192,10 +233,15 @@ struct Join {
                                 "\" already holds: give the segments once each, in frame order");
                 }
             }
+            if (next_dts > pts) {
+                av_packet_unref(packet);
+                return fail(quoted + " shows frame " + std::to_string(pts) +
+                            " before it can be decoded");
+            }
             last = std::max(last, pts);
             ++count;
             packet->pts = pts;
-            packet->dts = dts;
+            packet->dts = next_dts++;
             packet->duration = 1;
             packet->stream_index = 0;
             packet->pos = -1;
@@ -280,6 +326,9 @@ int main(int argc, char **argv) {
     av_log_set_level(AV_LOG_QUIET);  // failures are reported here, in one line
     join.packet = av_packet_alloc();
     bool joined = join.packet != nullptr || join.fail("not enough memory");
+    for (int i = 2; joined && i < argc; ++i) {
+        joined = join.peek(argv[i]);
+    }
     for (int i = 2; joined && i < argc; ++i) {
         joined = join.add(argv[i]);
     }

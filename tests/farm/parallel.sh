@@ -18,6 +18,19 @@ for ext in mp4 webm; do
     check "$ext segments join into one run's movie" joined_like_one parts $ext
 done
 
+# Joins that would not give one run's movie are refused, naming why.
+while IFS='|' read -r output segments expected; do
+    if "$join" "$output" $segments 2>err.txt; then
+        check "join $segments is refused" false
+    fi
+    check "join $segments says: $expected" grep -q "$expected" err.txt
+done <<'CASES'
+refused.mp4|parts/m00000.mp4 parts/m00008.mp4|frames 4 to 7 are missing between
+refused.mp4|parts/m00004.mp4 parts/m00000.mp4|already holds
+refused.mp4|parts/m00000.mp4 one.mp4|already holds
+refused.gif|a.gif b.gif|cannot be joined without encoding again
+CASES
+
 # Slice 1 (frames 4-7) cannot write its first file.
 mkdir -p bad/f00004.png
 if "$farm" 11 4 bad/f%05d.png --size $size 2>err.txt; then
