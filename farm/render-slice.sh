@@ -39,9 +39,18 @@ else
 fi
 total=$(whole TOTAL "$total") || exit 2
 size=$(whole SLICE "$size") || exit 2
-index=$(whole "the slice index" "${MORVAKINE_SLICE:-${SLURM_ARRAY_TASK_ID:-}}") || exit 2
+index=${MORVAKINE_SLICE:-${SLURM_ARRAY_TASK_ID:-}}
+[ -n "$index" ] || fail "no slice index: submit with sbatch --array, or set MORVAKINE_SLICE"
+index=$(whole "the slice index" "$index") || exit 2
 [ "$total" -ge 1 ] && [ "$size" -ge 1 ] || fail "TOTAL and SLICE must be at least 1"
 [ -n "$output" ] || fail "OUTPUT needs a file name"
+
+for option in "$@"; do
+    case $option in
+    -o | -o=* | --first | --first=* | --frames | --frames=*)
+        fail "the slice sets -o, --first and --frames itself, got \"$option\" among the options" ;;
+    esac
+done
 
 first=$((index * size))
 if [ "$first" -ge "$total" ]; then
@@ -65,4 +74,6 @@ if [ -z "$render" ]; then
     render=morvakine-render
     command -v "$render" >/dev/null || [ ! -x build/morvakine-render ] || render=build/morvakine-render
 fi
+command -v "$render" >/dev/null ||
+    fail "no renderer \"$render\" in $PWD: set MORVAKINE_RENDER, or put morvakine-render on the PATH"
 exec "$render" -o "$output" --first "$first" --frames "$count" "$@"
