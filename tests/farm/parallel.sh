@@ -18,6 +18,15 @@ for ext in mp4 webm; do
     check "$ext segments join into one run's movie" joined_like_one parts $ext
 done
 
+# Chromium plays the joined movies as it plays one run's.
+if command -v node >/dev/null && command -v "${CHROMIUM:-chromium}" >/dev/null; then
+    node "$top/tests/farm/play.mjs" one.mp4 joined.mp4 one.webm joined.webm >played.txt
+    check "Chromium plays the joined movies as one run's" \
+        awk '$2 == "error" { exit 1 } { d[NR] = $2 " " $3 } END { exit !(NR == 4 && d[1] == d[2] && d[3] == d[4]) }' played.txt
+else
+    echo "note: no node or chromium here, the joined movies were not played in a browser"
+fi
+
 # Joins that would not give one run's movie are refused, naming why.
 while IFS='|' read -r output segments expected; do
     if "$join" "$output" $segments 2>err.txt; then
