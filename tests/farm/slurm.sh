@@ -104,32 +104,35 @@ slurmd -D -N localhost >"$s/slurmd.out" 2>&1 &
 daemons+=($!)
 until_true "the Slurm node" bash -c '[ "$(sinfo -h -n localhost -o %t)" = idle ]' || { show_logs; exit 1; }
 
-# Submits the array job, waits until squeue no longer lists it, and prints
-# "TASK STATE" for each array task.
+# Submits the array job, waits until squeue no longer lists it, and writes
+# "TASK STATE" for each array task to states.txt. It runs in this shell, not
+# in a $(...) one, so that a signal meanwhile still stops the daemons.
 run_array() {
+    sbatch --parsable --array="$1" --cpus-per-task=1 --chdir="$work" \
+        --output="$work/slurm/task-%a.log" "$top/farm/render-slice.sh" "${@:2}" >job.txt || return 1
     local id
-    id=$(sbatch --parsable --array="$1" --cpus-per-task=1 --chdir="$work" \
-        --output="$work/slurm/task-%a.log" "$top/farm/render-slice.sh" "${@:2}") || return 1
+    read -r id <job.txt
     until_true "array job $id" bash -c "[ -z \"\$(squeue -h -j $id 2>/dev/null)\" ]" || return 1
-    scontrol -o show job "$id" |
-        sed -n 's/.*\bJobState=\([A-Z_]*\).*\bArrayTaskId=\([0-9]*\).*/\2 \1/p; s/.*\bArrayTaskId=\([0-9]*\).*\bJobState=\([A-Z_]*\).*/\1 \2/p' |
-        sort -n
+    scontrol -o show job "$id" >job.txt
+    sed -n 's/.*\bJobState=\([A-Z_]*\).*\bArrayTaskId=\([0-9]*\).*/\2 \1/p; s/.*\bArrayTaskId=\([0-9]*\).*\bJobState=\([A-Z_]*\).*/\1 \2/p' job.txt |
+        sort -n >states.txt
 }
-all_completed() {
-    [ "$1" = "$(printf '0 COMPLETED\n1 COMPLETED\n2 COMPLETED')" ] || { echo "tasks: $1" >&2; return 1; }
+# The tasks ended as given: "0 COMPLETED" and so on, one a line.
+tasks_ended() {
+    [ "$(cat states.txt)" = "$(printf '%s\n' "$@")" ] || { echo "tasks:" $(cat states.txt) >&2; return 1; }
 }
 
 reference 11 mp4
-states=$(run_array 0-2 11 4 out/f%05d.png --size $size)
-check "PNG array tasks complete" all_completed "$states"
+check "PNG array job" run_array 0-2 11 4 out/f%05d.png --size $size
+check "PNG array tasks complete" tasks_ended "0 COMPLETED" "1 COMPLETED" "2 COMPLETED"
 check "PNG slices are one run's" same_frames out all
-states=$(run_array 0-2 11 4 parts/m%05d.mp4 --size $size)
-check "movie array tasks complete" all_completed "$states"
+check "movie array job" run_array 0-2 11 4 parts/m%05d.mp4 --size $size
+check "movie array tasks complete" tasks_ended "0 COMPLETED" "1 COMPLETED" "2 COMPLETED"
 check "movie segments join into one run's movie" joined_like_one parts mp4
 
 mkdir -p bad/f00004.png
-states=$(run_array 0-2 11 4 bad/f%05d.png --size $size)
-check "the failing slice alone fails" test "$states" = "$(printf '0 COMPLETED\n1 FAILED\n2 COMPLETED')"
+check "array job with a failing slice" run_array 0-2 11 4 bad/f%05d.png --size $size
+check "the failing slice alone fails" tasks_ended "0 COMPLETED" "1 FAILED" "2 COMPLETED"
 check "the failing slice names its first file" grep -q 'bad/f00004.png": is a directory' slurm/task-1.log
 check "what the slices left is whole" same_frames bad
 finish
