@@ -7,45 +7,70 @@ set here [file dirname [file normalize [info script]]]
 source [file join $here options.tcl]
 ::morvakine::guard $program [info script]
 
-set help {Usage: morvakine-render [options]
-Draws the animated figure without a display and writes PNG files or a movie,
-or a glTF scene when FILE ends in .glb (binary) or .gltf (JSON).
+# The help; the formats, their limits and defaults come from the host
+# library's table, the one place they are kept.
+proc help_text {} {
+    set png [::morvakine::format_row png]
+    set movie [::morvakine::format_row mp4]
+    set formats {}
+    foreach format [zelkori::formats] {
+        dict with format {
+            set name [expr {$kind eq "sequence" && $extension ne "-" ? "f%04d.png" : $extension}]
+            set limits {}
+            if {${max-frames} > 1 && ${max-frames} < 1000000000} {
+                lappend limits "up to ${max-frames} frames"
+            }
+            if {${max-fps} < Inf} {
+                lappend limits "up to [format %g ${max-fps}] fps"
+            }
+            append formats [format "\n                      %-10s %s" $name $summary]
+            if {[llength $limits]} {
+                append formats [format "\n                      %-10s (%s)" "" [join $limits ", "]]
+            }
+        }
+    }
+    return "Usage: morvakine-render \[options\]
+Draws the animated figure without a display and writes PNG files, a movie
+or a glTF scene, its format named by the output's extension.
 
-  -o FILE           output file (default morvakine.png); with --frames a
-                    movie or a printf pattern holding one number field:
-                      .mp4   H.264, plays in every browser and player
-                      .webm  VP9, the open web format
-                      .gif   GIF with a palette made for the animation, loops
-                      .apng  animated PNG, lossless, loops
-                      f%04d.png  one PNG per frame, numbered from --first
-                    a .glb or .gltf file holds all the frames as one animation;
-                    - writes PNG data to standard output (one image a frame)
+  -o FILE           output file (default morvakine.png):$formats
   --size WxH        image size in pixels (default 800x600)
   --time T          clock time in seconds (default 12: all five arms moving)
   --set ID=VALUE    set a control by id or label, e.g. --set 1=300 or
-                    --set "x view=300"; sliders clamp to their range (repeatable)
-  --manual          tick "manual control": pose from the sliders, not the clock
-  --frames N        render N frames from --time on
+                    --set \"x view=300\"; sliders clamp to their range (repeatable)
+  --manual          tick \"manual control\": pose from the sliders, not the clock
+  --frames N        render N frames (default 1); a movie needs it
   --fps F           frames per second of the clock for --frames, and the
-                    movie's rate (default 30)
-  --first K         start at frame K: frame k shows clock time --time + k/fps
-                    (default 0), so slices of a sequence match one long run
-  --quality Q       movie quality 0-100 (default 50); H.264 and VP9 constant
+                    movie's or scene's rate (default [format %g [dict get $png default-fps]])
+  --first K         with --frames, start at frame K: frame k shows clock time
+                    --time + k/fps and a sequence numbers its files from K,
+                    so slices of a run match one long run
+  --quality Q       movie quality 0-[dict get $movie max-quality] (default [dict get $movie default-quality]); H.264 and VP9 constant
                     quality, GIF palette colours; animated PNG is lossless
   --help            show this text
   --version         show the version
 
-Exit status: 0 done, 2 bad usage, 1 failure while running.}
+Exit status: 0 done, 2 bad usage, 1 failure while running."
+}
 
 set accepted {-o string --size size --time number --set set --manual flag
               --frames count --fps number --first count --quality count --help flag
               --version flag}
 set defaults {-o morvakine.png --size {800 600} --time 12.0 --manual 0
-              --frames -1 --fps 30.0 --first 0 --quality 50 --help 0 --version 0}
+              --help 0 --version 0}
 set options [::morvakine::parse_options $program $argv $accepted $defaults]
+set libdir [expr {[info exists env(MORVAKINE_LIBDIR)] ? $env(MORVAKINE_LIBDIR) : $here}]
 if {[dict get $options --help]} {
-    puts $help
-    flush stdout
+    ::morvakine::require_host $program $libdir
+    # A reader that stops early (--help | head) wants nothing more.
+    if {[catch {puts [help_text]; flush stdout} message]} {
+        lassign $::errorCode domain code reason
+        catch {close stdout}
+        if {$domain eq "POSIX" && $code eq "EPIPE"} {
+            exit 1
+        }
+        ::morvakine::fail $program "cannot write the help: [expr {$domain eq "POSIX" ? $reason : $message}]"
+    }
     exit 0
 }
 if {[dict get $options --version]} {
@@ -53,54 +78,46 @@ if {[dict get $options --version]} {
 }
 
 set output [dict get $options -o]
-set frames [dict get $options --frames]
-set fps [dict get $options --fps]
+set frames [expr {[dict exists $options --frames] ? [dict get $options --frames] : 0}]
 lassign [dict get $options --size] width height
-# Without --frames (-1) one image is written.
-if {$frames == 0} {
+if {[dict exists $options --first] && $frames == 0} {
+    ::morvakine::usage_error $program "--first needs --frames"
+}
+if {[dict exists $options --frames] && $frames == 0} {
     ::morvakine::usage_error $program "--frames expects at least 1"
 }
-if {$fps <= 0} {
-    ::morvakine::usage_error $program "--fps must be above 0, got \"$fps\""
+set first [expr {[dict exists $options --first] ? [dict get $options --first] : 0}]
+::morvakine::require_host $program $libdir
+# Every limit is the format's, from the host library's table.
+set check [list -size [list $width $height] -first $first -level fast]
+foreach {option name} {--fps -fps --quality -quality} {
+    if {[dict exists $options $option]} {
+        lappend check $name [dict get $options $option]
+    }
 }
-if {[dict get $options --quality] > 100} {
-    ::morvakine::usage_error $program "--quality expects 0 to 100, got \"[dict get $options --quality]\""
-}
-# A movie or a scene is named by its extension; anything else with --frames
-# is a PNG pattern holding exactly one integer field (%% is a literal
-# percent sign).
-set movie [expr {[string tolower [file extension $output]] in {.mp4 .webm .gif .apng}}]
-set scene [regexp -nocase {\.(glb|gltf)$} $output]
-set bare [string map {%% {}} $output]
-set pattern [expr {!$movie && !$scene && $frames > 0 && $output ne "-"}]
-if {$scene && $frames > 10000} {
-    ::morvakine::usage_error $program "a scene holds at most 10000 frames, got $frames"
-}
-if {$movie && $fps > 1000} {
-    ::morvakine::usage_error $program "--fps for a movie must be at most 1000, got \"$fps\""
-}
-if {$movie && $frames < 0} {
+set format [::morvakine::check_output_options $program $output \
+    [concat $check [list -frames [expr {max($frames, 1)}]]]]
+if {[dict get $format kind] eq "movie" && $frames == 0} {
     ::morvakine::usage_error $program "a movie needs --frames N, got -o \"$output\" alone"
 }
-if {$pattern && ([regexp -all {%[-0 +#]*[0-9]*[dui]} $bare] != 1 || [regexp -all {%} $bare] != 1)} {
-    ::morvakine::usage_error $program "-o with --frames takes .mp4, .webm, .gif, .apng, .glb, .gltf, - or a PNG pattern with one number field such as f%04d.png, got \"$output\""
-}
-if {$pattern && [regexp {%[-0 +#]*([0-9]*)[dui]} $bare -> padding]
-        && $padding ne "" && [catch {::morvakine::whole $padding 12}]} {
-    ::morvakine::usage_error $program "-o: the number field pads to 1 to 12 digits, got \"$output\""
-}
+set frames [expr {max($frames, 1)}]
+lappend check -frames $frames
+set fps [expr {[dict exists $options --fps] ? [dict get $options --fps]
+               : [dict get [::morvakine::format_row [dict get $format format]] default-fps]}]
 # Every frame's clock reading must be a number; the last is the largest.
-if {$frames > 0 && ([catch {expr {[dict get $options --time] + double($frames - 1) / $fps}} last]
-                    || abs($last) == Inf)} {
-    ::morvakine::usage_error $program "--time and --fps take the clock past any number by frame $frames"
+if {[catch {expr {[dict get $options --time] + double($first + $frames - 1) / $fps}} last]
+        || abs($last) == Inf} {
+    ::morvakine::usage_error $program "--time and --fps take the clock past any number by frame [expr {$first + $frames}]"
 }
-set libdir [expr {[info exists env(MORVAKINE_LIBDIR)] ? $env(MORVAKINE_LIBDIR) : $here}]
-::morvakine::load_plugin $program $libdir
-# A sequence is checked by its first file's name, the one for --first: the
-# pattern's own directory part may hold %%.
 set streaming [expr {$output eq "-"}]
+# Tcl puts /dev/null in place of a closed standard output; the launcher
+# says when it did.
+if {$streaming && ([info exists env(MORVAKINE_STDOUT_CLOSED)] || [catch {fconfigure stdout}])} {
+    ::morvakine::fail $program "cannot write \"-\": standard output is closed"
+}
+::morvakine::load_plugin $program $libdir
 if {!$streaming} {
-    ::morvakine::check_output $program -o [expr {$pattern ? [format $output [dict get $options --first]] : $output}]
+    ::morvakine::check_output $program -o [dict get $format target]
 }
 
 # Without a usable driver Mesa's EGL prints warnings of its own; the one
@@ -115,54 +132,23 @@ if {[catch {zelkori::offscreen $width $height} message]} {
 ::morvakine::apply_controls $program $options
 ::model::resize $width $height
 
-# PNG compression: the library's fast path (ISA-L's deflate), made for
-# sequences; files somewhat larger than the default level's.
-set png_level fast
-
-# Draws the frame for `seconds` and runs `save`, the command that writes
-# it. A sequence saves in the background (-async) and a movie encodes on
-# its own thread, so encoding overlaps the next frames; a failure then
-# surfaces at a later frame or at the end.
-proc render_frame {seconds save} {
-    zelkori::clock set $seconds
-    ::model::redraw
-    if {[catch $save message]} {
-        ::morvakine::fail $::program [expr {$::movie ? "cannot write \"$::output\": $message" : $message}]
-    }
-}
-# With -o -, each frame's PNG goes to standard output as it is drawn.
-proc stream_png {} {
-    puts -nonewline stdout [zelkori::png $::png_level]
-    flush stdout
-}
-if {$streaming} {
-    fconfigure stdout -translation binary
-}
-
-set start [dict get $options --time]
-if {$scene} {
-    zelkori::clock set [expr {$start + double([dict get $options --first]) / $fps}]
-    if {[catch {zelkori::scene $output -frames [expr {max($frames, 1)}] -fps $fps} message]} {
-        ::morvakine::fail $program $message
-    }
-    exit 0
-}
-if {$frames < 0} {
-    render_frame $start [expr {$streaming ? "stream_png" : [list zelkori::save $output $png_level]}]
-    exit 0
-}
-if {$movie && [catch {zelkori::movie open $output -fps $fps -quality [dict get $options --quality] -first [dict get $options --first]} message]} {
-    ::morvakine::fail $program $message
+# One loop for every format: frame k shows the clock at --time + k/fps and
+# goes to the writer, which encodes in the background where it can (a
+# failure then surfaces at a later frame or at the end).
+if {[catch {zelkori::output open $output {*}$check} writer]} {
+    ::morvakine::fail $program $writer
 }
 # Progress on a terminal only: frames done, rate, time left.
-set progress [expr {![catch {exec test -t 2 2>@ stderr}]}]
+set progress [expr {$frames > 1 && ![catch {exec test -t 2 2>@ stderr}]}]
 set began [clock milliseconds]
 set shown 0
-set first [dict get $options --first]
+set start [dict get $options --time]
 for {set k $first} {$k < $first + $frames} {incr k} {
-    set save [expr {$movie ? {zelkori::movie add} : $streaming ? "stream_png"
-                    : [list zelkori::save -async [format $output $k] $png_level]}]
-    render_frame [expr {$start + double($k) / $fps}] $save
+    zelkori::clock set [expr {$start + double($k) / $fps}]
+    ::model::redraw
+    if {[catch {zelkori::output add $writer} message]} {
+        ::morvakine::fail $program $message
+    }
     set now [clock milliseconds]
     if {$progress && ($now - $shown >= 200 || $k == $first + $frames - 1)} {
         set shown $now
@@ -174,9 +160,8 @@ for {set k $first} {$k < $first + $frames} {incr k} {
         set ::morvakine::line_open 1
     }
 }
-set finish [expr {$movie ? {zelkori::movie close} : {zelkori::wait}}]
-if {[catch $finish message]} {
-    ::morvakine::fail $program [expr {$movie ? "cannot write \"$output\": $message" : $message}]
+if {[catch {zelkori::output close $writer} message]} {
+    ::morvakine::fail $program $message
 }
 if {$progress} {
     puts stderr ""

@@ -211,11 +211,13 @@ proc ::morvakine::literal {path} {
     return [expr {[string match ~* $path] ? "./$path" : $path}]
 }
 
-# Loads the host package and the plug-in from `libdir`, reporting a missing
-# piece by name rather than with a stack trace.
-proc ::morvakine::load_plugin {program libdir} {
-    set plugin [file join $libdir morvakine.so]
-    foreach needed [list [file join $libdir pkgIndex.tcl] [file join $libdir libzelkori.so] $plugin] {
+# Loads the host package from `libdir`, reporting a missing piece by name
+# rather than with a stack trace.
+proc ::morvakine::require_host {program libdir} {
+    if {[llength [info commands ::zelkori::formats]]} {
+        return
+    }
+    foreach needed [list [file join $libdir pkgIndex.tcl] [file join $libdir libzelkori.so]] {
         if {![file readable $needed]} {
             fail $program "missing file $needed (is the build complete?)"
         }
@@ -223,6 +225,49 @@ proc ::morvakine::load_plugin {program libdir} {
     set ::auto_path [linsert $::auto_path 0 $libdir]
     if {[catch {package require zelkori} message]} {
         fail $program "cannot load the host library: $message"
+    }
+}
+
+# The options each parameter of an output comes from, for usage errors.
+namespace eval ::morvakine {
+    variable output_options {name -o size --size fps --fps frames --frames
+        quality --quality first --first level --level}
+}
+
+# Checks an output and its parameters (zelkori::output check's options)
+# against the host library's format table; a refusal is a usage error
+# naming the user's option. Returns the check's dict.
+proc ::morvakine::check_output_options {program file parameters} {
+    variable output_options
+    if {![catch {zelkori::output check $file {*}$parameters} result]} {
+        return $result
+    }
+    lassign $::errorCode domain kind field
+    if {$domain ne "ZELKORI" || $kind ne "USAGE"} {
+        fail $program $result
+    }
+    # The face names its own option; the user typed ours.
+    regsub {^-[a-z]+: } $result {} result
+    usage_error $program "[dict get $output_options $field]: $result"
+}
+
+# The host library's table row of the format named `name`.
+proc ::morvakine::format_row {name} {
+    foreach format [zelkori::formats] {
+        if {[dict get $format name] eq $name} {
+            return $format
+        }
+    }
+    return {}
+}
+
+# Loads the host package and the plug-in from `libdir`, reporting a missing
+# piece by name rather than with a stack trace.
+proc ::morvakine::load_plugin {program libdir} {
+    require_host $program $libdir
+    set plugin [file join $libdir morvakine.so]
+    if {![file readable $plugin]} {
+        fail $program "missing file $plugin (is the build complete?)"
     }
     if {[catch {load $plugin} message]} {
         fail $program "cannot load the plug-in $plugin: $message"

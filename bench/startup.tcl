@@ -24,7 +24,7 @@ set steps {
     zelkori::offscreen   "EGL context on llvmpipe + framebuffer"
     ::model::resize      "controls and projection"
     ::model::redraw      "first frame's GL calls (meshes compiled here)"
-    zelkori::save        "finish drawing, read back, encode, write PNG"
+    zelkori::output      "output open, add (finish drawing, read back, encode, write PNG), close"
 }
 
 proc watch {command} {
@@ -40,7 +40,7 @@ trace add execution load leave [list apply {{command args} {
 
 # The host's commands exist only once its package is loaded.
 trace add execution load leave [list apply {args {
-    foreach command {zelkori::offscreen ::model::resize ::model::redraw zelkori::save} {
+    foreach command {zelkori::offscreen ::model::resize ::model::redraw zelkori::output} {
         if {[llength [info commands $command]] && ![llength [trace info execution $command]]} {
             watch $command
         }

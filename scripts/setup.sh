@@ -9,9 +9,9 @@ packages=(
   cmake g++ make pkg-config
   tcl8.6 tcl8.6-dev tk8.6 tk8.6-dev libtogl2
   libgl-dev libglu1-mesa-dev libegl-dev libegl-mesa0 libgl1-mesa-dri
-  libpng-dev zlib1g-dev libisal-dev libglm-dev libgtest-dev libbenchmark-dev
+  libpng-dev zlib1g-dev libisal-dev libglm-dev libgtest-dev libbenchmark-dev libtinygltf-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libavfilter-dev ffmpeg
-  xvfb xauth help2man python3
+  xvfb xauth python3
 )
 # shellcheck disable=SC2206
 packages+=(${MORVAKINE_PACKAGES_EXTRA:-})

@@ -10,12 +10,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <exception>
-#include <new>
-#include <string>
 
+#include "capture.h"
 #include "lighting.h"
-#include "scene_writer.h"
 #include "state.h"
 
 namespace zelkori {
@@ -136,14 +133,6 @@ void draw_frustum(double length, double radius1, double radius2,
         }
         glEnd();
     }
-}
-
-const void *current_context() {
-    const void *egl = eglGetCurrentContext();
-    if (egl != EGL_NO_CONTEXT) {
-        return egl;
-    }
-    return glXGetCurrentContext();
 }
 
 // The meshes of the current context; null when no context is current.
@@ -278,39 +267,16 @@ void draw_scaled(unsigned list, double sx, double sy, double sz,
     }
 }
 
-// The camera of a capture: the projection and viewport when first asked.
-void read_camera(Capture &capture) {
-    if (!capture.has_camera && current_context() != nullptr) {
-        glGetDoublev(GL_PROJECTION_MATRIX, capture.projection);
-        glGetIntegerv(GL_VIEWPORT, capture.viewport);
-        capture.has_camera = true;
-    }
-}
-
-// Notes a primitive for the scene capture, with the model-view matrix it
-// would be drawn under; nothing without a current GL context.
-void capture(int kind, double a, double b, double c) {
-    if (current_context() == nullptr) {
-        return;
-    }
-    Capture &capture = state().capture;
-    zk_primitive primitive;
-    primitive.kind = kind;
-    primitive.frame = capture.frames - 1;
-    primitive.size[0] = a;
-    primitive.size[1] = b;
-    primitive.size[2] = c;
-    std::copy(state().color, state().color + 3, primitive.color);
-    glGetDoublev(GL_MODELVIEW_MATRIX, primitive.modelview);
-    read_camera(capture);
-    try {
-        capture.primitives.push_back(primitive);
-    } catch (const std::bad_alloc &) {  // called from C
-        capture.out_of_memory = true;
-    }
-}
-
 }  // namespace
+
+const void *current_context() {
+    const void *egl = eglGetCurrentContext();
+    if (egl != EGL_NO_CONTEXT) {
+        return egl;
+    }
+    return glXGetCurrentContext();
+}
+
 }  // namespace zelkori
 
 using zelkori::state;
@@ -363,7 +329,7 @@ void sphere(double radius) {
         return;
     }
     if (state().capture.on) {
-        zelkori::capture(0, radius, 0.0, 0.0);
+        zelkori::capture_primitive(0, radius, 0.0, 0.0);
         return;
     }
     zelkori::MeshSet *set = zelkori::meshes();
@@ -388,7 +354,7 @@ void cylinder(double length, double radius1, double radius2) {
         return;
     }
     if (state().capture.on) {
-        zelkori::capture(1, length, radius1, radius2);
+        zelkori::capture_primitive(1, length, radius1, radius2);
         return;
     }
     zelkori::MeshSet *set = zelkori::meshes();
@@ -416,56 +382,6 @@ void cylinder(double length, double radius1, double radius2) {
     }
     state().stats.cylinders += 1;
     state().stats.triangles += zelkori::cylinder_triangles(slices);
-}
-
-void zk_capture_start(void) {
-    zelkori::Capture &capture = state().capture;
-    capture = zelkori::Capture();
-    capture.on = true;
-    capture.frames = 1;
-}
-
-void zk_capture_frame(void) {
-    if (state().capture.on) {
-        state().capture.frames += 1;
-    }
-}
-
-void zk_capture_stop(void) {
-    zelkori::Capture &capture = state().capture;
-    if (capture.on) {
-        zelkori::read_camera(capture);
-    }
-    capture.on = false;
-}
-
-int zk_capture_count(void) {
-    return static_cast<int>(state().capture.primitives.size());
-}
-
-int zk_capture_at(int index, zk_primitive *out) {
-    if (index < 0 || index >= zk_capture_count() || out == nullptr) {
-        return 0;
-    }
-    *out = state().capture.primitives[static_cast<size_t>(index)];
-    return 1;
-}
-
-int zk_scene_write(const char *path, double fps, const char **error) {
-    static thread_local std::string message;
-    const char *reason = "no file name";
-    try {
-        if (path != nullptr && zelkori::write_scene(state().capture, path, fps, &message)) {
-            return 1;
-        }
-        reason = path != nullptr ? message.c_str() : reason;
-    } catch (const std::exception &) {  // called from C
-        reason = "not enough memory to write the scene";
-    }
-    if (error != nullptr) {
-        *error = reason;
-    }
-    return 0;
 }
 
 }  // extern "C"

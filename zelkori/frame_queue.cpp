@@ -4,8 +4,10 @@
 
 namespace zelkori {
 
-FrameQueue::FrameQueue(unsigned threads, size_t capacity, size_t padding, Work work)
-    : thread_count_(threads), capacity_(capacity), padding_(padding), work_(std::move(work)) {}
+FrameQueue::FrameQueue(const FrameReader &reader, unsigned threads, size_t capacity,
+                       size_t padding, Work work)
+    : reader_(reader),
+      thread_count_(threads), capacity_(capacity), padding_(padding), work_(std::move(work)) {}
 
 void FrameQueue::start() {
     spare_.reserve(capacity_);  // so that handing a buffer back never allocates
@@ -60,7 +62,7 @@ int FrameQueue::push(int width, int height, const std::string &path, int level) 
         }
     }
     frame.rgba.resize(static_cast<size_t>(width) * static_cast<size_t>(height) * 4 + padding_);
-    if (!read_gl_rows(width, height, frame.rgba.data())) {
+    if (!reader_.read(width, height, frame.rgba.data())) {
         return -1;
     }
     frame.width = width;

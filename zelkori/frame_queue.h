@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "frame_reader.h"
 #include "pixels.h"
 
 namespace zelkori {
@@ -32,9 +33,11 @@ class FrameQueue {
     // fails the queue.
     typedef std::function<bool(const QueuedFrame &, std::string *error)> Work;
 
-    // `threads` handle frames (one keeps them in order), at most
-    // `capacity` wait; each buffer has `padding` bytes to spare at its end.
-    FrameQueue(unsigned threads, size_t capacity, size_t padding, Work work);
+    // Frames come from `reader`; `threads` handle them (one keeps them in
+    // order), at most `capacity` wait; each buffer has `padding` bytes to
+    // spare at its end.
+    FrameQueue(const FrameReader &reader, unsigned threads, size_t capacity, size_t padding,
+               Work work);
     ~FrameQueue() { finish(); }
     FrameQueue(const FrameQueue &) = delete;
     FrameQueue &operator=(const FrameQueue &) = delete;
@@ -63,6 +66,7 @@ class FrameQueue {
     void start();
     void drain(std::unique_lock<std::mutex> &lock);
 
+    const FrameReader &reader_;
     const unsigned thread_count_;
     const size_t capacity_, padding_;
     const Work work_;

@@ -1,7 +1,8 @@
 // Movies: MP4 (H.264), WebM (VP9), GIF and animated PNG, encoded with
 // FFmpeg's libraries on a background thread while the caller draws the
 // next frames. The file goes through output_file.h, so it appears whole or
-// not at all.
+// not at all. Built as a module of its own (movie_module.h), so that only
+// a process that writes a movie loads FFmpeg.
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavfilter/avfilter.h>
@@ -18,13 +19,13 @@ extern "C" {
 #include <cstdarg>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <string>
 
 #include "frame_queue.h"
+#include "movie_module.h"
 #include "output_file.h"
-#include "state.h"
-#include "zelkori_host.h"
 
 namespace zelkori {
 namespace {
@@ -32,8 +33,7 @@ namespace {
 // How a format is written. Quality 0, 50 (the default) and 100 map to
 // `knob` values low, middle and high, in straight lines between.
 struct Format {
-    const char *name;
-    const char *extension;
+    const char *name;  // the format table's (formats.cpp)
     const char *muxer;
     const char *codec;
     AVPixelFormat pixels;  // what the encoder is fed
@@ -45,12 +45,11 @@ struct Format {
 // browsers do not play); GIF: palette colours; APNG is lossless and
 // ignores the quality.
 const Format kFormats[] = {
-    {"mp4", ".mp4", "mp4", "libx264", AV_PIX_FMT_YUV420P, 51, 23, 1},
-    {"webm", ".webm", "webm", "libvpx-vp9", AV_PIX_FMT_YUV420P, 63, 36, 0},
-    {"gif", ".gif", "gif", "gif", AV_PIX_FMT_PAL8, 4, 256, 256},
-    {"apng", ".apng", "apng", "apng", AV_PIX_FMT_RGB24, 0, 0, 0},
+    {"mp4", "mp4", "libx264", AV_PIX_FMT_YUV420P, 51, 23, 1},
+    {"webm", "webm", "libvpx-vp9", AV_PIX_FMT_YUV420P, 63, 36, 0},
+    {"gif", "gif", "gif", AV_PIX_FMT_PAL8, 4, 256, 256},
+    {"apng", "apng", "apng", AV_PIX_FMT_RGB24, 0, 0, 0},
 };
-const int kFormatCount = sizeof kFormats / sizeof kFormats[0];
 
 const unsigned kQueued = 4;
 const char kWriting[] = "cannot write";  // frames read back and waiting for the encoder
@@ -76,6 +75,12 @@ struct CodecLog {
     std::string last;
 };
 
+// Made on first use and kept: FFmpeg's threads may log until the end.
+CodecLog &codec_log() {
+    static CodecLog *log = new CodecLog;
+    return *log;
+}
+
 struct Movie {
     const Format *format = nullptr;
     int width = 0, height = 0;
@@ -96,8 +101,11 @@ struct Movie {
     std::string error;
     // Frames for the encoder, one thread keeping them in order; swscale's
     // vector code reads a little past the last row.
-    FrameQueue frames{1, kQueued, AV_INPUT_BUFFER_PADDING_SIZE,
-                      [this](const QueuedFrame &frame, std::string *) { return add(frame.rows()); }};
+    FrameQueue frames;
+
+    explicit Movie(const FrameReader &reader)
+        : frames(reader, 1, kQueued, AV_INPUT_BUFFER_PADDING_SIZE,
+                 [this](const QueuedFrame &frame, std::string *) { return add(frame.rows()); }) {}
 
     // An unfinished movie is abandoned: frames still queued are dropped.
     ~Movie() {
@@ -122,7 +130,7 @@ struct Movie {
     bool fail(const std::string &what, int code) {
         std::string detail;
         if (code < 0 && what != kWriting) {
-            CodecLog &log = *state().codec_log;
+            CodecLog &log = codec_log();
             std::lock_guard<std::mutex> lock(log.mutex);
             detail.swap(log.last);
         }
@@ -256,10 +264,10 @@ void capture_log(void *, int level, const char *format, va_list arguments) {
     while (!text.empty() && (text.back() == '\n' || text.back() == ' ' || text.back() == '.')) {
         text.pop_back();
     }
-    if (text.empty() || state().codec_log == nullptr) {
+    if (text.empty()) {
         return;
     }
-    CodecLog &log = *state().codec_log;
+    CodecLog &log = codec_log();
     std::lock_guard<std::mutex> lock(log.mutex);
     log.last = text;
 }
@@ -442,132 +450,108 @@ bool open_movie(Movie &movie, const char *path, int quality) {
     return true;
 }
 
-void free_movie(Movie *movie) { delete movie; }
-
 void ensure_log() {
-    if (state().codec_log == nullptr) {
-        state().codec_log = {new CodecLog, [](CodecLog *log) { delete log; }};
-        av_log_set_callback(capture_log);
-    }
-    std::lock_guard<std::mutex> lock(state().codec_log->mutex);
-    state().codec_log->last.clear();
+    static std::once_flag once;
+    std::call_once(once, [] { av_log_set_callback(capture_log); });
+    std::lock_guard<std::mutex> lock(codec_log().mutex);
+    codec_log().last.clear();
 }
 
-// Keeps `message` where the caller can read it after the movie is gone.
-int report(const std::string &message, const char **error) {
+const Format *codec_format(const char *name) {
+    for (const Format &format : kFormats) {
+        if (std::strcmp(format.name, name) == 0) {
+            return &format;
+        }
+    }
+    return nullptr;
+}
+
+// The writer interface over a movie. Every frame must have the movie's
+// size: a frame of another size would leave pixels of an earlier one.
+class MovieWriter : public Writer {
+  public:
+    MovieWriter(std::unique_ptr<Movie> movie, const FrameReader &reader)
+        : movie_(std::move(movie)), reader_(reader) {}
+
+    bool add(Failure *failure) override {
+        Movie &movie = *movie_;
+        int width = 0, height = 0;
+        if (!reader_.size(&width, &height)) {
+            failure->cause = "no frame to record: no OpenGL context is current";
+            return false;
+        }
+        if (width != movie.width || height != movie.height) {
+            failure->cause = "the frame is " + std::to_string(width) + "x" + std::to_string(height) +
+                             " but the movie is " + std::to_string(movie.width) + "x" +
+                             std::to_string(movie.height);
+            return false;
+        }
+        const int queued = movie.frames.push(movie.width, movie.height, "", 0);
+        if (queued < 0) {
+            failure->cause = "cannot read the frame back from OpenGL";
+            return false;
+        }
+        if (queued == 0) {
+            std::lock_guard<std::mutex> lock(movie.mutex);
+            failure->cause = movie.error;
+            return false;
+        }
+        return true;
+    }
+
+    bool close(Failure *failure) override {
+        Movie &movie = *movie_;
+        movie.frames.finish();
+        bool written = !movie.failed && movie.finish();
+        if (written) {
+            const char *reason = "";
+            written = zk_output_commit(movie.output, &reason) != 0;
+            movie.output = nullptr;
+            if (!written) {
+                movie.fail(reason, 0);
+            }
+        }
+        failure->cause = movie.error;
+        movie_.reset();
+        return written;
+    }
+
+  private:
+    std::unique_ptr<Movie> movie_;  // deleting it removes an unfinished file
+    const FrameReader &reader_;
+};
+
+// The module's entry (movie_module.h), inside this file's namespace.
+Writer *start(const OpenRequest &request, const FrameReader &reader, Failure *failure) {
     try {
-        state().movie_error = message;
-    } catch (const std::exception &) {
-        state().movie_error.clear();
+        const Format *format = codec_format(request.format->name);
+        if (format == nullptr) {
+            failure->cause = std::string("no movie format ") + request.format->name;
+            return nullptr;
+        }
+        ensure_log();
+        std::unique_ptr<Movie> movie(new Movie(reader));
+        movie->format = format;
+        movie->width = request.width;
+        movie->height = request.height;
+        movie->rate = av_d2q(request.fps, 100000);
+        movie->next_pts = request.first;  // frame k at k / fps, whatever the slice
+        if (!open_movie(*movie, request.path.c_str(), request.quality)) {
+            failure->cause = movie->error;
+            return nullptr;
+        }
+        return new MovieWriter(std::move(movie), reader);
+    } catch (const std::exception &) {  // no memory or no thread
+        failure->cause = "not enough memory";
+        return nullptr;
     }
-    if (error != nullptr) {
-        *error = state().movie_error.c_str();
-    }
-    return 0;
 }
 
 }  // namespace
 }  // namespace zelkori
 
-using zelkori::Movie;
-using zelkori::state;
-
-extern "C" int zk_movie_format(const char *path) {
-    if (path == nullptr) {
-        return -1;
-    }
-    const size_t length = std::strlen(path);
-    for (int i = 0; i < zelkori::kFormatCount; ++i) {
-        const char *extension = zelkori::kFormats[i].extension;
-        const size_t size = std::strlen(extension);
-        if (length > size && strcasecmp(path + length - size, extension) == 0) {
-            return i;
-        }
-    }
-    return -1;
+extern "C" __attribute__((visibility("default"))) zelkori::Writer *zelkori_open_movie(
+    const zelkori::OpenRequest *request, const zelkori::FrameReader *reader,
+    zelkori::Failure *failure) {
+    return zelkori::start(*request, *reader, failure);
 }
-
-extern "C" const char *zk_movie_format_name(int format) {
-    return format >= 0 && format < zelkori::kFormatCount ? zelkori::kFormats[format].name
-                                                         : nullptr;
-}
-
-extern "C" int zk_movie_open(const char *path, int format, int width, int height, double fps,
-                             int quality, long long first, const char **error) {
-    try {
-        if (state().movie != nullptr) {
-            return zelkori::report("a movie is already open", error);
-        }
-        if (path == nullptr || format < 0 || format >= zelkori::kFormatCount || width < 1 ||
-            height < 1 || !std::isfinite(fps) || fps <= 0 || fps > 1000 || first < 0) {
-            return zelkori::report("nothing to write", error);
-        }
-        zelkori::ensure_log();
-        state().movie = {new Movie, zelkori::free_movie};
-        Movie &movie = *state().movie;
-        movie.format = &zelkori::kFormats[format];
-        movie.width = width;
-        movie.height = height;
-        movie.rate = av_d2q(fps, 100000);
-        movie.next_pts = first;
-        if (quality < 0) {
-            quality = ZK_MOVIE_DEFAULT_QUALITY;
-        }
-        if (!zelkori::open_movie(movie, path, quality)) {
-            const std::string message = movie.error;
-            state().movie.reset();
-            return zelkori::report(message, error);
-        }
-        return 1;
-    } catch (const std::exception &) {  // no memory or no thread
-        state().movie.reset();
-        return zelkori::report("not enough memory", error);
-    }
-}
-
-extern "C" int zk_movie_add_frame(const char **error) {
-    Movie *movie = state().movie.get();
-    if (movie == nullptr) {
-        return zelkori::report("no movie is open", error);
-    }
-    try {
-        const int queued = movie->frames.push(movie->width, movie->height, "", 0);
-        if (queued < 0) {
-            return zelkori::report("cannot read the frame back from OpenGL", error);
-        }
-        if (queued == 0) {
-            std::lock_guard<std::mutex> lock(movie->mutex);
-            return zelkori::report(movie->error, error);
-        }
-        return 1;
-    } catch (const std::exception &) {
-        return zelkori::report("not enough memory", error);
-    }
-}
-
-extern "C" int zk_movie_close(const char **error) {
-    Movie *movie = state().movie.get();
-    if (movie == nullptr) {
-        return zelkori::report("no movie is open", error);
-    }
-    try {
-        movie->frames.finish();
-        bool written = !movie->failed && movie->finish();
-        if (written) {
-            const char *reason = "";
-            written = zk_output_commit(movie->output, &reason) != 0;
-            movie->output = nullptr;
-            if (!written) {
-                movie->fail(reason, 0);
-            }
-        }
-        const std::string message = movie->error;
-        state().movie.reset();
-        return written ? 1 : zelkori::report(message, error);
-    } catch (const std::exception &) {
-        state().movie.reset();
-        return zelkori::report("not enough memory", error);
-    }
-}
-
-extern "C" void zk_movie_abort(void) { state().movie.reset(); }

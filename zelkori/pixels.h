@@ -68,12 +68,6 @@ inline void copy_rgb_row(const PixelRows &image, int y, unsigned char *out) {
     }
 }
 
-// Reads the current frame's width x height area at the origin as GL keeps
-// it, into `rgba` (gl_rows' layout), from whatever is being drawn to: the
-// offscreen attachment, or a window's back buffer before it is swapped.
-// Defined with the offscreen context, in the host library.
-bool read_gl_rows(int width, int height, unsigned char *rgba);
-
 }  // namespace zelkori
 
 #endif

@@ -17,7 +17,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "errors.h"
 #include "frame_queue.h"
+#include "png_writer.h"
 #include "output_file.h"
 #include "png_fast.h"
 #include "state.h"
@@ -159,10 +161,13 @@ int write_png_file(const char *path, const zelkori::PixelRows &image, int level,
     return zk_output_commit(output, error);
 }
 
+}  // namespace
+
+namespace zelkori {
+
 // write_png_file for the C interface and the background threads:
 // exceptions stop here. Nothing is on disk yet where an allocation can fail.
-int write_png(const char *path, const zelkori::PixelRows &image, int level,
-              const char **error) {
+int write_png(const char *path, const PixelRows &image, int level, const char **error) {
     try {
         return write_png_file(path, image, level, error);
     } catch (const std::exception &) {
@@ -171,16 +176,11 @@ int write_png(const char *path, const zelkori::PixelRows &image, int level,
     }
 }
 
-}  // namespace
-
-extern "C" int zk_encode_png(int width, int height, const unsigned char *rgb,
-                             int level, unsigned char **data, size_t *size,
-                             const char **error) {
-    static const char *unused = nullptr;
-    error = error != nullptr ? error : &unused;
+int encode_png(const PixelRows &image, int level, unsigned char **data, size_t *size,
+               const char **error) {
     *data = nullptr;
     *size = 0;
-    if (width < 1 || height < 1 || rgb == nullptr) {
+    if (image.width < 1 || image.height < 1 || image.top == nullptr) {
         *error = "nothing to write";
         return 0;
     }
@@ -191,7 +191,7 @@ extern "C" int zk_encode_png(int width, int height, const unsigned char *rgb,
         return 0;
     }
     try {
-        if (!encode_to(file, zelkori::rgb_rows(width, height, rgb),
+        if (!encode_to(file, image,
                        level != kFastLevel && (level < 0 || level > 9) ? kDefaultLevel : level,
                        error)) {
             free(buffer);
@@ -206,6 +206,76 @@ extern "C" int zk_encode_png(int width, int height, const unsigned char *rgb,
     return 1;
 }
 
+bool read_frame(const FrameReader &reader, std::vector<unsigned char> &rgba, int *width,
+                int *height, std::string *error) {
+    if (!reader.size(width, height)) {
+        *error = "no frame to read: no OpenGL context is current";
+        return false;
+    }
+    try {
+        rgba.resize(static_cast<size_t>(*width) * static_cast<size_t>(*height) * 4);
+    } catch (const std::exception &) {
+        *error = "not enough memory for the frame";
+        return false;
+    }
+    if (!reader.read(*width, *height, rgba.data())) {
+        *error = "cannot read the frame back from OpenGL";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace zelkori
+
+namespace zelkori {
+namespace {
+
+// Reads the current frame and hands its rows to `use`, which returns the
+// cause of a failure or null; failures are worded by `word`.
+template <typename Use, typename Word>
+int with_frame(const char **error, Use use, Word word) {
+    try {
+        std::vector<unsigned char> rgba;
+        int width = 0, height = 0;
+        std::string why;
+        if (!read_frame(gl_frame_reader(), rgba, &width, &height, &why)) {
+            return fail(why, error);
+        }
+        const char *cause = use(gl_rows(width, height, rgba.data()));
+        return cause == nullptr ? 1 : fail(word(cause), error);
+    } catch (const std::exception &) {
+        return fail(word("not enough memory"), error);
+    }
+}
+
+}  // namespace
+}  // namespace zelkori
+
+extern "C" int zk_encode_frame(int level, unsigned char **data, size_t *size,
+                               const char **error) {
+    *data = nullptr;
+    *size = 0;
+    return zelkori::with_frame(
+        error,
+        [&](const zelkori::PixelRows &rows) -> const char * {
+            const char *reason = "";
+            return zelkori::encode_png(rows, level, data, size, &reason) ? nullptr : reason;
+        },
+        [](const char *cause) { return std::string("cannot encode the frame: ") + cause; });
+}
+
+extern "C" int zk_save_frame(const char *path, const char *name, int level,
+                             const char **error) {
+    name = name != nullptr ? name : path;
+    return zelkori::with_frame(
+        error,
+        [&](const zelkori::PixelRows &rows) -> const char * {
+            const char *reason = "";
+            return zelkori::write_png(path, rows, level, &reason) ? nullptr : reason;
+        },
+        [name](const char *cause) { return zelkori::write_error(name, cause); });
+}
+
 extern "C" int zk_write_png(const char *path, int width, int height,
                             const unsigned char *rgb, int level,
                             const char **error) {
@@ -213,7 +283,7 @@ extern "C" int zk_write_png(const char *path, int width, int height,
     if (error == nullptr) {
         error = &unused;
     }
-    return write_png(path, zelkori::rgb_rows(width, height, rgb), level, error);
+    return zelkori::write_png(path, zelkori::rgb_rows(width, height, rgb), level, error);
 }
 
 // Background saving. Encoding costs about as much as drawing a frame, so a
@@ -224,6 +294,8 @@ namespace {
 const unsigned kMaxSavers = 4;       // encoder threads at most
 const unsigned kQueuedPerSaver = 2;  // frames waiting per thread
 const unsigned kMinQueued = 4;       // frames waiting, however few threads
+
+}  // namespace
 
 FrameQueue &save_queue() {
     std::unique_ptr<FrameQueue, void (*)(FrameQueue *)> &saving = state().saving;
@@ -240,34 +312,43 @@ FrameQueue &save_queue() {
             *error = reason;
             return false;
         };
-        saving = {new FrameQueue(threads, std::max(kMinQueued, threads * kQueuedPerSaver), 0, save),
+        saving = {new FrameQueue(gl_frame_reader(), threads,
+                                 std::max(kMinQueued, threads * kQueuedPerSaver), 0, save),
                   [](FrameQueue *queue) { delete queue; }};
     }
     return *saving;
 }
 
-}  // namespace
 }  // namespace zelkori
 
-extern "C" int zk_save_frame_async(const char *path, int width, int height,
-                                   int level) {
-    if (path == nullptr || width < 1 || height < 1) {
-        return -1;
-    }
-    try {
-        return zelkori::save_queue().push(width, height, path, level);
-    } catch (const std::exception &) {  // no memory for the frame, or no thread
-        return -2;
-    }
-}
-
-extern "C" int zk_save_wait(const char **path, const char **error) {
+extern "C" int zk_save_wait(const char **error) {
     if (zelkori::state().saving == nullptr) {
         return 1;  // nothing was ever saved in the background
     }
-    const char *unused = nullptr;
-    return zelkori::state().saving->wait(path != nullptr ? path : &unused,
-                                         error != nullptr ? error : &unused);
+    const char *path = "", *reason = "";
+    if (zelkori::state().saving->wait(&path, &reason)) {
+        return 1;
+    }
+    return zelkori::fail(zelkori::write_error(path, reason), error);
+}
+
+extern "C" int zk_save_frame_async(const char *path, int level, const char **error) {
+    if (path == nullptr || *path == '\0') {
+        return zelkori::fail("no file name given", error);
+    }
+    int width = 0, height = 0;
+    if (!zelkori::gl_frame_reader().size(&width, &height)) {
+        return zelkori::fail("no frame to save: no OpenGL context is current", error);
+    }
+    try {
+        const int queued = zelkori::save_queue().push(width, height, path, level);
+        if (queued < 0) {
+            return zelkori::fail("cannot read the frame back from OpenGL", error);
+        }
+        return queued > 0 ? 1 : zk_save_wait(error);
+    } catch (const std::exception &) {  // no memory for the frame, or no thread
+        return zelkori::fail("not enough memory to save the frame", error);
+    }
 }
 
 extern "C" void zk_save_shutdown(void) {

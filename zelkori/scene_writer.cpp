@@ -3,7 +3,8 @@
 // mesh (a unit frustum per radius ratio for cones), the camera the
 // projection describes at the origin, and the host's lights as
 // KHR_lights_punctual lights under the camera node. More than one frame
-// gives one animation with linear translation and rotation channels.
+// gives one animation with linear translation and rotation channels. The
+// document is built first and then handed to tinygltf's writers.
 #include "scene_writer.h"
 
 #include <strings.h>
@@ -12,13 +13,17 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <limits>
 #include <map>
 #include <new>
+#include <sstream>
 #include <utility>
 #include <vector>
 
@@ -30,13 +35,13 @@ namespace {
 
 const double kPi = 3.141592653589793;
 // The host's materials are plain diffuse ones.
-const float kMetallic = 0.0f;
-const float kRoughness = 0.8f;
+const double kMetallic = 0.0;
+const double kRoughness = 0.8;
 const float kScaleTolerance = 1e-4f;  // relative
-const int kFloat = 5126, kUnsignedShort = 5123;
-const int kArrayBuffer = 34962, kElementArrayBuffer = 34963;
-const uint32_t kGlbMagic = 0x46546C67, kGlbVersion = 2;
-const uint32_t kJsonChunk = 0x4E4F534A, kBinChunk = 0x004E4942;
+// Lumens per watt at 555 nm: what a reader of physical units divides a
+// light's lux by to get the irradiance it shades with (docs/scenes.md).
+const double kLumensPerWatt = 683.0;
+const char kLights[] = "KHR_lights_punctual";
 static_assert(2 + (kFinestSlices / 2 - 1) * kFinestSlices <= 65536,
               "sphere indices fit 16 bits");
 
@@ -45,33 +50,24 @@ double srgb_to_linear(double c) {
     return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
 }
 
-void put_number(std::string &s, double value) {
+// The double nearest the shortest decimal that reads back as `value`, so
+// that the JSON holds 1.2, not 1.2000000476837158, for a float's 1.2.
+double shortest(float value) {
     char text[32];
-    std::snprintf(text, sizeof text, "%.9g", value);
-    s += text;
+    const std::to_chars_result end = std::to_chars(text, text + sizeof text - 1, value);
+    *end.ptr = '\0';
+    return std::strtod(text, nullptr);
 }
 
-template <typename T>
-void put_numbers(std::string &s, const T *values, int count) {
-    s += '[';
+std::vector<double> shortest(const float *values, int count) {
+    std::vector<double> out(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
-        if (i > 0) {
-            s += ',';
-        }
-        put_number(s, values[i]);
+        out[static_cast<size_t>(i)] = shortest(values[i]);
     }
-    s += ']';
+    return out;
 }
 
-// Appends `item` to a JSON array held without its brackets.
-void put_item(std::string &array, const std::string &item) {
-    if (!array.empty()) {
-        array += ',';
-    }
-    array += item;
-}
-
-struct Mesh {
+struct UnitMesh {
     std::vector<float> positions, normals;
     std::vector<uint16_t> indices;
 
@@ -87,8 +83,8 @@ struct Mesh {
 
 // The closed unit sphere: a vertex at each pole, `slices` a ring, smooth
 // normals, faces wound counter-clockwise seen from outside.
-Mesh sphere_mesh(int slices) {
-    Mesh mesh;
+UnitMesh sphere_mesh(int slices) {
+    UnitMesh mesh;
     const int stacks = slices / 2;
     const int top = mesh.vertex(0, 0, 1, 0, 0, 1);
     for (int stack = 1; stack < stacks; ++stack) {
@@ -120,8 +116,8 @@ Mesh sphere_mesh(int slices) {
 // A closed frustum along +z from radius `bottom` at z = 0 to `top` at
 // z = 1, capped at each end that has a radius: the unit cylinder when both
 // are 1.
-Mesh frustum_mesh(double bottom, double top, int slices) {
-    Mesh mesh;
+UnitMesh frustum_mesh(double bottom, double top, int slices) {
+    UnitMesh mesh;
     const double slope = bottom - top;
     const double norm = std::sqrt(1.0 + slope * slope);
     for (int slice = 0; slice < slices; ++slice) {
@@ -155,57 +151,78 @@ Mesh frustum_mesh(double bottom, double top, int slices) {
     return mesh;
 }
 
-// The binary buffer and the JSON arrays that describe it.
-struct Buffers {
-    std::string bin;
-    std::string views, accessors;
-    int count = 0;
 
-    // Adds `count` elements of `type` (n components each) as an accessor
+// The document's one buffer, its views and accessors.
+class Buffers {
+public:
+    explicit Buffers(tinygltf::Model &model) : model_(model) {
+        model.buffers.emplace_back();
+    }
+
+    // Adds `data` (n components of `component` type each) as an accessor
     // with a buffer view of its own, 4-byte aligned; returns its index.
     template <typename T>
-    int add(const std::vector<T> &data, int component, const char *type,
-            int n, int target, bool bounds) {
-        while (bin.size() % 4 != 0) {
-            bin += '\0';
-        }
-        const size_t offset = bin.size(), bytes = data.size() * sizeof(T);
-        bin.append(reinterpret_cast<const char *>(data.data()), bytes);
-        std::string view = "{\"buffer\":0,\"byteOffset\":" + std::to_string(offset) +
-                           ",\"byteLength\":" + std::to_string(bytes);
-        if (target != 0) {
-            view += ",\"target\":" + std::to_string(target);
-        }
-        put_item(views, view + "}");
-        std::string accessor = "{\"bufferView\":" + std::to_string(count) +
-                               ",\"componentType\":" + std::to_string(component) +
-                               ",\"count\":" + std::to_string(data.size() / n) +
-                               ",\"type\":\"" + type + "\"";
+    int add(const std::vector<T> &data, int component, int type, int n, int target,
+            bool bounds) {
+        std::vector<unsigned char> &bytes = model_.buffers[0].data;
+        bytes.resize((bytes.size() + 3) / 4 * 4, 0);
+        tinygltf::BufferView view;
+        view.buffer = 0;
+        view.byteOffset = bytes.size();
+        view.byteLength = data.size() * sizeof(T);
+        view.target = target;
+        const unsigned char *first = reinterpret_cast<const unsigned char *>(data.data());
+        bytes.insert(bytes.end(), first, first + view.byteLength);
+        model_.bufferViews.push_back(view);
+
+        tinygltf::Accessor accessor;
+        accessor.bufferView = static_cast<int>(model_.bufferViews.size() - 1);
+        accessor.componentType = component;
+        accessor.count = data.size() / static_cast<size_t>(n);
+        accessor.type = type;
         if (bounds) {
-            std::vector<double> low(n, INFINITY), high(n, -INFINITY);
+            accessor.minValues.assign(static_cast<size_t>(n), INFINITY);
+            accessor.maxValues.assign(static_cast<size_t>(n), -INFINITY);
             for (size_t i = 0; i < data.size(); ++i) {
-                low[i % n] = std::min<double>(low[i % n], data[i]);
-                high[i % n] = std::max<double>(high[i % n], data[i]);
+                double &low = accessor.minValues[i % static_cast<size_t>(n)];
+                double &high = accessor.maxValues[i % static_cast<size_t>(n)];
+                low = std::min<double>(low, data[i]);
+                high = std::max<double>(high, data[i]);
             }
-            accessor += ",\"min\":";
-            put_numbers(accessor, low.data(), n);
-            accessor += ",\"max\":";
-            put_numbers(accessor, high.data(), n);
+            for (size_t c = 0; c < static_cast<size_t>(n); ++c) {
+                accessor.minValues[c] = shortest(float(accessor.minValues[c]));
+                accessor.maxValues[c] = shortest(float(accessor.maxValues[c]));
+            }
         }
-        put_item(accessors, accessor + "}");
-        return count++;
+        model_.accessors.push_back(std::move(accessor));
+        return static_cast<int>(model_.accessors.size() - 1);
     }
+
+    // Pads the buffer to whole 4-byte words; an empty one is dropped.
+    void finish() {
+        std::vector<unsigned char> &bytes = model_.buffers[0].data;
+        if (bytes.empty()) {
+            model_.buffers.clear();
+        } else {
+            bytes.resize((bytes.size() + 3) / 4 * 4, 0);
+        }
+    }
+
+private:
+    tinygltf::Model &model_;
 };
 
 struct Geometry {
     int position, normal, indices;
 };
 
-Geometry add_mesh(Buffers &buffers, const Mesh &mesh) {
-    return {buffers.add(mesh.positions, kFloat, "VEC3", 3, kArrayBuffer, true),
-            buffers.add(mesh.normals, kFloat, "VEC3", 3, kArrayBuffer, false),
-            buffers.add(mesh.indices, kUnsignedShort, "SCALAR", 1,
-                        kElementArrayBuffer, false)};
+Geometry add_mesh(Buffers &buffers, const UnitMesh &mesh) {
+    return {buffers.add(mesh.positions, TINYGLTF_COMPONENT_TYPE_FLOAT, TINYGLTF_TYPE_VEC3, 3,
+                        TINYGLTF_TARGET_ARRAY_BUFFER, true),
+            buffers.add(mesh.normals, TINYGLTF_COMPONENT_TYPE_FLOAT, TINYGLTF_TYPE_VEC3, 3,
+                        TINYGLTF_TARGET_ARRAY_BUFFER, false),
+            buffers.add(mesh.indices, TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT,
+                        TINYGLTF_TYPE_SCALAR, 1, TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER, false)};
 }
 
 // GL keeps its matrices in single precision; camera values read back from
@@ -217,10 +234,9 @@ double tidy(double value) {
     return std::strtod(text, nullptr);
 }
 
-// The camera the projection matrix describes, as a glTF camera object;
-// the aspect ratio is the viewport's where the projection agrees with it.
-bool describe_camera(const double *p, const int *viewport, std::string *camera) {
-    std::string &s = *camera;
+// The camera the projection matrix describes; the aspect ratio is the
+// viewport's where the projection agrees with it.
+bool describe_camera(const double *p, const int *viewport, tinygltf::Camera *camera) {
     if (p[11] == -1.0 && p[15] == 0.0 && p[0] > 0.0 && p[5] > 0.0) {
         const double near = tidy(p[14] / (p[10] - 1.0)), far = tidy(p[14] / (p[10] + 1.0));
         if (!(near > 0.0) || !(far > near) || !std::isfinite(near)) {
@@ -230,17 +246,14 @@ bool describe_camera(const double *p, const int *viewport, std::string *camera) 
         if (viewport[3] > 0 && std::fabs(aspect * viewport[3] / viewport[2] - 1.0) < 1e-5) {
             aspect = double(viewport[2]) / viewport[3];
         }
-        s = "{\"type\":\"perspective\",\"perspective\":{\"yfov\":";
-        put_number(s, tidy(2.0 * std::atan(1.0 / p[5]) * 180.0 / kPi) * kPi / 180.0);
-        s += ",\"aspectRatio\":";
-        put_number(s, aspect);
-        s += ",\"znear\":";
-        put_number(s, near);
-        if (std::isfinite(far)) {
-            s += ",\"zfar\":";
-            put_number(s, far);
-        }
-        s += "}}";
+        camera->type = "perspective";
+        camera->perspective.yfov = tidy(2.0 * std::atan(1.0 / p[5]) * 180.0 / kPi) * kPi / 180.0;
+        camera->perspective.aspectRatio = aspect;
+        camera->perspective.znear = near;
+        // The writer always writes zfar, so a projection without a far
+        // plane gets the farthest a float can say.
+        camera->perspective.zfar =
+            std::isfinite(far) ? far : double(std::numeric_limits<float>::max());
         return true;
     }
     if (p[11] == 0.0 && p[15] == 1.0 && p[0] > 0.0 && p[5] > 0.0 && p[10] != 0.0) {
@@ -248,68 +261,42 @@ bool describe_camera(const double *p, const int *viewport, std::string *camera) 
         if (!(near >= 0.0) || !(far > near) || !std::isfinite(far)) {
             return false;
         }
-        s = "{\"type\":\"orthographic\",\"orthographic\":{\"xmag\":";
-        put_number(s, tidy(1.0 / p[0]));
-        s += ",\"ymag\":";
-        put_number(s, tidy(1.0 / p[5]));
-        s += ",\"znear\":";
-        put_number(s, near);
-        s += ",\"zfar\":";
-        put_number(s, far);
-        s += "}}";
+        camera->type = "orthographic";
+        camera->orthographic.xmag = tidy(1.0 / p[0]);
+        camera->orthographic.ymag = tidy(1.0 / p[5]);
+        camera->orthographic.znear = near;
+        camera->orthographic.zfar = far;
         return true;
     }
     return false;
 }
 
 // A directional light, shining along its node's -z, turned so that it
-// comes from `toward` as the host's light does.
-void add_light(std::string &lights, std::string &nodes, int index,
-               const char *name, const float *toward, const float *diffuse) {
-    // The host lights in display values; a renderer of glTF sums light in
-    // linear values and divides the diffuse reflection by pi.
-    std::string light = std::string("{\"name\":\"") + name +
-                        "\",\"type\":\"directional\",\"color\":[1,1,1],\"intensity\":";
-    put_number(light, kPi * srgb_to_linear(diffuse[0]));
-    put_item(lights, light + "}");
+// comes from `toward` as the host's light does; returns its node.
+tinygltf::Node add_light(tinygltf::Model &model, const char *name, const float *toward,
+                         const float *diffuse) {
+    tinygltf::Light light;
+    light.name = name;
+    light.type = "directional";
+    light.color = {1.0, 1.0, 1.0};
+    light.intensity = shortest(float(light_lux(diffuse[0])));
+    model.lights.push_back(light);
+
     const double length = std::sqrt(toward[0] * toward[0] + toward[1] * toward[1] +
                                     toward[2] * toward[2]);
     const double d[3] = {toward[0] / length, toward[1] / length, toward[2] / length};
     // The rotation taking +z to d, about the axis z x d.
     double q[4] = {-d[1], d[0], 0.0, 1.0 + d[2]};
     const double qn = std::sqrt(q[0] * q[0] + q[1] * q[1] + q[3] * q[3]);
-    for (double &v : q) {
-        v /= qn;
+    tinygltf::Node node;
+    node.name = name;
+    for (double v : q) {
+        node.rotation.push_back(shortest(float(v / qn)));
     }
-    std::string node = std::string("{\"name\":\"") + name + "\",\"rotation\":";
-    put_numbers(node, q, 4);
-    node += ",\"extensions\":{\"KHR_lights_punctual\":{\"light\":" +
-            std::to_string(index) + "}}}";
-    put_item(nodes, node);
-}
-
-std::string base64(const std::string &bytes) {
-    static const char kDigits[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    out.reserve((bytes.size() + 2) / 3 * 4);
-    for (size_t i = 0; i < bytes.size(); i += 3) {
-        const size_t left = bytes.size() - i;
-        uint32_t group = uint32_t(uint8_t(bytes[i])) << 16;
-        if (left > 1) group |= uint32_t(uint8_t(bytes[i + 1])) << 8;
-        if (left > 2) group |= uint32_t(uint8_t(bytes[i + 2]));
-        out += kDigits[(group >> 18) & 63];
-        out += kDigits[(group >> 12) & 63];
-        out += left > 1 ? kDigits[(group >> 6) & 63] : '=';
-        out += left > 2 ? kDigits[group & 63] : '=';
-    }
-    return out;
-}
-
-void put_u32(std::string &s, uint32_t value) {
-    for (int shift = 0; shift < 32; shift += 8) {
-        s += char((value >> shift) & 0xff);
-    }
+    tinygltf::Value::Object use;
+    use["light"] = tinygltf::Value(static_cast<int>(model.lights.size() - 1));
+    node.extensions[kLights] = tinygltf::Value(std::move(use));
+    return node;
 }
 
 const char *kind_name(int kind) { return kind == 0 ? "sphere" : "cylinder"; }
@@ -338,8 +325,10 @@ bool write_all(int fd, const std::string &bytes) {
     return true;
 }
 
-bool encode(const Capture &capture, double fps, bool binary, std::string *out,
-            std::string *error) {
+// Checks that every frame draws the first frame's primitives, and gives
+// each its node pose, rotations following their previous sample.
+bool check_frames(const Capture &capture, double fps, std::vector<NodePose> *poses,
+                  size_t *per_frame, std::string *error) {
     if (capture.out_of_memory) {
         return fail(error, "not enough memory for the capture");
     }
@@ -371,52 +360,134 @@ bool encode(const Capture &capture, double fps, bool binary, std::string *out,
                                    kind_name(all[i % count].kind));
         }
     }
-    std::vector<NodePose> poses(all.size());
+    poses->resize(all.size());
     for (size_t i = 0; i < all.size(); ++i) {
-        if (!node_pose(all[i], &poses[i])) {
+        if (!node_pose(all[i], &(*poses)[i])) {
             return fail(error, "primitive " + std::to_string(i % count) + " of frame " +
                                    std::to_string(i / count) +
                                    " was drawn under a matrix that is not finite or flattens it");
         }
         if (i >= count) {
-            follow_sign(poses[i - count].rotation, poses[i].rotation);
+            follow_sign((*poses)[i - count].rotation, (*poses)[i].rotation);
         }
     }
-    std::string camera;
+    *per_frame = count;
+    return true;
+}
+
+// A material for one of the host's diffuse colours.
+tinygltf::Material material_for(const std::array<float, 3> &color) {
+    // The host's ambient light reflects a share of the colour everywhere.
+    const double ambient = kGlobalAmbient[0] * kAmbientShare;
+    tinygltf::Material material;
+    material.pbrMetallicRoughness.baseColorFactor = {1, 1, 1, 1};
+    material.emissiveFactor = {0, 0, 0};
+    for (int c = 0; c < 3; ++c) {
+        material.pbrMetallicRoughness.baseColorFactor[c] =
+            shortest(float(srgb_to_linear(color[c])));
+        material.emissiveFactor[c] = shortest(float(srgb_to_linear(ambient * color[c])));
+    }
+    material.pbrMetallicRoughness.metallicFactor = kMetallic;
+    material.pbrMetallicRoughness.roughnessFactor = kRoughness;
+    return material;
+}
+
+// One animation of every node's samples: translation and rotation always,
+// scale only where a primitive changes size between frames beyond the
+// rounding of GL's single-precision matrices.
+void add_animation(tinygltf::Model &model, Buffers &buffers, const std::vector<NodePose> &poses,
+                   size_t count, int frames, double fps) {
+    std::vector<float> times(static_cast<size_t>(frames));
+    for (int k = 0; k < frames; ++k) {
+        times[static_cast<size_t>(k)] = float(k / fps);
+    }
+    const int input = buffers.add(times, TINYGLTF_COMPONENT_TYPE_FLOAT, TINYGLTF_TYPE_SCALAR, 1,
+                                  0, true);
+    tinygltf::Animation animation;
+    animation.name = "clock";
+    auto channel = [&](size_t node, const char *path, int output) {
+        tinygltf::AnimationSampler sampler;
+        sampler.input = input;
+        sampler.output = output;
+        sampler.interpolation = "LINEAR";
+        animation.samplers.push_back(sampler);
+        tinygltf::AnimationChannel target;
+        target.sampler = static_cast<int>(animation.samplers.size() - 1);
+        target.target_node = static_cast<int>(node);
+        target.target_path = path;
+        animation.channels.push_back(target);
+    };
+    // Each track gathers one member of the node's pose in every frame.
+    std::vector<float> track;
+    auto gather = [&](size_t node, int n, const float *(*member)(const NodePose &)) {
+        track.clear();
+        for (int k = 0; k < frames; ++k) {
+            const float *values = member(poses[node + size_t(k) * count]);
+            track.insert(track.end(), values, values + n);
+        }
+    };
+    for (size_t i = 0; i < count; ++i) {
+        gather(i, 3, [](const NodePose &p) -> const float * { return p.translation; });
+        channel(i, "translation", buffers.add(track, TINYGLTF_COMPONENT_TYPE_FLOAT,
+                                              TINYGLTF_TYPE_VEC3, 3, 0, false));
+        gather(i, 4, [](const NodePose &p) -> const float * { return p.rotation; });
+        channel(i, "rotation", buffers.add(track, TINYGLTF_COMPONENT_TYPE_FLOAT,
+                                           TINYGLTF_TYPE_VEC4, 4, 0, false));
+        gather(i, 3, [](const NodePose &p) -> const float * { return p.scale; });
+        bool changes = false;
+        for (size_t v = 3; v < track.size() && !changes; ++v) {
+            const float first = track[v % 3];
+            changes = std::fabs(track[v] - first) > kScaleTolerance * std::fabs(first);
+        }
+        if (changes) {
+            channel(i, "scale", buffers.add(track, TINYGLTF_COMPONENT_TYPE_FLOAT,
+                                            TINYGLTF_TYPE_VEC3, 3, 0, false));
+        }
+    }
+    model.animations.push_back(std::move(animation));
+}
+
+}  // namespace
+
+double light_lux(double diffuse) {
+    // The host lights in display values; a renderer of glTF sums light in
+    // linear values and divides the diffuse reflection by pi, after
+    // turning lux into watts.
+    return kLumensPerWatt * kPi * srgb_to_linear(diffuse);
+}
+
+bool build_scene(const Capture &capture, double fps, tinygltf::Model *out,
+                 std::string *error) {
+    std::vector<NodePose> poses;
+    size_t count = 0;
+    if (!check_frames(capture, fps, &poses, &count, error)) {
+        return false;
+    }
+    tinygltf::Camera camera;
     if (!describe_camera(capture.projection, capture.viewport, &camera)) {
         return fail(error, "the projection is neither a perspective nor an orthographic one");
     }
-
-    Buffers buffers;
+    tinygltf::Model model;
+    model.asset.version = "2.0";
+    model.asset.generator = "zelkori scene writer";
+    model.extensionsUsed.push_back(kLights);
+    model.cameras.push_back(camera);
+    Buffers buffers(model);
     // The two meshes and every node's tracks, so that the buffer grows once.
-    buffers.bin.reserve((size_t(1) << 19) + all.size() * 7 * sizeof(float));
-    std::string nodes, meshes, materials, scene_nodes;
+    model.buffers[0].data.reserve((size_t(1) << 19) + poses.size() * 7 * sizeof(float));
+
     std::map<std::array<float, 3>, int> material_of;
     std::map<std::pair<double, double>, Geometry> geometry_of;  // by end radii
     std::map<std::pair<int, int>, int> mesh_of;                 // by accessor, material
+    tinygltf::Scene scene;
     for (size_t i = 0; i < count; ++i) {
-        const zk_primitive &primitive = all[i];
+        const zk_primitive &primitive = capture.primitives[i];
         const std::array<float, 3> color = {primitive.color[0], primitive.color[1],
                                             primitive.color[2]};
         auto material = material_of.find(color);
         if (material == material_of.end()) {
-            // The host's ambient light reflects a share of the colour everywhere.
-            const double ambient = kGlobalAmbient[0] * kAmbientShare;
-            double base[4] = {1, 1, 1, 1}, glow[3];
-            for (int c = 0; c < 3; ++c) {
-                base[c] = srgb_to_linear(color[c]);
-                glow[c] = srgb_to_linear(ambient * color[c]);
-            }
-            std::string m = "{\"pbrMetallicRoughness\":{\"baseColorFactor\":";
-            put_numbers(m, base, 4);
-            m += ",\"metallicFactor\":";
-            put_number(m, kMetallic);
-            m += ",\"roughnessFactor\":";
-            put_number(m, kRoughness);
-            m += "},\"emissiveFactor\":";
-            put_numbers(m, glow, 3);
-            put_item(materials, m + "}");
-            material = material_of.emplace(color, int(material_of.size())).first;
+            model.materials.push_back(material_for(color));
+            material = material_of.emplace(color, int(model.materials.size() - 1)).first;
         }
         // Spheres have the key (-1, -1); cylinders their end radii over the larger.
         std::pair<double, double> shape(-1.0, -1.0);
@@ -426,138 +497,54 @@ bool encode(const Capture &capture, double fps, bool binary, std::string *out,
         }
         auto geometry = geometry_of.find(shape);
         if (geometry == geometry_of.end()) {
-            const Mesh mesh = primitive.kind == 0
-                                  ? sphere_mesh(kFinestSlices)
-                                  : frustum_mesh(shape.first, shape.second, kFinestSlices);
+            const UnitMesh mesh = primitive.kind == 0
+                                      ? sphere_mesh(kFinestSlices)
+                                      : frustum_mesh(shape.first, shape.second, kFinestSlices);
             geometry = geometry_of.emplace(shape, add_mesh(buffers, mesh)).first;
         }
         const std::pair<int, int> key(geometry->second.position, material->second);
         auto mesh = mesh_of.find(key);
         if (mesh == mesh_of.end()) {
-            const Geometry &g = geometry->second;
-            put_item(meshes, "{\"primitives\":[{\"attributes\":{\"POSITION\":" +
-                                 std::to_string(g.position) + ",\"NORMAL\":" +
-                                 std::to_string(g.normal) + "},\"indices\":" +
-                                 std::to_string(g.indices) + ",\"material\":" +
-                                 std::to_string(material->second) + "}]}");
-            mesh = mesh_of.emplace(key, int(mesh_of.size())).first;
+            tinygltf::Primitive part;
+            part.attributes["POSITION"] = geometry->second.position;
+            part.attributes["NORMAL"] = geometry->second.normal;
+            part.indices = geometry->second.indices;
+            part.material = material->second;
+            part.mode = TINYGLTF_MODE_TRIANGLES;
+            model.meshes.emplace_back();
+            model.meshes.back().primitives.push_back(part);
+            mesh = mesh_of.emplace(key, int(model.meshes.size() - 1)).first;
         }
-        const NodePose &pose = poses[i];
-        std::string node = std::string("{\"name\":\"") + kind_name(primitive.kind) + " " +
-                           std::to_string(i) + "\",\"mesh\":" + std::to_string(mesh->second) +
-                           ",\"translation\":";
-        put_numbers(node, pose.translation, 3);
-        node += ",\"rotation\":";
-        put_numbers(node, pose.rotation, 4);
-        node += ",\"scale\":";
-        put_numbers(node, pose.scale, 3);
-        put_item(nodes, node + "}");
-        put_item(scene_nodes, std::to_string(i));
+        tinygltf::Node node;
+        node.name = std::string(kind_name(primitive.kind)) + " " + std::to_string(i);
+        node.mesh = mesh->second;
+        node.translation = shortest(poses[i].translation, 3);
+        node.rotation = shortest(poses[i].rotation, 4);
+        node.scale = shortest(poses[i].scale, 3);
+        model.nodes.push_back(std::move(node));
+        scene.nodes.push_back(static_cast<int>(i));
     }
 
     // The camera at the origin looking down -z, the lights turning with it.
-    std::string lights;
-    add_light(lights, nodes, 0, "key light", kKeyDirection, kKeyDiffuse);
-    add_light(lights, nodes, 1, "fill light", kFillDirection, kFillDiffuse);
-    put_item(nodes, "{\"name\":\"camera\",\"camera\":0,\"children\":[" +
-                        std::to_string(count) + "," + std::to_string(count + 1) + "]}");
-    put_item(scene_nodes, std::to_string(count + 2));
+    model.nodes.push_back(add_light(model, "key light", kKeyDirection, kKeyDiffuse));
+    model.nodes.push_back(add_light(model, "fill light", kFillDirection, kFillDiffuse));
+    tinygltf::Node eye;
+    eye.name = "camera";
+    eye.camera = 0;
+    eye.children = {static_cast<int>(count), static_cast<int>(count + 1)};
+    model.nodes.push_back(eye);
+    scene.nodes.push_back(static_cast<int>(count + 2));
+    model.scenes.push_back(scene);
+    model.defaultScene = 0;
 
-    std::string animation;
+    const int frames = std::max(capture.frames, 1);
     if (frames > 1 && count > 0) {
-        std::vector<float> times(static_cast<size_t>(frames));
-        for (int k = 0; k < frames; ++k) {
-            times[static_cast<size_t>(k)] = float(k / fps);
-        }
-        const int input = buffers.add(times, kFloat, "SCALAR", 1, 0, true);
-        std::string channels, samplers;
-        int sampler = 0;
-        auto channel = [&](size_t node, const char *path, int output) {
-            put_item(samplers, "{\"input\":" + std::to_string(input) + ",\"output\":" +
-                                   std::to_string(output) + ",\"interpolation\":\"LINEAR\"}");
-            put_item(channels, "{\"sampler\":" + std::to_string(sampler++) +
-                                   ",\"target\":{\"node\":" + std::to_string(node) +
-                                   ",\"path\":\"" + path + "\"}}");
-        };
-        std::vector<float> track;
-        for (size_t i = 0; i < count; ++i) {
-            track.clear();
-            for (int k = 0; k < frames; ++k) {
-                const float *t = poses[i + k * count].translation;
-                track.insert(track.end(), t, t + 3);
-            }
-            channel(i, "translation", buffers.add(track, kFloat, "VEC3", 3, 0, false));
-            track.clear();
-            for (int k = 0; k < frames; ++k) {
-                const float *r = poses[i + k * count].rotation;
-                track.insert(track.end(), r, r + 4);
-            }
-            channel(i, "rotation", buffers.add(track, kFloat, "VEC4", 4, 0, false));
-            // Scale only where a primitive changes size between frames,
-            // beyond the rounding of GL's single-precision matrices.
-            track.clear();
-            bool changes = false;
-            for (int k = 0; k < frames; ++k) {
-                const float *s = poses[i + k * count].scale;
-                for (int c = 0; c < 3; ++c) {
-                    const float first = poses[i].scale[c];
-                    changes = changes || std::fabs(s[c] - first) > kScaleTolerance * std::fabs(first);
-                }
-                track.insert(track.end(), s, s + 3);
-            }
-            if (changes) {
-                channel(i, "scale", buffers.add(track, kFloat, "VEC3", 3, 0, false));
-            }
-        }
-        animation = ",\"animations\":[{\"name\":\"clock\",\"channels\":[" + channels +
-                    "],\"samplers\":[" + samplers + "]}]";
+        add_animation(model, buffers, poses, count, frames, fps);
     }
-    while (buffers.bin.size() % 4 != 0) {
-        buffers.bin += '\0';
-    }
-
-    // A scene of nothing but the camera has no meshes and no buffer.
-    std::string data;
-    if (count > 0) {
-        std::string buffer = "{\"byteLength\":" + std::to_string(buffers.bin.size());
-        if (!binary) {
-            buffer += ",\"uri\":\"data:application/octet-stream;base64," + base64(buffers.bin) + "\"";
-        }
-        data = ",\"meshes\":[" + meshes + "],\"materials\":[" + materials +
-               "],\"accessors\":[" + buffers.accessors + "],\"bufferViews\":[" + buffers.views +
-               "],\"buffers\":[" + buffer + "}]";
-    }
-    std::string json =
-        "{\"asset\":{\"version\":\"2.0\",\"generator\":\"zelkori scene writer\"},"
-        "\"extensionsUsed\":[\"KHR_lights_punctual\"],"
-        "\"extensions\":{\"KHR_lights_punctual\":{\"lights\":[" + lights + "]}},"
-        "\"scene\":0,\"scenes\":[{\"nodes\":[" + scene_nodes + "]}],"
-        "\"nodes\":[" + nodes + "],\"cameras\":[" + camera + "]" + data + animation + "}";
-    if (!binary) {
-        *out = std::move(json);
-        return true;
-    }
-    while (json.size() % 4 != 0) {
-        json += ' ';
-    }
-    const size_t bin_chunk = count > 0 ? 8 + buffers.bin.size() : 0;
-    out->clear();
-    out->reserve(20 + json.size() + bin_chunk);
-    put_u32(*out, kGlbMagic);
-    put_u32(*out, kGlbVersion);
-    put_u32(*out, uint32_t(20 + json.size() + bin_chunk));
-    put_u32(*out, uint32_t(json.size()));
-    put_u32(*out, kJsonChunk);
-    *out += json;
-    if (count > 0) {
-        put_u32(*out, uint32_t(buffers.bin.size()));
-        put_u32(*out, kBinChunk);
-        *out += buffers.bin;
-    }
+    buffers.finish();
+    *out = std::move(model);
     return true;
 }
-
-}  // namespace
 
 bool node_pose(const zk_primitive &primitive, NodePose *pose) {
     const double *m = primitive.modelview;
@@ -642,12 +629,25 @@ void follow_sign(const float previous[4], float q[4]) {
     }
 }
 
+
 bool encode_scene(const Capture &capture, double fps, bool binary, std::string *out,
                   std::string *error) {
     try {
-        return encode(capture, fps, binary, out, error);
+        tinygltf::Model model;
+        if (!build_scene(capture, fps, &model, error)) {
+            return false;
+        }
+        std::ostringstream stream;
+        tinygltf::TinyGLTF writer;
+        if (!writer.WriteGltfSceneToStream(&model, stream, false, binary) || !stream) {
+            return fail(error, "the scene could not be encoded");
+        }
+        *out = stream.str();
+        return true;
     } catch (const std::bad_alloc &) {  // reached from C
         return fail(error, "not enough memory to write the scene");
+    } catch (const std::exception &failure) {
+        return fail(error, std::string("the scene could not be encoded: ") + failure.what());
     }
 }
 

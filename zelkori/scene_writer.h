@@ -1,12 +1,15 @@
-// The glTF scene writer: a capture (state.h) turned into glTF 2.0. The C
-// face is zk_scene_write in zelkori_host.h; these are its parts, on their
-// own so that the tests can reach them.
+// The glTF scene writer: a capture (capture.h) made into a glTF 2.0
+// document, then written as binary glTF or as JSON with the buffer
+// embedded. The C face is zk_scene_write in zelkori_host.h; these are its
+// parts, on their own so that the tests can reach them.
 #ifndef ZELKORI_SCENE_WRITER_H
 #define ZELKORI_SCENE_WRITER_H
 
+#include <tiny_gltf.h>
+
 #include <string>
 
-#include "state.h"
+#include "capture.h"
 
 namespace zelkori {
 
@@ -26,8 +29,18 @@ bool node_pose(const zk_primitive &primitive, NodePose *pose);
 // interpolation between the two takes the short way.
 void follow_sign(const float previous[4], float q[4]);
 
-// The capture as a binary glTF (binary) or as glTF JSON with the buffer
+// Intensity in lux of a directional light standing for one of the host's
+// lights, whose diffuse level is `diffuse` (display value, 0 to 1).
+double light_lux(double diffuse);
+
+// The document a capture describes, frame k of an animation at k / fps
+// seconds. False with *error set when the capture cannot be a scene.
+bool build_scene(const Capture &capture, double fps, tinygltf::Model *model,
+                 std::string *error);
+
+// The capture as binary glTF (binary) or as glTF JSON with the buffer
 // embedded. False with *error set when it cannot be written as a scene.
+// Throws nothing.
 bool encode_scene(const Capture &capture, double fps, bool binary,
                   std::string *out, std::string *error);
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "capture.h"
 #include "zelkori_host.h"
 
 namespace zelkori {
@@ -44,19 +45,6 @@ struct Offscreen {
 };
 
 class FrameQueue;  // frames for background threads, frame_queue.h
-struct CodecLog;  // FFmpeg's last error message, movie_writer.cpp
-struct Movie;     // the movie being written, movie_writer.cpp
-
-// Scene capture: while on, the primitives are recorded instead of drawn.
-struct Capture {
-    bool on = false;
-    int frames = 0;  // frames begun so far
-    bool out_of_memory = false;  // a primitive could not be kept
-    std::vector<zk_primitive> primitives;
-    bool has_camera = false;  // projection and viewport read
-    double projection[16] = {};  // at the first primitive
-    int viewport[4] = {0, 0, 0, 0};
-};
 
 // Temporary output files not yet renamed into place, for the signal
 // handler that removes them (output_file.cpp): fixed storage, since a
@@ -86,14 +74,14 @@ struct HostState {
     // Made on first use; deleting it finishes the queue and joins the
     // threads.
     std::unique_ptr<FrameQueue, void (*)(FrameQueue *)> saving{nullptr, nullptr};
-    // FFmpeg's log, captured from first use on; outlives the movie.
-    std::unique_ptr<CodecLog, void (*)(CodecLog *)> codec_log{nullptr, nullptr};
-    // One movie at a time; deleting it removes an unfinished file.
-    std::unique_ptr<Movie, void (*)(Movie *)> movie{nullptr, nullptr};
-    std::string movie_error;  // the last movie call's failure
+    // Outputs open now (output.cpp), abandoned when the process ends.
+    std::vector<zk_writer *> writers;
 };
 
 HostState &state();
+
+// The current EGL or GLX context (draw.cpp); null when none is current.
+const void *current_context();
 
 }  // namespace zelkori
 

@@ -77,28 +77,28 @@ int zk_read_frame(int width, int height, unsigned char *rgb);
  * directory renamed into place, so no half-written file is ever seen.
  * level: 0-9, zlib's level through libpng (others read as 6), or
  * ZK_PNG_FAST: PNG's Up filter and ISA-L's deflate at its level 1, made
- * for image sequences. Returns 0 and fills error (static text) on failure. */
+ * for image sequences. */
 #define ZK_PNG_FAST (-1)
 int zk_write_png(const char *path, int width, int height,
                  const unsigned char *rgb, int level, const char **error);
 
-/* Encodes rgb as a PNG in memory: *data, *size bytes, freed with free().
- * Returns 0 and fills error on failure. */
-int zk_encode_png(int width, int height, const unsigned char *rgb, int level,
-                  unsigned char **data, size_t *size, const char **error);
+/* Writes the current frame to `path` as a PNG, named `name` in messages. */
+int zk_save_frame(const char *path, const char *name, int level, const char **error);
 
-/* The same for the current frame (as zk_read_frame reads it), in the
- * background: the frame is read now and encoded by a pool of threads fed
- * through a bounded queue; waits only while the queue is full. Returns 1
- * when queued, -1 when the frame cannot be read, -2 when there is no
- * memory or thread for it, and 0 when an earlier file has failed: what was
- * still queued is then dropped, and every save is refused until
- * zk_save_wait reports the failure. */
-int zk_save_frame_async(const char *path, int width, int height, int level);
-/* Waits until every queued file is written or dropped. Returns 0 when one
- * failed, with the first failure's path and reason (valid until the next
- * call), and forgets the failure. */
-int zk_save_wait(const char **path, const char **error);
+/* The current frame as a PNG in memory: *data, *size bytes, freed with
+ * free(). */
+int zk_encode_frame(int level, unsigned char **data, size_t *size,
+                    const char **error);
+
+/* Background saves: the current frame is read now and encoded by a pool
+ * of threads fed through a bounded queue; waits only while the queue is
+ * full. Fails when the frame cannot be read, and when an earlier file has
+ * failed: what was still queued is then dropped, the failure is reported
+ * once, and saves go on. */
+int zk_save_frame_async(const char *path, int level, const char **error);
+/* Waits until every queued file is written or dropped; fails with the
+ * first failure, and forgets it. */
+int zk_save_wait(const char **error);
 /* Finishes the queue and stops the threads; the next save starts them. */
 void zk_save_shutdown(void);
 
@@ -108,7 +108,9 @@ void zk_save_shutdown(void);
  * matrix, and at the first one the projection and viewport. Primitives
  * without a current GL context are not recorded. zk_capture_frame begins
  * the next frame (animation sample); zk_capture_start begins the first and
- * forgets any earlier capture. */
+ * forgets any earlier capture. One capture at a time: zk_capture_start
+ * returns 0 and sets *error (static text) while one is running, leaving it
+ * as it was. */
 typedef struct zk_primitive {
     int kind;  /* 0 sphere, 1 cylinder */
     int frame;
@@ -117,7 +119,7 @@ typedef struct zk_primitive {
     float color[3];
     double modelview[16]; /* column-major, as GL gives it */
 } zk_primitive;
-void zk_capture_start(void);
+int zk_capture_start(const char **error);
 void zk_capture_frame(void);
 void zk_capture_stop(void);
 /* The primitives of the last capture, in draw order. */
@@ -132,32 +134,91 @@ int zk_capture_at(int index, zk_primitive *out);
  * on failure, leaving no file behind. */
 int zk_scene_write(const char *path, double fps, const char **error);
 
-/* Movies, one at a time, written through a temporary file like PNGs:
- * MP4 (H.264), WebM (VP9), GIF (one palette for the whole animation,
- * looping) and animated PNG (lossless, looping). Frames are encoded on a
- * background thread while the caller draws the next ones. Calls that fail
- * return 0 and set *error to one line, valid until the next movie call. */
-#define ZK_MOVIE_DEFAULT_QUALITY 50
-/* The format a file name's extension names (case aside), or -1. */
-int zk_movie_format(const char *path);
-/* The format's short name ("mp4", "webm", "gif", "apng"), or NULL. */
-const char *zk_movie_format_name(int format);
-/* Starts a movie of width x height frames shown fps times a second.
- * quality runs from 0 to 100, -1 for ZK_MOVIE_DEFAULT_QUALITY. The first
- * frame is stamped first / fps seconds (first >= 0), so that movies made
- * in slices join into one without encoding again. */
-int zk_movie_open(const char *path, int format, int width, int height,
-                  double fps, int quality, long long first, const char **error);
-/* Reads the current frame (as zk_read_frame does, at the movie's size) and
- * queues it; waits only while the queue is full. A failure on an earlier
- * frame is reported here; closing or aborting then removes what was
- * written. */
-int zk_movie_add_frame(const char **error);
-/* Encodes what is queued, ends the file and renames it into place. The
- * movie is closed either way; on failure nothing is left behind. */
-int zk_movie_close(const char **error);
-/* Stops the movie and removes its temporary file. */
-void zk_movie_abort(void);
+/* Errors. Every call here that can fail returns 0 (or NULL) and sets
+ * *error to one line, valid until the same thread's next failing call; a
+ * NULL error pointer is allowed. Writers' errors name the file:
+ * `cannot write "FILE": cause`. */
+
+/* The formats, one table: what a file name's extension makes of it, and
+ * each format's limits and defaults. */
+enum {
+    ZK_KIND_STILL,     /* one image */
+    ZK_KIND_SEQUENCE,  /* one image a frame */
+    ZK_KIND_MOVIE,
+    ZK_KIND_SCENE
+};
+typedef struct zk_format {
+    const char *name;       /* short name: "png", "mp4", ... */
+    const char *extension;  /* ".png"; "-" for standard output */
+    int kind;
+    const char *summary;    /* one line on what it writes */
+    int max_side;           /* width and height, pixels */
+    long long max_pixels;   /* width times height */
+    double min_fps;         /* rates: above 0 and at least this */
+    double max_fps;         /* ... and at most this (HUGE_VAL: no limit) */
+    long long max_frames;
+    int takes_quality;      /* whether quality changes the file */
+    int max_quality;        /* quality runs from 0 to this */
+    int default_quality;
+    double default_fps;
+} zk_format;
+int zk_format_count(void);
+const zk_format *zk_format_at(int index);
+/* The format `path` names by its extension, case aside: a .png name with
+ * a printf number field (%d, %04d, ...; %% is a percent sign) is a
+ * sequence, "-" is PNG data on standard output. NULL, with *error, for
+ * anything else. */
+const zk_format *zk_format_of(const char *path, const char **error);
+
+/* Outputs: every format is written through these calls. A writer is
+ * opened on a target with its parameters, gets frames, and is closed (the
+ * file appears, whole) or aborted (nothing is left). */
+typedef struct zk_writer zk_writer;
+typedef struct zk_writer_params {
+    int width, height;  /* 0: the current frame's size when opened */
+    double fps;         /* NaN: the format's default */
+    int quality;        /* -1: the format's default */
+    int level;          /* PNG: zlib's 0-9 or ZK_PNG_FAST */
+    long long first;    /* the first frame's number: a sequence's first
+                           file, a movie's first timestamp */
+    long long frames;   /* frames to come; 0 when not known (a scene
+                           must know) */
+    const char *name;   /* the file as messages name it; NULL: the path */
+} zk_writer_params;
+#define ZK_DEFAULT_PNG_LEVEL 6
+void zk_writer_params_init(zk_writer_params *params);
+
+/* Which parameter a check refused. */
+enum { ZK_FIELD_NAME = 1, ZK_FIELD_SIZE, ZK_FIELD_FPS, ZK_FIELD_FRAMES,
+       ZK_FIELD_QUALITY, ZK_FIELD_FIRST, ZK_FIELD_LEVEL };
+/* Checks a target and its parameters against the format's limits,
+ * touching nothing: the checks zk_writer_open makes before anything else.
+ * Returns 0 with *error (which says what is wrong, naming no option) and
+ * *field. On success *format is the target's format and *target the first
+ * file written (a sequence's first name), valid until the next call. */
+int zk_writer_check(const char *path, const zk_writer_params *params,
+                    const zk_format **format, const char **target,
+                    int *field, const char **error);
+zk_writer *zk_writer_open(const char *path, const zk_writer_params *params,
+                          const char **error);
+/* Reads the current frame (zk_frame_size's area) and hands it on. */
+int zk_writer_add(zk_writer *writer, const char **error);
+/* Finishes the output; frees the writer either way. An output that got
+ * no frame fails and leaves nothing. */
+int zk_writer_close(zk_writer *writer, const char **error);
+/* Stops the output, leaving nothing unfinished; frees the writer. NULL is
+ * allowed. */
+void zk_writer_abort(zk_writer *writer);
+/* Aborts every writer still open, for a process on its way out. */
+void zk_writer_abort_all(void);
+/* Frames added so far. */
+long long zk_writer_frames(const zk_writer *writer);
+
+/* Checks that `path` can be written, as every writer does before it
+ * writes, creating nothing. `name` is the file as messages name it. */
+int zk_writable(const char *path, const char *name, const char **error);
+/* `cannot write "NAME": cause`, valid until this thread's next failure. */
+const char *zk_write_error(const char *name, const char *cause);
 
 #pragma GCC visibility pop
 

@@ -48,6 +48,11 @@ async function check(index) {
     renderer.setPixelRatio(1);
     renderer.setSize(width, height);
     renderer.setClearColor(0x000000, 1);
+    // The scene's lights are in lux at a studio's level; a viewer shows them
+    // through an exposure, here the one that turns lux into watts as
+    // physical renderers do (1 W = 683 lm), drawn without a tone curve.
+    renderer.toneMapping = THREE.LinearToneMapping;
+    renderer.toneMappingExposure = 1 / 683;
     if (cases[index].seconds !== null) {
         const mixer = new THREE.AnimationMixer(gltf.scene);
         mixer.clipAction(gltf.animations[0]).play();

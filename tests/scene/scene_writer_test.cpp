@@ -1,12 +1,12 @@
 // The scene writer on what the figure really draws: the host library
 // captures the plug-in's frames in a surfaceless Mesa context, and the
-// node poses, quaternion signs and buffer layout are checked against them.
+// node poses, quaternion signs and the document built from them are
+// checked against them; the files are read back with tinygltf's reader.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
-#include <cstdint>
-#include <cstring>
-#include <cstdlib>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -20,7 +20,7 @@ const int kWidth = 64, kHeight = 48;
 
 // Frames of the figure's clock from `start`, `step` seconds apart.
 zelkori::Capture capture_clock(double start, double step, int frames) {
-    zk_capture_start();
+    zk_capture_start(nullptr);
     for (int k = 0; k < frames; ++k) {
         if (k > 0) {
             zk_capture_frame();
@@ -159,36 +159,100 @@ TEST_F(SceneWriter, RotationsKeepTheirSignBetweenSamples) {
     }
 }
 
-uint32_t u32(const std::string &s, size_t at) {
-    uint32_t value = 0;
-    std::memcpy(&value, s.data() + at, 4);
-    return value;
+int nodes_named(const tinygltf::Model &model, const std::string &prefix) {
+    return static_cast<int>(std::count_if(model.nodes.begin(), model.nodes.end(),
+        [&](const tinygltf::Node &n) { return n.mesh >= 0 && n.name.rfind(prefix, 0) == 0; }));
 }
 
-TEST_F(SceneWriter, BinaryChunksAndViewsAreAligned) {
-    const zelkori::Capture capture = capture_clock(3.0, 0.1, 7);
-    std::string glb, error;
-    ASSERT_TRUE(zelkori::encode_scene(capture, 10.0, true, &glb, &error)) << error;
-    ASSERT_GE(glb.size(), 28u);
-    EXPECT_EQ(u32(glb, 0), 0x46546C67u);
-    EXPECT_EQ(u32(glb, 8), glb.size());
-    const uint32_t json_length = u32(glb, 12);
-    EXPECT_EQ(json_length % 4, 0u);
-    const size_t bin_at = 20 + json_length;
-    ASSERT_LE(bin_at + 8, glb.size());
-    EXPECT_EQ(u32(glb, bin_at + 4), 0x004E4942u);
-    EXPECT_EQ(u32(glb, bin_at) % 4, 0u);
-    EXPECT_EQ(bin_at + 8 + u32(glb, bin_at), glb.size());
-    const std::string json = glb.substr(20, json_length);
-    const std::string key = "\"byteOffset\":";
-    int views = 0;
-    for (size_t at = json.find(key); at != std::string::npos; at = json.find(key, at + 1), ++views) {
-        const unsigned long offset = std::strtoul(json.c_str() + at + key.size(), nullptr, 10);
-        EXPECT_EQ(offset % 4, 0u) << "view " << views;
+TEST_F(SceneWriter, StillDocumentHoldsTheFigureItsCameraAndLights) {
+    tinygltf::Model model;
+    std::string error;
+    ASSERT_TRUE(zelkori::build_scene(capture_clock(3.0, 0.0, 1), 30.0, &model, &error)) << error;
+    EXPECT_EQ(nodes_named(model, "sphere "), 51);
+    EXPECT_EQ(nodes_named(model, "cylinder "), 50);
+    EXPECT_TRUE(model.animations.empty());
+    ASSERT_EQ(model.cameras.size(), 1u);
+    const tinygltf::PerspectiveCamera &lens = model.cameras[0].perspective;
+    EXPECT_EQ(model.cameras[0].type, "perspective");
+    EXPECT_NEAR(lens.yfov, M_PI / 6.0, 1e-12);
+    EXPECT_NEAR(lens.aspectRatio, double(kWidth) / kHeight, 1e-6);
+    EXPECT_EQ(lens.znear, 1.0);
+    EXPECT_EQ(lens.zfar, 100.0);
+    // The camera is the last node, the two lights its children.
+    ASSERT_EQ(model.scenes.size(), 1u);
+    const tinygltf::Node &eye = model.nodes[static_cast<size_t>(model.scenes[0].nodes.back())];
+    EXPECT_EQ(eye.camera, 0);
+    ASSERT_EQ(model.lights.size(), 2u);
+    ASSERT_EQ(eye.children.size(), 2u);
+    for (int i = 0; i < 2; ++i) {
+        const tinygltf::Node &light = model.nodes[static_cast<size_t>(eye.children[i])];
+        EXPECT_EQ(light.extensions.at("KHR_lights_punctual").Get("light").Get<int>(), i);
     }
+}
+
+TEST_F(SceneWriter, AnimationSamplesEveryNodeInAlignedViews) {
+    tinygltf::Model model;
+    std::string error;
+    ASSERT_TRUE(zelkori::build_scene(capture_clock(3.0, 0.1, 30), 10.0, &model, &error)) << error;
+    ASSERT_EQ(model.animations.size(), 1u);
+    const tinygltf::Animation &clock = model.animations[0];
+    std::map<std::string, int> paths;
+    for (const tinygltf::AnimationChannel &channel : clock.channels) {
+        paths[channel.target_path] += 1;
+        const tinygltf::AnimationSampler &sampler = clock.samplers[size_t(channel.sampler)];
+        EXPECT_EQ(sampler.interpolation, "LINEAR");
+        EXPECT_EQ(model.accessors[size_t(sampler.output)].count, 30u);
+    }
+    EXPECT_EQ(paths, (std::map<std::string, int>{{"rotation", 101}, {"translation", 101}}));
+    const tinygltf::Accessor &times = model.accessors[size_t(clock.samplers[0].input)];
+    EXPECT_EQ(times.count, 30u);
+    // The last sample's time as a float, written so that it reads back as one.
+    ASSERT_EQ(times.maxValues.size(), 1u);
+    EXPECT_EQ(float(times.maxValues[0]), float(29 / 10.0));
     // Three views for each of the two meshes, one for the sample times, two
-    // for each node's track.
-    EXPECT_EQ(views, 6 + 1 + 2 * 101);
+    // for each node's track; every one starts on a 4-byte boundary.
+    EXPECT_EQ(model.bufferViews.size(), size_t(6 + 1 + 2 * 101));
+    for (const tinygltf::BufferView &view : model.bufferViews) {
+        EXPECT_EQ(view.byteOffset % 4, 0u);
+    }
+    EXPECT_EQ(model.buffers.at(0).data.size() % 4, 0u);
+}
+
+TEST_F(SceneWriter, BothFormsReadBackAsTheDocument) {
+    const zelkori::Capture capture = capture_clock(3.0, 0.1, 3);
+    tinygltf::Model model;
+    std::string error;
+    ASSERT_TRUE(zelkori::build_scene(capture, 10.0, &model, &error)) << error;
+    for (const bool binary : {true, false}) {
+        std::string bytes, warning;
+        ASSERT_TRUE(zelkori::encode_scene(capture, 10.0, binary, &bytes, &error)) << error;
+        tinygltf::TinyGLTF reader;
+        tinygltf::Model back;
+        const bool read = binary
+            ? reader.LoadBinaryFromMemory(&back, &error, &warning,
+                                          reinterpret_cast<const unsigned char *>(bytes.data()),
+                                          static_cast<unsigned>(bytes.size()))
+            : reader.LoadASCIIFromString(&back, &error, &warning, bytes.data(),
+                                         static_cast<unsigned>(bytes.size()), "");
+        ASSERT_TRUE(read) << (binary ? "binary: " : "JSON: ") << error;
+        EXPECT_EQ(back.nodes.size(), model.nodes.size()) << binary;
+        EXPECT_EQ(back.accessors.size(), model.accessors.size()) << binary;
+        ASSERT_EQ(back.buffers.size(), 1u) << binary;
+        EXPECT_TRUE(back.buffers[0].data == model.buffers[0].data) << binary;
+        EXPECT_EQ(back.nodes[5].rotation, model.nodes[5].rotation) << binary;
+    }
+}
+
+TEST(SceneLights, ShowTheHostsLevelsAfterTheLuxToWattConversion) {
+    // A reader of physical units shades a white diffuse surface facing a
+    // light of E lux at E / 683 / pi: that must give the host's level in
+    // linear values, from the sRGB curve.
+    const struct {
+        double diffuse, linear;
+    } cases[] = {{0.0, 0.0}, {0.3, 0.07323896}, {0.5, 0.21404114}, {0.85, 0.69207106}, {1.0, 1.0}};
+    for (const auto &c : cases) {
+        EXPECT_NEAR(zelkori::light_lux(c.diffuse) / 683.0 / M_PI, c.linear, 1e-7) << c.diffuse;
+    }
 }
 
 TEST_F(SceneWriter, FramesThatDrawDifferentlyAreRefused) {

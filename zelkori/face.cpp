@@ -1,0 +1,63 @@
+// The host library's Tcl face, `package require zelkori`: registers the
+// commands of face_controls.cpp (controls, clock, offscreen context,
+// counters) and face_output.cpp (saves, movies, scenes, formats).
+#include <cctype>
+#include <initializer_list>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+#include "face.h"
+#include "zelkori_host.h"
+
+namespace zelkori {
+
+int get_finite(Tcl_Interp *interp, Tcl_Obj *obj, double *out) {
+    if (Tcl_GetDoubleFromObj(interp, obj, out) != TCL_OK) {
+        return TCL_ERROR;
+    }
+    if (!std::isfinite(*out)) {
+        Tcl_SetObjResult(interp, Tcl_ObjPrintf(
+            "expected a finite number but got \"%s\"", Tcl_GetString(obj)));
+        return TCL_ERROR;
+    }
+    return TCL_OK;
+}
+
+bool get_decimal(Tcl_Obj *obj, long long low, long long high, long long *out) {
+    const char *text = Tcl_GetString(obj);
+    const char *at = text;
+    while (std::isspace(static_cast<unsigned char>(*at))) {
+        ++at;
+    }
+    if (*at == '+' || (*at == '-' && low < 0)) {
+        ++at;
+    }
+    if (!std::isdigit(static_cast<unsigned char>(*at))) {
+        return false;
+    }
+    errno = 0;
+    char *end = nullptr;
+    const long long value = std::strtoll(text, &end, 10);
+    while (std::isspace(static_cast<unsigned char>(*end))) {
+        ++end;
+    }
+    if (*end != '\0' || errno == ERANGE || value < low || value > high) {
+        return false;
+    }
+    *out = value;
+    return true;
+}
+
+}  // namespace zelkori
+
+extern "C" __attribute__((visibility("default"))) int Zelkori_Init(Tcl_Interp *interp) {
+    for (const zelkori::FaceCommand *list : {zelkori::kControlCommands, zelkori::kOutputCommands}) {
+        for (const zelkori::FaceCommand *command = list; command->name != nullptr; ++command) {
+            Tcl_CreateObjCommand(interp, command->name, command->proc, nullptr, nullptr);
+        }
+    }
+    zelkori::init_controls();
+    zelkori::init_output(interp);
+    return Tcl_PkgProvide(interp, "zelkori", ZELKORI_VERSION);
+}

@@ -1,0 +1,36 @@
+// The Tcl face's shared parts: the subcommand files (face_*.cpp) register
+// through face.cpp and parse their arguments with these.
+#ifndef ZELKORI_FACE_H
+#define ZELKORI_FACE_H
+
+#include <tcl.h>
+
+#if TCL_MAJOR_VERSION < 9
+typedef int Tcl_Size;
+#endif
+
+namespace zelkori {
+
+struct FaceCommand {
+    const char *name;
+    Tcl_ObjCmdProc *proc;
+};
+
+// The commands of each file, ending with a null name.
+extern const FaceCommand kControlCommands[];
+extern const FaceCommand kOutputCommands[];
+
+// Called for each interpreter the package is loaded into.
+void init_controls();
+void init_output(Tcl_Interp *interp);
+
+// A finite double; sets the result otherwise.
+int get_finite(Tcl_Interp *interp, Tcl_Obj *obj, double *out);
+
+// A whole number as users type it: decimal, leading zeros meaning
+// nothing, from `low` to `high`. Sets no result.
+bool get_decimal(Tcl_Obj *obj, long long low, long long high, long long *out);
+
+}  // namespace zelkori
+
+#endif

@@ -1,0 +1,130 @@
+// The formats the host library writes, in one table: a new format is a row
+// here and a writer (writers.h). Limits and defaults are read from here by
+// every caller, the Tcl face and the applications included.
+#include <strings.h>
+
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "errors.h"
+#include "zelkori_host.h"
+
+namespace {
+
+const int kMaxSide = 16384;  // the offscreen framebuffer's limit
+const long long kNoPixelLimit = 1LL * kMaxSide * kMaxSide;
+// FFmpeg refuses pictures where (w + 128) * (h + 128) reaches INT_MAX / 8.
+const long long kCodecPixels = 266000000;
+const long long kSequenceFrames = 1000000000;
+const long long kMovieFrames = kSequenceFrames;
+const int kQuality = 100;
+const int kDefaultQuality = 50;
+const double kFps = 30.0;
+const double kAnyRate = HUGE_VAL;
+
+const zk_format kFormats[] = {
+    {"png", ".png", ZK_KIND_STILL, "one PNG image", kMaxSide, kNoPixelLimit, 0, kAnyRate, 1,
+     0, kQuality, kDefaultQuality, kFps},
+    {"png-sequence", ".png", ZK_KIND_SEQUENCE, "one PNG per frame, numbered from --first",
+     kMaxSide, kNoPixelLimit, 0, kAnyRate, kSequenceFrames, 0, kQuality, kDefaultQuality, kFps},
+    {"stdout", "-", ZK_KIND_SEQUENCE, "PNG data on standard output, one image a frame",
+     kMaxSide, kNoPixelLimit, 0, kAnyRate, kSequenceFrames, 0, kQuality, kDefaultQuality, kFps},
+    {"mp4", ".mp4", ZK_KIND_MOVIE, "H.264, plays in every browser and player", kMaxSide,
+     kCodecPixels, 0, 1000, kMovieFrames, 1, kQuality, kDefaultQuality, kFps},
+    {"webm", ".webm", ZK_KIND_MOVIE, "VP9, the open web format", kMaxSide, kCodecPixels, 0,
+     1000, kMovieFrames, 1, kQuality, kDefaultQuality, kFps},
+    // Delays are whole centiseconds up to 65535, and browsers show any
+    // delay under 2 cs as 10 cs.
+    {"gif", ".gif", ZK_KIND_MOVIE, "GIF with a palette made for the animation, loops",
+     kMaxSide, kCodecPixels, 1 / 655.35, 50, kMovieFrames, 1, kQuality, kDefaultQuality, kFps},
+    {"apng", ".apng", ZK_KIND_MOVIE, "animated PNG, lossless, loops", kMaxSide, kCodecPixels,
+     0, 1000, kMovieFrames, 0, kQuality, kDefaultQuality, kFps},
+    {"glb", ".glb", ZK_KIND_SCENE, "binary glTF scene, all frames as one animation", kMaxSide,
+     kNoPixelLimit, 0, 10000, 10000, 0, kQuality, kDefaultQuality, kFps},
+    {"gltf", ".gltf", ZK_KIND_SCENE, "glTF scene as JSON, all frames as one animation",
+     kMaxSide, kNoPixelLimit, 0, 10000, 10000, 0, kQuality, kDefaultQuality, kFps},
+};
+const int kFormatCount = sizeof kFormats / sizeof kFormats[0];
+
+const zk_format *by_name(const char *name) {
+    for (const zk_format &format : kFormats) {
+        if (std::strcmp(format.name, name) == 0) {
+            return &format;
+        }
+    }
+    return nullptr;
+}
+
+// The extensions, as a list for messages: ".png, .mp4, ... or .gltf".
+std::string extensions() {
+    std::string seen[kFormatCount];
+    int count = 0;
+    for (const zk_format &format : kFormats) {
+        if (format.extension[0] == '.' && (count == 0 || seen[count - 1] != format.extension)) {
+            seen[count++] = format.extension;
+        }
+    }
+    std::string list = seen[0];
+    for (int i = 1; i < count; ++i) {
+        list += (i + 1 < count ? ", " : " or ") + seen[i];
+    }
+    return list;
+}
+
+bool ends_with(const char *path, const char *suffix) {
+    const size_t length = std::strlen(path), size = std::strlen(suffix);
+    return length >= size && strcasecmp(path + length - size, suffix) == 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+int zk_format_count(void) { return kFormatCount; }
+
+const zk_format *zk_format_at(int index) {
+    return index >= 0 && index < kFormatCount ? &kFormats[index] : nullptr;
+}
+
+const zk_format *zk_format_of(const char *path, const char **error) {
+    if (path == nullptr || *path == '\0') {
+        zelkori::fail("no file name given", error);
+        return nullptr;
+    }
+    if (std::strcmp(path, "-") == 0) {
+        return by_name("stdout");
+    }
+    // The last name in the path; "x.png/" is a PNG's name, which writing
+    // refuses as a directory's.
+    std::string base(path);
+    base.erase(base.find_last_not_of('/') + 1);
+    base.erase(0, base.rfind('/') + 1);
+    for (const zk_format &format : kFormats) {
+        if (format.extension[0] != '.' || !ends_with(base.c_str(), format.extension)) {
+            continue;
+        }
+        if (base.size() == std::strlen(format.extension)) {
+            zelkori::fail("\"" + std::string(path) + "\" names no file before its extension",
+                          error);
+            return nullptr;
+        }
+        if (format.kind == ZK_KIND_STILL || format.kind == ZK_KIND_SEQUENCE) {
+            // A pattern holds a % other than %%.
+            std::string bare(path);
+            for (size_t at = bare.find("%%"); at != std::string::npos; at = bare.find("%%")) {
+                bare.erase(at, 2);
+            }
+            return by_name(bare.find('%') != std::string::npos ? "png-sequence" : "png");
+        }
+        return &format;
+    }
+    zelkori::fail("unknown format \"" + std::string(path) + "\": the name must end in " +
+                      extensions() + ", or be - for standard output",
+                  error);
+    return nullptr;
+}
+
+}  // extern "C"
