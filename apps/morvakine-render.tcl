@@ -6,6 +6,7 @@ set program morvakine-render
 set here [file dirname [file normalize [info script]]]
 source [file join $here options.tcl]
 ::morvakine::guard $program [info script]
+set here [::morvakine::names_as_bytes $here]
 
 # The help; the formats, their limits and defaults come from the host
 # library's table, the one place they are kept.

@@ -95,6 +95,31 @@ proc ::morvakine::parse_number {program option value {kind double}} {
     return $number
 }
 
+# Makes file names reach the file system byte for byte, in any locale.
+# Tcl decodes argv with the system encoding, which turns a byte invalid in
+# it (a Latin-1 name under UTF-8) into a character that encodes to other
+# bytes. So the program switches to iso8859-1, where each byte is one
+# character and back: argv is read again from the kernel's copy, the
+# standard channels pass bytes through, and `earlier`, a string decoded
+# before the switch (the script's directory), is returned as it reads now.
+proc ::morvakine::names_as_bytes {earlier} {
+    set system [encoding system]
+    set words [lmap word $::argv {encoding convertto $system $word}]
+    if {![catch {open /proc/self/cmdline rb} channel]} {
+        set fields [split [string range [read $channel] 0 end-1] \0]
+        close $channel
+        # The script's arguments are the last ones of the command line.
+        if {$::argc > 0 && [llength $fields] >= $::argc} {
+            set words [lrange $fields end-[expr {$::argc - 1}] end]
+        }
+    }
+    encoding system iso8859-1
+    fconfigure stdout -encoding iso8859-1
+    fconfigure stderr -encoding iso8859-1
+    set ::argv $words
+    return [encoding convertto $system $earlier]
+}
+
 # Parses argv against the options in `accepted` (a dict of option name to
 # kind: flag, size, number, count, string, set). Returns a dict of option
 # to value; --set collects ID VALUE pairs in order.
@@ -217,10 +242,9 @@ proc ::morvakine::require_host {program libdir} {
     if {[llength [info commands ::zelkori::formats]]} {
         return
     }
-    foreach needed [list [file join $libdir pkgIndex.tcl] [file join $libdir libzelkori.so]] {
-        if {![file readable $needed]} {
-            fail $program "missing file $needed (is the build complete?)"
-        }
+    set index [file join $libdir pkgIndex.tcl]
+    if {![file readable $index]} {
+        fail $program "missing file $index (is the build complete?)"
     }
     set ::auto_path [linsert $::auto_path 0 $libdir]
     if {[catch {package require zelkori} message]} {
@@ -265,7 +289,8 @@ proc ::morvakine::format_row {name} {
 # piece by name rather than with a stack trace.
 proc ::morvakine::load_plugin {program libdir} {
     require_host $program $libdir
-    set plugin [file join $libdir morvakine.so]
+    # The plug-in built for this Tcl lies beside the host library loaded.
+    set plugin [file join $::zelkori::library morvakine.so]
     if {![file readable $plugin]} {
         fail $program "missing file $plugin (is the build complete?)"
     }

@@ -13,6 +13,8 @@
 #include <tcl.h>
 #include <tk.h>
 
+#include "zelkori/tcl_compat.h"
+
 #include <cstdio>
 #include <string>
 
@@ -93,6 +95,9 @@ int on_x_error_cmd(ClientData, Tcl_Interp *interp, int objc,
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) int Xerrors_Init(Tcl_Interp *interp) {
+    if (!zk_tcl_major_matches(interp, "xerrors.so")) {
+        return TCL_ERROR;
+    }
     Tcl_CreateObjCommand(interp, "::viewer::on_x_error", on_x_error_cmd, nullptr,
                          nullptr);
     return TCL_OK;

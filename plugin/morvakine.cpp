@@ -1,6 +1,7 @@
 #include "morvakine.h"
 
 #include "model/model.h"
+#include "zelkori/tcl_compat.h"
 
 namespace {
 
@@ -21,8 +22,12 @@ const CommandEntry kCommands[] = {
 }  // namespace
 
 // Registers the three commands; nothing else happens at load time. The
-// result of the interpreter is left as it was.
+// result of the interpreter is left as it was, unless the running Tcl is
+// of another major version than the one built for.
 extern "C" int Morvakine_Init(Tcl_Interp *interp) {
+    if (!zk_tcl_major_matches(interp, "morvakine.so")) {
+        return TCL_ERROR;
+    }
     for (const CommandEntry &command : kCommands) {
         Tcl_CreateObjCommand(interp, command.name, command.proc, nullptr,
                              nullptr);

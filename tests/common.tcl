@@ -8,6 +8,16 @@ namespace eval ::testing {
         ? $::env(MORVAKINE_BUILD)
         : [file normalize [file join [file dirname [info script]] .. build]]}]
     variable plugin [file join $build morvakine.so]
+    # A build for the other major version of Tcl, when there is one.
+    variable other [expr {[info exists ::env(MORVAKINE_OTHER_BUILD)]
+        ? $::env(MORVAKINE_OTHER_BUILD) : ""}]
+}
+testConstraint other [expr {$::testing::other ne ""}]
+
+# A value from a build's CMakeCache.txt.
+proc ::testing::cached {build name} {
+    regexp -line "^$name:\[A-Z\]+=(.*)\$" [slurp [file join $build CMakeCache.txt]] -> value
+    return $value
 }
 
 # Makes the host package and the plug-in available in this interpreter.
@@ -70,6 +80,14 @@ proc ::testing::xvfb {args} {
     }
     file delete $file
     return $display
+}
+
+# A file's bytes, for files that are not text.
+proc ::testing::bytes {file} {
+    set channel [open $file rb]
+    set data [read $channel]
+    close $channel
+    return $data
 }
 
 proc ::testing::slurp {file {trim 1}} {

@@ -52,6 +52,9 @@ bool get_decimal(Tcl_Obj *obj, long long low, long long high, long long *out) {
 }  // namespace zelkori
 
 extern "C" __attribute__((visibility("default"))) int Zelkori_Init(Tcl_Interp *interp) {
+    if (!zk_tcl_major_matches(interp, "libzelkori.so")) {
+        return TCL_ERROR;
+    }
     for (const zelkori::FaceCommand *list : {zelkori::kControlCommands, zelkori::kOutputCommands}) {
         for (const zelkori::FaceCommand *command = list; command->name != nullptr; ++command) {
             Tcl_CreateObjCommand(interp, command->name, command->proc, nullptr, nullptr);

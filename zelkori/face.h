@@ -5,9 +5,7 @@
 
 #include <tcl.h>
 
-#if TCL_MAJOR_VERSION < 9
-typedef int Tcl_Size;
-#endif
+#include "tcl_compat.h"
 
 namespace zelkori {
 
