@@ -41,8 +41,8 @@ reference() {
 # temporaries, nothing torn), and with ALL set every one-run file is there.
 same_frames() {
     local dir=$1 all=${2:-} f
-    for f in "$dir"/*; do
-        [ -d "$f" ] && continue
+    for f in "$dir"/* "$dir"/.[!.]*; do  # temporaries start with a dot
+        [ -e "$f" ] && [ ! -d "$f" ] || continue
         cmp -s "$f" "one/${f##*/}" || { echo "$f differs from one run's" >&2; return 1; }
     done
     if [ -n "$all" ]; then
