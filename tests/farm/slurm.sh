@@ -45,10 +45,18 @@ stop_daemons() {
 # A daemon that would not start shows its log's last lines.
 show_logs() {
     local log
-    for log in "$work"/slurm/*.log; do
+    for log in "$work"/slurm/*.log "$work"/slurm/*.out; do
+        [ -s "$log" ] || continue
         echo "--- ${log##*/}" >&2
         tail -n 5 "$log" >&2
     done
+}
+# Daemons that will not start here say nothing about the recipe: the test
+# skips, saying so, with their logs' last lines above.
+cannot_start() {
+    show_logs
+    echo "SKIP: no one-node Slurm here: $1 did not start (logs above)"
+    exit 77
 }
 free_port() {
     echo 'set s [socket -server {} -myaddr 127.0.0.1 0]; puts [lindex [fconfigure $s -sockname] 2]' | tclsh
@@ -97,12 +105,13 @@ munged -F --force --socket="$s/munge/socket" --key-file="$s/munge.key" \
     --pid-file="$s/munged.pid" --log-file="$s/munged.log" --seed-file="$s/munged.seed" \
     >"$s/munged.out" 2>&1 &
 daemons+=($!)
-until_true "munged" test -S "$s/munge/socket" || { show_logs; exit 1; }
+until_true "munged" test -S "$s/munge/socket" || cannot_start munged
 slurmctld -D -i >"$s/slurmctld.out" 2>&1 &
 daemons+=($!)
 slurmd -D -N localhost >"$s/slurmd.out" 2>&1 &
 daemons+=($!)
-until_true "the Slurm node" bash -c '[ "$(sinfo -h -n localhost -o %t)" = idle ]' || { show_logs; exit 1; }
+until_true "the Slurm node" bash -c '[ "$(sinfo -h -n localhost -o %t)" = idle ]' ||
+    cannot_start "slurmctld and slurmd"
 
 # Submits the array job, waits until squeue no longer lists it, and writes
 # "TASK STATE" for each array task to states.txt. It runs in this shell, not
