@@ -3,7 +3,7 @@
 # same suite under AddressSanitizer/UBSan, valgrind and a bounded fuzz run.
 set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-extra="valgrind clang libclang-rt-14-dev dpkg-dev file lintian chromium desktop-file-utils"
+extra="valgrind clang libclang-rt-14-dev dpkg-dev file lintian chromium desktop-file-utils slurm-wlm munge parallel"
 # Node.js from Debian unless one is there already (another source's
 # nodejs package brings its own npm).
 command -v node >/dev/null || extra+=" nodejs"

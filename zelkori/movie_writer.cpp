@@ -436,6 +436,9 @@ bool open_movie(Movie &movie, const char *path, int quality) {
     AVDictionary *options = nullptr;
     if (std::strcmp(movie.format->muxer, "mp4") == 0) {
         av_dict_set(&options, "movflags", "+faststart", 0);
+        // Edits in whole frames, so that a movie starting at a later frame
+        // says exactly when (the default counts milliseconds).
+        av_dict_set_int(&options, "movie_timescale", movie.rate.num, 0);
     } else if (std::strcmp(movie.format->muxer, "apng") == 0) {
         av_dict_set(&options, "plays", "0", 0);  // loop, as GIF does
     }
@@ -532,6 +535,7 @@ Writer *start(const OpenRequest &request, const FrameReader &reader, Failure *fa
         movie->width = request.width;
         movie->height = request.height;
         movie->rate = av_d2q(request.fps, 100000);
+        movie->next_pts = request.first;  // frame k at k / fps, whatever the slice
         if (!open_movie(*movie, request.path.c_str(), request.quality)) {
             failure->cause = movie->error;
             return nullptr;
