@@ -64,7 +64,7 @@ proc ::testing::xvfb {args} {
         kill $server 2>/dev/null
     } xvfb [pid] {*}$args 2>/dev/null </dev/null] r]
     # Bounded for a server that hangs before it listens, not for a slow one.
-    set timer [after 300000 [list set ::testing::xvfb_line {}]]
+    set timer [after 120000 [list set ::testing::xvfb_line {}]]
     fileevent $channel readable [list apply {{channel} {
         set ::testing::xvfb_line [gets $channel]
     }} $channel]
