@@ -10,6 +10,7 @@ command -v node >/dev/null || extra+=" nodejs"
 command -v npm >/dev/null || extra+=" npm"
 export MORVAKINE_PACKAGES_EXTRA="$extra ${MORVAKINE_PACKAGES_EXTRA:-}"
 "$top/scripts/setup.sh"
+echo "== test: packages and build took $SECONDS s"
 # The outside judges of the glTF scenes (Khronos validator, three.js), at
 # the versions tests/scene/package-lock.json pins.
 (cd "$top/tests/scene" && npm ci --no-audit --no-fund --loglevel=error)
@@ -23,9 +24,11 @@ cmake --build "$top/build-tcl9" -j"$(nproc)" --target zelkori zelkori_movie morv
 
 # One at a time: the window tests and the soak run contend for two cores.
 # Each suite loads the other build's libraries too, which must refuse.
+start=$SECONDS
 MORVAKINE_OTHER_BUILD=$top/build-tcl9 ctest --test-dir "$top/build" --output-on-failure
 MORVAKINE_OTHER_BUILD=$top/build ctest --test-dir "$top/build-tcl9" --output-on-failure \
   -R '^(tcl\.|scene_export$)' -E '^tcl\.viewer$'
+echo "== test: the suites for Tcl 8.6 and 9.0 took $((SECONDS - start)) s"
 if [ -x "$top/.ci/sanitize.sh" ] || [ -f "$top/.ci/sanitize.sh" ]; then
   bash "$top/.ci/sanitize.sh"
 fi

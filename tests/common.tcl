@@ -56,30 +56,40 @@ proc ::testing::run {program args} {
 # Starts a throwaway Xvfb, with `args` added to its command line, on a
 # display number the server picks and claims itself (-displayfd): servers
 # of test files running side by side never race for one. Returns the
-# display, or {} when there is no Xvfb or it does not come up. A watcher
+# display, or {} when there is no Xvfb or it exits without one. A watcher
 # stops the server once this process is gone, whichever way it goes.
 proc ::testing::xvfb {args} {
     if {[auto_execok Xvfb] eq ""} {
         return {}
     }
-    close [file tempfile file]
-    # The X server is not ours to check for leaks, whatever is preloaded.
-    exec env -u LD_PRELOAD sh -c "Xvfb -displayfd 1 -screen 0 1600x1200x24 -nolisten tcp $args >'$file' 2>/dev/null &
-        server=\$!
-        while kill -0 [pid] 2>/dev/null && kill -0 \$server 2>/dev/null; do sleep 0.2; done
-        kill \$server 2>/dev/null" </dev/null >/dev/null 2>/dev/null &
-    set display {}
-    for {set tries 0} {$tries < 100 && $display eq ""} {incr tries} {
-        # The number is whole once its newline is there.
-        set text [::testing::slurp $file 0]
-        if {[regexp {^([0-9]+)\n} $text -> number]} {
-            set display :$number
-        } else {
-            after 100
-        }
+    # The server writes the number down the pipe once it listens; the pipe
+    # ends when it and the watcher are gone. The X server is not ours to
+    # check for leaks, whatever is preloaded.
+    set channel [open |[list env -u LD_PRELOAD sh -c {
+        parent=$1
+        shift
+        Xvfb -displayfd 1 -screen 0 1600x1200x24 -nolisten tcp "$@" 2>/dev/null &
+        server=$!
+        while kill -0 $parent 2>/dev/null && kill -0 $server 2>/dev/null; do sleep 0.2; done
+        kill $server 2>/dev/null
+    } xvfb [pid] {*}$args 2>/dev/null </dev/null] r]
+    # Bounded for a server that hangs before it listens, not for a slow one.
+    set timer [after 120000 [list set ::testing::xvfb_line {}]]
+    fileevent $channel readable [list apply {{channel} {
+        set ::testing::xvfb_line [gets $channel]
+    }} $channel]
+    vwait ::testing::xvfb_line
+    after cancel $timer
+    fileevent $channel readable {}
+    # Not closed: closing would wait for the watcher. Left open and
+    # nonblocking, it is let go without waiting when this process exits.
+    fconfigure $channel -blocking 0
+    variable servers
+    lappend servers $channel
+    if {[regexp {^[0-9]+$} $::testing::xvfb_line]} {
+        return :$::testing::xvfb_line
     }
-    file delete $file
-    return $display
+    return {}
 }
 
 # A file's bytes, for files that are not text.
