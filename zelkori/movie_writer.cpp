@@ -74,7 +74,7 @@ const Format kFormats[] = {
      "preset=superfast;x264-params=mbtree=1:rc-lookahead=10", "movflags=+faststart", 0, false},
     {{"webm", ".webm", "libvpx-vp9", "yuv420p", 0, 16384, 35651584, kHour, 1000, kMaxFrames},
      "webm", AV_PIX_FMT_YUV420P, "crf", 63, 36, 0,
-     "b=0;deadline=realtime;cpu-used=8;row-mt=1", "", 0, true},
+     "b=0;deadline=realtime;cpu-used=8;row-mt=1;lag-in-frames=0", "", 0, true},
     {{"gif", ".gif", "gif", "pal8", 0, 65535, 100000000, 100.0 / 65535, 50, kMaxFrames},
      "gif", AV_PIX_FMT_PAL8, nullptr, 4, 256, 256, "", "", 100, false},
     {{"apng", ".apng", "apng", "rgba", 0, 65535, 100000000, kHour, 90, kMaxFrames},
@@ -270,7 +270,9 @@ struct Movie {
             std::memcpy(frame->data[0] + static_cast<ptrdiff_t>(frame->linesize[0]) * y,
                         packed.data() + row * y, row);
         }
-        int code = av_buffersrc_add_frame_flags(gather_in, frame, AV_BUFFERSRC_FLAG_KEEP_REF);
+        // Pushed through at once: the palette keeps counts, not frames.
+        int code = av_buffersrc_add_frame_flags(gather_in, frame,
+                                                AV_BUFFERSRC_FLAG_KEEP_REF | AV_BUFFERSRC_FLAG_PUSH);
         if (code < 0) {
             return fail("the palette filters failed", code);
         }
