@@ -15,7 +15,7 @@ extern "C" {
 
 #include <fcntl.h>
 #include <unistd.h>
-#include <zlib.h>
+#include <isa-l/igzip_lib.h>
 
 #include <algorithm>
 #include <cmath>
@@ -127,7 +127,7 @@ struct Movie {
     AVFilterContext *gather_in = nullptr, *gather_out = nullptr;
     AVFilterContext *map_in = nullptr, *map_palette = nullptr, *map_out = nullptr;
     std::FILE *spill = nullptr;
-    std::vector<unsigned char> packed, deflated;
+    std::vector<unsigned char> packed, deflated, level_buffer;
 
     std::mutex mutex;  // over the failure
     bool failed = false;
@@ -244,31 +244,33 @@ struct Movie {
         }
         if (format->pixels == AV_PIX_FMT_RGBA) {
             for (int y = 0; y < height; ++y) {
-                copy_opaque_row(image, y, frame->data[0] + static_cast<ptrdiff_t>(frame->linesize[0]) * y);
+                opaque_row(image, y, 0, frame->data[0] + static_cast<ptrdiff_t>(frame->linesize[0]) * y);
             }
             return encode(frame);
         }
         return gather_frame(image);
     }
 
-    // Row y of `image` as RGBA with every pixel opaque.
-    void copy_opaque_row(const PixelRows &image, int y, unsigned char *out) const {
+    // Row y of `image` as RGBA (red 0) or BGRA (red 2), every pixel opaque.
+    void opaque_row(const PixelRows &image, int y, int red, unsigned char *out) const {
         const unsigned char *in = image.row(y);
         for (int x = 0; x < width; ++x, in += image.pixel_bytes, out += 4) {
-            std::memcpy(out, in, 3);
+            out[0] = in[red];
+            out[1] = in[1];
+            out[2] = in[2 - red];
             out[3] = 255;
         }
     }
 
     // GIF, first pass: the palette sees the frame, the spill file keeps it.
+    // The filters take BGRA, so that nothing converts it twice.
     bool gather_frame(const PixelRows &image) {
-        const size_t row = static_cast<size_t>(width) * 3;
+        const size_t row = static_cast<size_t>(width) * 4;
         for (int y = 0; y < height; ++y) {
-            copy_rgb_row(image, y, packed.data() + row * y);
+            opaque_row(image, y, 2, packed.data() + row * y);
         }
-        for (int y = 0; y < height; ++y) {
-            std::memcpy(frame->data[0] + static_cast<ptrdiff_t>(frame->linesize[0]) * y,
-                        packed.data() + row * y, row);
+        if (!put_packed()) {
+            return false;
         }
         // Pushed through at once: the palette keeps counts, not frames.
         int code = av_buffersrc_add_frame_flags(gather_in, frame,
@@ -276,15 +278,38 @@ struct Movie {
         if (code < 0) {
             return fail("the palette filters failed", code);
         }
-        uLongf size = static_cast<uLongf>(deflated.size());
-        if (compress2(deflated.data(), &size, packed.data(), packed.size(), 1) != Z_OK) {
+        isal_zstream stream;
+        isal_deflate_stateless_init(&stream);
+        stream.level = 1;
+        stream.level_buf = level_buffer.data();
+        stream.level_buf_size = static_cast<uint32_t>(level_buffer.size());
+        stream.next_in = packed.data();
+        stream.avail_in = static_cast<uint32_t>(packed.size());
+        stream.next_out = deflated.data();
+        stream.avail_out = static_cast<uint32_t>(deflated.size());
+        stream.end_of_stream = 1;
+        if (isal_deflate_stateless(&stream) != COMP_OK) {
             return fail("not enough memory", 0);
         }
-        const uint64_t length = size;
+        const uint64_t length = stream.total_out;
         if (std::fwrite(&length, sizeof length, 1, spill) != 1 ||
-            std::fwrite(deflated.data(), 1, size, spill) != size) {
+            std::fwrite(deflated.data(), 1, length, spill) != length) {
             return fail(std::string("cannot keep the frames for the palette: ") +
                         std::strerror(errno), 0);
+        }
+        return true;
+    }
+
+    // The packed frame into `frame`, whose rows may be padded.
+    bool put_packed() {
+        const int code = av_frame_make_writable(frame);
+        if (code < 0) {
+            return fail("not enough memory", 0);
+        }
+        const size_t row = static_cast<size_t>(width) * 4;
+        for (int y = 0; y < height; ++y) {
+            std::memcpy(frame->data[0] + static_cast<ptrdiff_t>(frame->linesize[0]) * y,
+                        packed.data() + row * y, row);
         }
         return true;
     }
@@ -316,23 +341,24 @@ struct Movie {
         if (std::fflush(spill) != 0 || std::fseek(spill, 0, SEEK_SET) != 0) {
             return fail(std::string("cannot read the kept frames: ") + std::strerror(errno), 0);
         }
-        const size_t row = static_cast<size_t>(width) * 3;
         for (int64_t k = 0; k < frames_added; ++k) {
             uint64_t length = 0;
-            uLongf size = static_cast<uLongf>(packed.size());
+            inflate_state inflater;
+            isal_inflate_init(&inflater);
             if (std::fread(&length, sizeof length, 1, spill) != 1 || length > deflated.size() ||
-                std::fread(deflated.data(), 1, length, spill) != length ||
-                uncompress(packed.data(), &size, deflated.data(), length) != Z_OK ||
-                size != packed.size()) {
+                std::fread(deflated.data(), 1, length, spill) != length) {
                 return fail("cannot read the kept frames back", 0);
             }
-            code = av_frame_make_writable(frame);
-            if (code < 0) {
-                return fail("not enough memory", 0);
+            inflater.next_in = deflated.data();
+            inflater.avail_in = static_cast<uint32_t>(length);
+            inflater.next_out = packed.data();
+            inflater.avail_out = static_cast<uint32_t>(packed.size());
+            if (isal_inflate_stateless(&inflater) != ISAL_DECOMP_OK ||
+                inflater.total_out != packed.size()) {
+                return fail("cannot read the kept frames back", 0);
             }
-            for (int y = 0; y < height; ++y) {
-                std::memcpy(frame->data[0] + static_cast<ptrdiff_t>(frame->linesize[0]) * y,
-                            packed.data() + row * y, row);
+            if (!put_packed()) {
+                return false;
             }
             frame->pts = pts(k);
             code = av_buffersrc_add_frame_flags(map_in, frame, AV_BUFFERSRC_FLAG_KEEP_REF);
@@ -501,7 +527,7 @@ bool open_gather(Movie &movie, int quality) {
                   static_cast<int>(std::lround(knob(*movie.format, quality))));
     AVFilterContext *palette = nullptr;
     int code = frame_source(movie, graph, &movie.gather_in, "in", movie.width, movie.height,
-                            AV_PIX_FMT_RGB24);
+                            AV_PIX_FMT_RGB32);
     if (code >= 0) {
         code = avfilter_graph_create_filter(&palette, avfilter_get_by_name("palettegen"), "palette",
                                             arguments, nullptr, graph);
@@ -536,9 +562,11 @@ bool open_gather(Movie &movie, int quality) {
         return movie.fail(std::string("cannot keep the frames for the palette: ") +
                           std::strerror(errno), 0);
     }
-    const size_t bytes = static_cast<size_t>(movie.width) * movie.height * 3;
+    // Deflate's stored blocks add 5 bytes in 65535 at worst.
+    const size_t bytes = static_cast<size_t>(movie.width) * movie.height * 4;
     movie.packed.resize(bytes);
-    movie.deflated.resize(compressBound(static_cast<uLong>(bytes)));
+    movie.deflated.resize(bytes + bytes / 8192 + 4096);
+    movie.level_buffer.resize(ISAL_DEF_LVL1_DEFAULT);
     return true;
 }
 
@@ -551,7 +579,7 @@ bool Movie::open_mapping(const AVFrame *colours) {
         return fail("not enough memory", 0);
     }
     AVFilterContext *use = nullptr;
-    int code = frame_source(*this, graph, &map_in, "in", width, height, AV_PIX_FMT_RGB24);
+    int code = frame_source(*this, graph, &map_in, "in", width, height, AV_PIX_FMT_RGB32);
     if (code >= 0) {
         code = frame_source(*this, graph, &map_palette, "palette", colours->width,
                             colours->height, colours->format);
@@ -605,7 +633,7 @@ bool open_movie(Movie &movie, const char *path, int quality) {
     }
     AVFrame *frame = movie.frame;
     const bool yuv = movie.format->pixels == AV_PIX_FMT_YUV420P;
-    frame->format = movie.palette() ? AV_PIX_FMT_RGB24 : movie.format->pixels;
+    frame->format = movie.palette() ? AV_PIX_FMT_RGB32 : movie.format->pixels;
     frame->width = movie.encoder->width;
     frame->height = movie.encoder->height;
     frame->color_primaries = movie.encoder->color_primaries;
