@@ -52,32 +52,33 @@ struct Format {
     bool every_core;        // one encoder thread per core
 };
 
-// One hour a frame at the slowest: MP4 composition offsets are 32-bit
-// ticks. Sizes: H.264 and VP9 at their highest levels, which browsers
-// play; GIF's 16-bit sizes; PNG frames under FFmpeg's picture limit.
-// Rates: at most 1000 frames a second (WebM counts milliseconds); GIF
-// counts hundredths of a second in 16 bits and browsers show any delay
-// under 0.02 s as 0.1 s; they do the same with animated PNG at 0.01 s.
+// Rates: at most 1000 frames a second (WebM counts milliseconds); at
+// least one in 5000 s, which keeps MP4's 32-bit composition offsets in
+// range. GIF counts hundredths of a second in 16 bits, and browsers show
+// any delay under 0.02 s as 0.1 s; they do the same with animated PNG at
+// 0.01 s. Limits are short decimals, so that the numbers in a refusal are
+// accepted as typed. Sizes: H.264 and VP9 at their highest levels, which
+// browsers play; GIF's 16-bit sizes; pixels in all for a few GB at most.
 // H.264 and VP9: constant-quality factors (lower is better; H.264 stops at
 // 1, since 0 is lossless, which only the High 4:4:4 profile can carry and
 // browsers do not play); GIF: palette colours; APNG is lossless and
 // ignores the quality. APNG frames carry alpha, always opaque: without it
 // FFmpeg's encoder takes black for the background when it disposes a
 // frame, which browsers show as transparent.
-const double kHour = 1.0 / 3600;
+const double kSlowest = 0.0002;
 const long long kMaxFrames = 1000000;
 const Format kFormats[] = {
-    {{"mp4", ".mp4", "libx264", "yuv420p", 1, 16880, 35651584, kHour, 1000, kMaxFrames},
+    {{"mp4", ".mp4", "libx264", "yuv420p", 1, 16880, 35651584, kSlowest, 1000, kMaxFrames},
      "mp4", AV_PIX_FMT_YUV420P, "crf", 51, 23, 1,
      // The fastest preset that keeps macroblock-tree rate control, which
      // sizes the mostly still background well.
      "preset=superfast;x264-params=mbtree=1:rc-lookahead=10", "movflags=+faststart", 0, false},
-    {{"webm", ".webm", "libvpx-vp9", "yuv420p", 0, 16384, 35651584, kHour, 1000, kMaxFrames},
+    {{"webm", ".webm", "libvpx-vp9", "yuv420p", 0, 16384, 35651584, kSlowest, 1000, kMaxFrames},
      "webm", AV_PIX_FMT_YUV420P, "crf", 63, 36, 0,
      "b=0;deadline=realtime;cpu-used=8;row-mt=1;lag-in-frames=0", "", 0, true},
-    {{"gif", ".gif", "gif", "pal8", 0, 65535, 100000000, 100.0 / 65535, 50, kMaxFrames},
+    {{"gif", ".gif", "gif", "pal8", 0, 65535, 100000000, 0.0016, 50, kMaxFrames},
      "gif", AV_PIX_FMT_PAL8, nullptr, 4, 256, 256, "", "", 100, false},
-    {{"apng", ".apng", "apng", "rgba", 0, 65535, 100000000, kHour, 90, kMaxFrames},
+    {{"apng", ".apng", "apng", "rgba", 0, 65535, 100000000, kSlowest, 90, kMaxFrames},
      "apng", AV_PIX_FMT_RGBA, nullptr, 0, 0, 0, "pred=paeth", "plays=0", 0, false},
 };
 const int kFormatCount = sizeof kFormats / sizeof kFormats[0];
