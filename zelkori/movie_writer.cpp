@@ -279,7 +279,7 @@ struct Movie {
         if (code < 0) {
             return fail("the palette filters failed", code);
         }
-        isal_zstream stream;
+        isal_zstream stream{};  // zeroed: the stateless call reads fields init leaves
         isal_deflate_stateless_init(&stream);
         stream.level = 1;
         stream.level_buf = level_buffer.data();
@@ -344,7 +344,7 @@ struct Movie {
         }
         for (int64_t k = 0; k < frames_added; ++k) {
             uint64_t length = 0;
-            inflate_state inflater;
+            inflate_state inflater{};
             isal_inflate_init(&inflater);
             if (std::fread(&length, sizeof length, 1, spill) != 1 || length > deflated.size() ||
                 std::fread(deflated.data(), 1, length, spill) != length) {
