@@ -59,6 +59,7 @@ struct Format {
 // 0.01 s. Limits are short decimals, so that the numbers in a refusal are
 // accepted as typed. Sizes: H.264 and VP9 at their highest levels, which
 // browsers play; GIF's 16-bit sizes; pixels in all for a few GB at most.
+//
 // H.264 and VP9: constant-quality factors (lower is better; H.264 stops at
 // 1, since 0 is lossless, which only the High 4:4:4 profile can carry and
 // browsers do not play); GIF: palette colours; APNG is lossless and
@@ -75,6 +76,8 @@ const Format kFormats[] = {
      "preset=superfast;x264-params=mbtree=1:rc-lookahead=10", "movflags=+faststart", 0, false},
     {{"webm", ".webm", "libvpx-vp9", "yuv420p", 0, 16384, 35651584, kSlowest, 1000, kMaxFrames},
      "webm", AV_PIX_FMT_YUV420P, "crf", 63, 36, 0,
+     // Realtime VP9 writes the same bytes without the 25 frames it would
+     // otherwise hold ahead.
      "b=0;deadline=realtime;cpu-used=8;row-mt=1;lag-in-frames=0", "", 0, true},
     {{"gif", ".gif", "gif", "pal8", 0, 65535, 100000000, 0.0016, 50, kMaxFrames},
      "gif", AV_PIX_FMT_PAL8, nullptr, 4, 256, 256, "", "", 100, false},

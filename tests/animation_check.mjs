@@ -1,9 +1,10 @@
-// Shows an animated PNG's frames as headless Chromium composes them (its
-// ImageDecoder, the decoder behind <img>) and compares each with the PNG of
-// the same moment.
-//   node apng_check.mjs MOVIE.apng FRAME0.png FRAME1.png ...
-// Prints one line per frame: "frame K differs D", the largest difference of
-// any channel (0-255); the alpha counts, so a hole shows as 255.
+// Shows an animated PNG's or GIF's frames as headless Chromium composes
+// them (its ImageDecoder, the decoder behind <img>) and compares each with
+// the PNG of the same moment.
+//   node animation_check.mjs MOVIE.apng|MOVIE.gif FRAME0.png FRAME1.png ...
+// Prints "frames N", "seconds S" (all frames' delays together), then one
+// line per PNG given: "frame K differs D", the largest difference of any
+// channel (0-255); the alpha counts, so a hole shows as 255.
 import { readFileSync } from 'node:fs';
 
 import { askChromium } from './chromium.mjs';
@@ -11,6 +12,7 @@ import { askChromium } from './chromium.mjs';
 const [movieFile, ...pictureFiles] = process.argv.slice(2);
 const movie = readFileSync(movieFile);
 const pictures = pictureFiles.map((file) => readFileSync(file));
+const type = movieFile.endsWith('.gif') ? 'image/gif' : 'image/png';
 
 const page = `<!doctype html><html><body><script type="module">
 function pixels(image, width, height) {
@@ -21,10 +23,13 @@ function pixels(image, width, height) {
 }
 async function run() {
     const data = await (await fetch('/movie')).arrayBuffer();
-    const decoder = new ImageDecoder({ data, type: 'image/png' });
+    const decoder = new ImageDecoder({ data, type: '${type}' });
     await decoder.tracks.ready;
     const count = decoder.tracks.selectedTrack.frameCount;
     const lines = ['frames ' + count];
+    let shownFor = 0;
+    for (let k = 0; k < count; ++k) shownFor += (await decoder.decode({ frameIndex: k })).image.duration;
+    lines.push('seconds ' + shownFor / 1e6);
     for (let k = 0; k < ${pictures.length}; ++k) {
         const { image } = await decoder.decode({ frameIndex: k });
         const width = image.displayWidth, height = image.displayHeight;
@@ -38,7 +43,7 @@ async function run() {
     }
     return lines.join('\\n');
 }
-run().then((text) => text, (error) => 'apng_check: ' + (error && error.stack || error))
+run().then((text) => text, (error) => 'animation_check: ' + (error && error.stack || error))
     .then((body) => fetch('/result', { method: 'POST', body }));
 </script></body></html>`;
 
@@ -48,7 +53,7 @@ function serve(request, response) {
         response.end(body);
     };
     if (request.url === '/') return send('text/html', page);
-    if (request.url === '/movie') return send('image/apng', movie);
+    if (request.url === '/movie') return send(type, movie);
     const picture = /^\/picture\/(\d+)$/.exec(request.url);
     if (picture && pictures[picture[1]]) return send('image/png', pictures[picture[1]]);
     response.writeHead(404);
@@ -57,8 +62,8 @@ function serve(request, response) {
 
 askChromium(serve, 120000).then((body) => {
     console.log(body);
-    process.exit(body.startsWith('apng_check:') ? 1 : 0);
+    process.exit(body.startsWith('animation_check:') ? 1 : 0);
 }, (error) => {
-    console.log(`apng_check: ${error.message}`);
+    console.log(`animation_check: ${error.message}`);
     process.exit(1);
 });
