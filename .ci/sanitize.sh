@@ -62,6 +62,7 @@ memcheck valgrind -o "$scratch/valgrind.png" --size 64x48
 # FFmpeg's own code is not instrumented by the sanitizer build; an odd size
 # takes the padded paths.
 memcheck valgrind-movie -o "$scratch/valgrind.mp4" --size 63x47 --frames 3
+memcheck valgrind-gif -o "$scratch/valgrind.gif" --size 63x47 --frames 3
 step_done "valgrind"
 
 step "libFuzzer over the commands for ${fuzz_seconds} s (clang, build-fuzz)"
