@@ -111,8 +111,7 @@ if {[catch {expr {[dict get $options --time] + double($first + $frames - 1) / $f
     ::morvakine::usage_error $program "--time and --fps take the clock past any number by frame [expr {$first + $frames}]"
 }
 set streaming [expr {$output eq "-"}]
-# Tcl puts /dev/null in place of a closed standard output; the launcher
-# says when it did.
+# The launcher holds a closed standard output open read-only and says so.
 if {$streaming && ([info exists env(MORVAKINE_STDOUT_CLOSED)] || [catch {fconfigure stdout}])} {
     ::morvakine::fail $program "cannot write \"-\": standard output is closed"
 }

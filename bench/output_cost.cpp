@@ -1,7 +1,8 @@
 // Writing image sequences: the fast path and libpng's settings on typical
 // frames at two sizes, and 300-frame sequences rendered and read back
 // alone, saved in the foreground, and saved in the background as the
-// renderer does.
+// renderer does, on disk also as new files made to last (one flush of the
+// directory at the end) and replacing files (each flushed first).
 #include <GL/gl.h>
 #include <benchmark/benchmark.h>
 #include <png.h>
@@ -18,6 +19,7 @@
 
 #include "png_fast.h"
 #include "support.h"
+#include "zelkori/output_file.h"
 #include "zelkori/zelkori_host.h"
 
 extern "C" int Zelkori_Init(Tcl_Interp *interp);
@@ -116,19 +118,24 @@ enum class Output { kReadBack, kForeground, kBackground };
 // does; on disk it also costs what the file system does, which varies: a
 // file system without a journal, for one, skips every inode freed in the
 // last minutes when it makes a file, so each directory on disk is written
-// once and removed only at the end.
-enum class Place { kMemory, kDisk };
+// once and removed only at the end. Replacing, the files of one directory
+// are written over in every repetition.
+enum class Place { kMemory, kDisk, kDiskReplacing };
 
 struct Sequence {
     const char *name;
     Output output;
     const char *level;  // as zelkori::save takes it
     Place place;
+    bool sync_dirs = false;  // flush the directories at the end, as a run does
 };
 const Sequence kSequences[] = {
     {"render_readback", Output::kReadBack, "", Place::kMemory},
     {"save_background_fast", Output::kBackground, "fast", Place::kMemory},
     {"save_background_fast_disk", Output::kBackground, "fast", Place::kDisk},
+    {"save_background_fast_disk_synced", Output::kBackground, "fast", Place::kDisk, true},
+    {"save_background_fast_disk_replacing", Output::kBackground, "fast",
+     Place::kDiskReplacing, true},
     {"save_foreground_fast", Output::kForeground, "fast", Place::kMemory},
     {"save_foreground_level1", Output::kForeground, "1", Place::kMemory},
     {"save_foreground_level6", Output::kForeground, "6", Place::kMemory},
@@ -161,10 +168,23 @@ void BM_Sequence(benchmark::State &state, Tcl_Interp *interp,
         directory = places->disk + "/" + std::to_string(places->written.size());
         mkdir(directory.c_str(), 0700);
         places->written.push_back(directory);
+    } else if (sequence->place == Place::kDiskReplacing) {
+        directory = places->disk + "/replacing";
+        if (mkdir(directory.c_str(), 0700) == 0) {
+            places->written.push_back(directory);
+        }
     }
     std::vector<std::string> files;
     for (long frame = 0; frame < kSequenceFrames; ++frame) {
         files.push_back(directory + "/f" + std::to_string(frame) + ".png");
+        if (sequence->place == Place::kDiskReplacing) {
+            if (FILE *file = std::fopen(files.back().c_str(), "ab")) {
+                std::fclose(file);
+            }
+        }
+    }
+    if (sequence->place == Place::kDiskReplacing) {
+        sync();  // the old files settled, as they would be
     }
     const std::string mode = sequence->output == Output::kBackground ? "-async " : "";
     long long bytes = 0;
@@ -183,6 +203,9 @@ void BM_Sequence(benchmark::State &state, Tcl_Interp *interp,
             bench::eval(interp, save.c_str());
         }
         bench::eval(interp, "zelkori::wait");
+        if (sequence->sync_dirs) {
+            zk_output_sync_dirs(nullptr, nullptr);
+        }
         state.PauseTiming();
         cpu += process_cpu_seconds() - cpu_start;
         bytes = 0;

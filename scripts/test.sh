@@ -3,7 +3,7 @@
 # same suite under AddressSanitizer/UBSan, valgrind and a bounded fuzz run.
 set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-extra="valgrind clang libclang-rt-14-dev dpkg-dev file lintian chromium desktop-file-utils"
+extra="valgrind clang libclang-rt-14-dev dpkg-dev file lintian chromium desktop-file-utils slurm-wlm munge parallel"
 # Node.js from Debian unless one is there already (another source's
 # nodejs package brings its own npm).
 command -v node >/dev/null || extra+=" nodejs"
@@ -19,7 +19,7 @@ export MORVAKINE_PACKAGES_EXTRA="$extra ${MORVAKINE_PACKAGES_EXTRA:-}"
 tcl9=$("$top/scripts/tcl9.sh")
 cmake -S "$top" -B "$top/build-tcl9" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_PREFIX_PATH="$tcl9" -DMORVAKINE_BENCH=OFF >/dev/null
-cmake --build "$top/build-tcl9" -j"$(nproc)" --target zelkori morvakine png_probe morvakine_docs
+cmake --build "$top/build-tcl9" -j"$(nproc)" --target zelkori zelkori_movie morvakine png_probe morvakine_docs
 
 # One at a time: the window tests and the soak run contend for two cores.
 # Each suite loads the other build's libraries too, which must refuse.

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <exception>
 
 #include "face.h"
 #include "zelkori_host.h"
@@ -49,6 +50,19 @@ bool get_decimal(Tcl_Obj *obj, long long low, long long high, long long *out) {
     return true;
 }
 
+namespace {
+
+// Every command runs through here: no C++ exception reaches Tcl.
+int guarded(ClientData data, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+    try {
+        return static_cast<const FaceCommand *>(data)->proc(nullptr, interp, objc, objv);
+    } catch (const std::exception &) {
+        Tcl_SetObjResult(interp, Tcl_NewStringObj("not enough memory", -1));
+        return TCL_ERROR;
+    }
+}
+
+}  // namespace
 }  // namespace zelkori
 
 extern "C" __attribute__((visibility("default"))) int Zelkori_Init(Tcl_Interp *interp) {
@@ -57,7 +71,8 @@ extern "C" __attribute__((visibility("default"))) int Zelkori_Init(Tcl_Interp *i
     }
     for (const zelkori::FaceCommand *list : {zelkori::kControlCommands, zelkori::kOutputCommands}) {
         for (const zelkori::FaceCommand *command = list; command->name != nullptr; ++command) {
-            Tcl_CreateObjCommand(interp, command->name, command->proc, nullptr, nullptr);
+            Tcl_CreateObjCommand(interp, command->name, zelkori::guarded,
+                                 const_cast<zelkori::FaceCommand *>(command), nullptr);
         }
     }
     zelkori::init_controls();

@@ -296,8 +296,7 @@ struct Movie {
         const uint64_t length = stream.total_out;
         if (std::fwrite(&length, sizeof length, 1, spill) != 1 ||
             std::fwrite(deflated.data(), 1, length, spill) != length) {
-            return fail(std::string("cannot keep the frames for the palette: ") +
-                        std::strerror(errno), 0);
+            return fail(std::strerror(errno), 0);  // as any write of the movie
         }
         return true;
     }

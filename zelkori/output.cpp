@@ -73,7 +73,7 @@ bool check_frames(const zk_format &format, long long frames, std::string *error)
         return true;
     }
     *error = format.max_frames == 1
-                 ? label(format) + " holds one frame; a name such as f%04d.png holds one a file"
+                 ? label(format) + " holds one frame; a sequence such as f%04d.png holds many"
                  : label(format) + " holds 1 to " + std::to_string(format.max_frames) +
                        " frames, got " + std::to_string(frames);
     return false;
@@ -253,6 +253,12 @@ int zk_writer_close(zk_writer *writer, const char **error) {
             done = zelkori::failed(writer, {"no frame was added", ""}, error);
         } else if (!writer->writer->close(&failure)) {
             done = zelkori::failed(writer, failure, error);
+        } else {
+            // The new names are made to last once, at the end.
+            const char *directory = "", *cause = "";
+            if (!zk_output_sync_dirs(&directory, &cause)) {
+                done = zelkori::failed(writer, {cause, directory}, error);
+            }
         }
     } catch (const std::exception &) {
         done = zelkori::failed(writer, {"not enough memory", ""}, error);

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <set>
 #include <string>
 
 #include <fcntl.h>
@@ -25,6 +26,7 @@ struct zk_output {
     int fd = -1;
     bool existed = false;
     struct stat original = {};
+    mode_t mode = 0;  // what the target ends with
     int slot = -1;  // in the signal cleanup list
 };
 
@@ -36,10 +38,14 @@ const char kTemporaryPrefix[] = ".zk";  // short: any name that fits works
 const int kRandomChars = 8;
 const int kCreateAttempts = 100;
 const int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
+// While written, the owner may always read and write the file: FFmpeg
+// reopens it by name. Group and others never get more than the target has.
+const mode_t kWhileWritten = S_IRUSR | S_IWUSR;
 const long kCreateWaitNs = 1000000;
 const int kCreateWaitRounds = 200;
 
 thread_local std::string last_error;
+thread_local std::string last_directory;  // zk_output_sync_dirs' failure
 
 const char *set_error(const std::string &message) {
     last_error = message;
@@ -139,10 +145,18 @@ void remove_temporaries(int signal_number) {
 }
 
 // Handlers go only where the signal has its default action: a signal the
-// host ignores (nohup) or handles itself is left alone.
+// host ignores (nohup) or handles itself is left alone. A file grown past
+// the size limit (ulimit -f) would end the process by SIGXFSZ, leaving the
+// temporary file and saying nothing; ignored, the write fails with EFBIG
+// and the writer reports it.
 void install_cleanup() {
     static std::once_flag once;
     std::call_once(once, [] {
+        struct sigaction size_limit;
+        if (sigaction(SIGXFSZ, nullptr, &size_limit) == 0 &&
+            size_limit.sa_handler == SIG_DFL && !(size_limit.sa_flags & SA_SIGINFO)) {
+            std::signal(SIGXFSZ, SIG_IGN);
+        }
         for (int number : kCleanupSignals) {
             struct sigaction current;
             if (sigaction(number, nullptr, &current) == 0 &&
@@ -202,6 +216,43 @@ std::string random_suffix() {
     return suffix;
 }
 
+// No output lands on descriptors 0-2, where a host started with one of
+// them closed would send its standard streams into the file (tclsh fills
+// them itself at start). A closed one gets /dev/null, read-only, so that
+// writing to it still fails as on a closed one.
+void hold_standard_fds() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+            open("/dev/null", O_RDONLY);  // the lowest free number: this one
+        }
+    }
+}
+
+// Gives the temporary file its final owner and permissions before any data
+// goes in. An existing target's file is made the owner's alone, takes the
+// target's owner (or group, where only that is allowed), then its mode; a
+// new one keeps what the umask made. Set-id bits wait for the commit, as
+// writing clears them.
+void set_attributes(zk_output &out) {
+    struct stat created;
+    if (fstat(out.fd, &created) != 0) {
+        created.st_mode = 0;
+    }
+    if (out.existed) {
+        if (fchown(out.fd, out.original.st_uid, out.original.st_gid) != 0 &&
+            fchown(out.fd, static_cast<uid_t>(-1), out.original.st_gid) != 0) {
+            // Only the owner's group may be out of reach; the data still goes.
+        }
+        out.mode = out.original.st_mode & 07777;
+    } else {
+        out.mode = created.st_mode & 07777;
+    }
+    const mode_t writing = (out.mode & 0777) | kWhileWritten;
+    if ((created.st_mode & 07777) != writing) {
+        fchmod(out.fd, writing);
+    }
+}
+
 // Creates the temporary file beside out.target.
 bool create_temporary(zk_output &out, std::string &error) {
     std::string directory = directory_of(out.target);
@@ -215,7 +266,11 @@ bool create_temporary(zk_output &out, std::string &error) {
         directory += '/';
     }
     install_cleanup();
+    hold_standard_fds();
     TemporaryList &list = temporaries();
+    // Replacing a file: nobody else may open the new one before it has the
+    // target's owner and mode.
+    const mode_t initial = out.existed ? kWhileWritten : 0666;
     for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
         out.temporary = directory + kTemporaryPrefix + random_suffix();
         // Listed before it exists, so that no signal can leave it behind.
@@ -227,10 +282,11 @@ bool create_temporary(zk_output &out, std::string &error) {
         }
         out.slot = claim_slot(out.temporary);
         out.fd = open(out.temporary.c_str(),
-                      O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+                      O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, initial);
         const int code = errno;
         list.creating.fetch_sub(1);
         if (out.fd >= 0) {
+            set_attributes(out);
             return true;
         }
         release_slot(out.slot);
@@ -244,16 +300,17 @@ bool create_temporary(zk_output &out, std::string &error) {
     return false;
 }
 
-// Gives the temporary file the existing target's owner and permissions.
-// The owner goes first: changing it clears set-id bits.
-void keep_attributes(const zk_output &out) {
-    if (!out.existed) {
-        return;
+// Notes the directory of a file just renamed into place, for
+// zk_output_sync_dirs.
+void note_directory(const std::string &path) {
+    DirectoryList &list = state().unsynced;
+    try {
+        std::lock_guard<std::mutex> lock(list.mutex);
+        list.directories.insert(directory_of(path));
+    } catch (const std::exception &) {
+        // No memory: the file is in place; only its name waits for the
+        // file system's own flush.
     }
-    if (fchown(out.fd, out.original.st_uid, out.original.st_gid) != 0) {
-        // Only the owner's group may be out of reach; the data still goes.
-    }
-    fchmod(out.fd, out.original.st_mode & 07777);
 }
 
 void discard(zk_output *out) {
@@ -335,16 +392,60 @@ int zk_output_commit(zk_output *output, const char **error) {
         *error = "nothing to write";
         return 0;
     }
-    zelkori::keep_attributes(*output);
+    // A file that is there is replaced only once the new data is on the
+    // disk, so that a crash leaves one version or the other. A new file
+    // needs no flush of its own: a crash can lose it, but nothing else.
+    struct stat there;
+    const bool replaces = output->existed || lstat(output->target.c_str(), &there) == 0;
+    const bool flushed = !replaces || fdatasync(output->fd) == 0;
+    const int flush_errno = errno;
+    fchmod(output->fd, output->mode);
     const int closed = close(output->fd);
     output->fd = -1;
-    if (closed != 0 || rename(output->temporary.c_str(), output->target.c_str()) != 0) {
-        *error = zk_errno_text(errno);
+    if (!flushed || closed != 0 ||
+        rename(output->temporary.c_str(), output->target.c_str()) != 0) {
+        *error = zk_errno_text(flushed ? errno : flush_errno);
         zelkori::discard(output);
         return 0;
     }
+    zelkori::note_directory(output->temporary);  // absolute, as cwd may change
     output->temporary.clear();  // in place: nothing to remove
     zelkori::discard(output);
+    return 1;
+}
+
+int zk_output_sync_dirs(const char **directory, const char **error) {
+    static const char *unused = nullptr;
+    directory = directory != nullptr ? directory : &unused;
+    error = error != nullptr ? error : &unused;
+    zelkori::DirectoryList &list = zelkori::state().unsynced;
+    std::set<std::string> pending;
+    {
+        std::lock_guard<std::mutex> lock(list.mutex);
+        pending.swap(list.directories);
+    }
+    int failure = 0;  // the first; the others are flushed all the same
+    for (const std::string &name : pending) {
+        const int fd = open(name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        // EINVAL: a file system with nothing to flush for a directory.
+        const int code = fd < 0 ? errno : fsync(fd) != 0 && errno != EINVAL ? errno : 0;
+        if (fd >= 0) {
+            close(fd);
+        }
+        if (code != 0 && failure == 0) {
+            failure = code;
+            try {
+                zelkori::last_directory = name;
+            } catch (const std::exception &) {
+                zelkori::last_directory.clear();
+            }
+        }
+    }
+    if (failure != 0) {
+        *directory = zelkori::last_directory.c_str();
+        *error = zk_errno_text(failure);
+        return 0;
+    }
     return 1;
 }
 

@@ -3,14 +3,21 @@
  *
  * A target names a regular file, new or existing, or a symbolic link to
  * one: the contents go to the file the link names and the link stays. The
- * data is written to a temporary file in the target's directory, with a
- * short name so that any name the file system accepts works, and renamed
- * over the target at the end, keeping an existing target's permission bits
- * (and owner where allowed); a new file gets 0666 less the umask. Devices,
- * FIFOs, sockets, directories and names ending in '/' are refused and left
- * as they are. Temporary files still open are removed when the process is
- * stopped by SIGINT, SIGTERM or SIGHUP, which then ends it as the signal
- * would have. */
+ * data is written to a temporary file in the target's directory, named
+ * ".zk" and 8 random letters and digits, short so that any name the file
+ * system accepts works, and renamed over the target at the end. The
+ * temporary file has the target's owner (where allowed) and permission
+ * bits from the start, so nobody can read it who could not read the
+ * target; a new file gets 0666 less the umask. While written, the owner may
+ * also read and write it. An existing target is replaced only after the
+ * new data has reached the disk. Devices, FIFOs, sockets, directories and
+ * names ending in '/' are refused and left as they are.
+ *
+ * Temporary files still open are removed when the process is stopped by
+ * SIGINT, SIGTERM or SIGHUP, which then ends it as the signal would have.
+ * SIGXFSZ is ignored (where it has its default action), so that a file past
+ * the size limit fails with "File too large" instead of ending the
+ * process. Only SIGKILL or a crash can leave a temporary file behind. */
 #ifndef ZELKORI_OUTPUT_FILE_H
 #define ZELKORI_OUTPUT_FILE_H
 
@@ -37,10 +44,18 @@ zk_output *zk_output_open(const char *path, const char **error);
 int zk_output_fd(const zk_output *output);
 const char *zk_output_temporary(const zk_output *output);
 
-/* Closes the temporary file and renames it over the target. Frees
+/* Closes the temporary file and renames it over the target, flushing the
+ * data to the disk first when it replaces a file. Frees
  * `output` either way; on failure the temporary file is removed, the
  * target is untouched, and 0 is returned with *error set. */
 int zk_output_commit(zk_output *output, const char **error);
+
+/* Flushes to the disk, once each, the directories that took a file from
+ * zk_output_commit since the last call, so that the new names survive a
+ * crash: for the end of a run. Returns 0 when one cannot be, with
+ * *directory and *error set (valid until this thread's next call); the
+ * others are flushed all the same. */
+int zk_output_sync_dirs(const char **directory, const char **error);
 
 /* Removes the temporary file and frees `output`. NULL is allowed. */
 void zk_output_abort(zk_output *output);

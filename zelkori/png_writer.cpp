@@ -301,9 +301,11 @@ FrameQueue &save_queue() {
     std::unique_ptr<FrameQueue, void (*)(FrameQueue *)> &saving = state().saving;
     if (saving == nullptr) {
         // One core is left to the thread that renders, which is the one
-        // that sets the pace; the encoders share the rest.
+        // that sets the pace; the encoders share the rest, and are at
+        // least two, so that one encodes while another waits for the disk
+        // to take a file that replaces one.
         const unsigned cores = std::thread::hardware_concurrency();
-        const unsigned threads = std::min(kMaxSavers, std::max(2u, cores) - 1);
+        const unsigned threads = std::max(2u, std::min(kMaxSavers, std::max(1u, cores) - 1));
         const FrameQueue::Work save = [](const QueuedFrame &frame, std::string *error) {
             const char *reason = "";
             if (write_png(frame.path.c_str(), frame.rows(), frame.level, &reason)) {

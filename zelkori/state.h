@@ -7,6 +7,8 @@
 #include <climits>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -61,6 +63,13 @@ struct TemporaryList {
     std::atomic<bool> dying{false};  // a signal is removing the files
 };
 
+// Directories that took an output since the last zk_output_sync_dirs,
+// noted by the writers' threads (output_file.cpp).
+struct DirectoryList {
+    std::mutex mutex;
+    std::set<std::string> directories;
+};
+
 struct HostState {
     std::vector<Control> controls;  // declaration order
     zk_declare_listener listener = nullptr;
@@ -71,6 +80,7 @@ struct HostState {
     Capture capture;
     Offscreen offscreen;
     TemporaryList temporaries;
+    DirectoryList unsynced;
     // Made on first use; deleting it finishes the queue and joins the
     // threads.
     std::unique_ptr<FrameQueue, void (*)(FrameQueue *)> saving{nullptr, nullptr};

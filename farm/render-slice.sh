@@ -1,0 +1,79 @@
+#!/bin/bash
+#SBATCH --job-name=morvakine-render
+#SBATCH --cpus-per-task=2
+#SBATCH --output=morvakine-%A_%a.log
+# One slice of a long render: a Slurm array task, or any worker that sets
+# MORVAKINE_SLICE to its slice's index.
+#
+#   sbatch --array=0-11 farm/render-slice.sh 3000 250 out/f%05d.png [OPTIONS...]
+#
+# Arguments: TOTAL frames, SLICE frames a slice, OUTPUT, then options for
+# morvakine-render (--size, --fps, --time...), the same for every slice.
+# Without arguments TOTAL, SLICE and OUTPUT come from MORVAKINE_TOTAL,
+# MORVAKINE_SLICE_SIZE and MORVAKINE_OUTPUT. Slice i renders frames
+# i*SLICE to min((i+1)*SLICE, TOTAL)-1, so the last one may be shorter.
+# OUTPUT is a PNG pattern (out/f%05d.png: one file a frame, numbered by
+# frame) or a movie pattern (parts/spin%05d.mp4: one segment a slice,
+# numbered by its first frame, for morvakine-join). OUTPUT's directory is
+# created. The renderer is $MORVAKINE_RENDER, else morvakine-render on the
+# PATH, else build/morvakine-render under the working directory.
+set -u
+me=morvakine-slice
+fail() {
+    echo "$me: $*" >&2
+    exit 2
+}
+# A decimal whole number (leading zeros allowed) of at most 9 digits.
+whole() {
+    [[ $2 =~ ^[0-9]+$ ]] && [ ${#2} -le 9 ] || [[ $2 =~ ^0+[0-9]{1,9}$ ]] ||
+        fail "$1 expects a whole number, got \"$2\""
+    echo $((10#$2))
+}
+if [ $# -ge 3 ]; then
+    total=$1 size=$2 output=$3
+    shift 3
+elif [ $# -eq 0 ]; then
+    total=${MORVAKINE_TOTAL:-} size=${MORVAKINE_SLICE_SIZE:-} output=${MORVAKINE_OUTPUT:-}
+else
+    fail "usage: render-slice.sh TOTAL SLICE OUTPUT [OPTIONS...]"
+fi
+total=$(whole TOTAL "$total") || exit 2
+size=$(whole SLICE "$size") || exit 2
+index=${MORVAKINE_SLICE:-${SLURM_ARRAY_TASK_ID:-}}
+[ -n "$index" ] || fail "no slice index: submit with sbatch --array, or set MORVAKINE_SLICE"
+index=$(whole "the slice index" "$index") || exit 2
+[ "$total" -ge 1 ] && [ "$size" -ge 1 ] || fail "TOTAL and SLICE must be at least 1"
+[ -n "$output" ] || fail "OUTPUT needs a file name"
+
+for option in "$@"; do
+    case $option in
+    -o | -o=* | --first | --first=* | --frames | --frames=*)
+        fail "the slice sets -o, --first and --frames itself, got \"$option\" among the options" ;;
+    esac
+done
+
+first=$((index * size))
+if [ "$first" -ge "$total" ]; then
+    echo "$me: slice $index starts past frame $((total - 1)): nothing to render" >&2
+    exit 0
+fi
+count=$((total - first < size ? total - first : size))
+
+shopt -s nocasematch
+if [[ $output =~ \.(mp4|webm|gif|apng)$ ]]; then
+    # One segment a slice, named by its first frame.
+    [[ $output =~ ^[^%]*%0?[0-9]*d[^%]*$ ]] ||
+        fail "a movie slice needs one number field in OUTPUT, such as parts/spin%05d.mp4, got \"$output\""
+    output=$(printf -- "$output" "$first")
+fi
+shopt -u nocasematch
+mkdir -p -- "$(dirname -- "$output")" || exit 1
+
+render=${MORVAKINE_RENDER:-}
+if [ -z "$render" ]; then
+    render=morvakine-render
+    command -v "$render" >/dev/null || [ ! -x build/morvakine-render ] || render=build/morvakine-render
+fi
+command -v "$render" >/dev/null ||
+    fail "no renderer \"$render\" in $PWD: set MORVAKINE_RENDER, or put morvakine-render on the PATH"
+exec "$render" -o "$output" --first "$first" --frames "$count" "$@"
