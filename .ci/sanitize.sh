@@ -126,6 +126,7 @@ if [ $ffmpeg_ok = 1 ]; then
   # FFmpeg's own code is not instrumented by the sanitizer build; an odd
   # size takes the padded paths.
   memcheck valgrind-movie -o "$scratch/valgrind.mp4" --size 63x47 --frames 3
+  memcheck valgrind-gif -o "$scratch/valgrind.gif" --size 63x47 --frames 3
 else
   echo "sanitize: valgrind cannot run FFmpeg's libraries on this CPU ($why): movie memcheck skipped; $covered"
 fi

@@ -16,10 +16,19 @@ namespace {
 
 const int kMaxSide = 16384;  // the offscreen framebuffer's limit
 const long long kNoPixelLimit = 1LL * kMaxSide * kMaxSide;
-// FFmpeg refuses pictures where (w + 128) * (h + 128) reaches INT_MAX / 8.
-const long long kCodecPixels = 266000000;
 const long long kSequenceFrames = 1000000000;
-const long long kMovieFrames = kSequenceFrames;
+// Movies. Rates: at most 1000 frames a second (WebM counts milliseconds);
+// at least one in 5000 s, which keeps MP4's 32-bit composition offsets in
+// range. GIF counts hundredths of a second in 16 bits, and browsers show
+// any delay under 0.02 s as 0.1 s; they do the same with animated PNG at
+// 0.01 s. Limits are short decimals, so that the numbers in a refusal are
+// accepted as typed. Sizes: H.264 and VP9 at their highest levels, which
+// browsers play (H.264 allows 16880 a side, more than the framebuffer);
+// pixels in all for a few GB at most.
+const double kSlowest = 0.0002;
+const long long kMovieFrames = 1000000;
+const long long kLevelPixels = 35651584;  // H.264 level 6.2, VP9 level 6.2
+const long long kImagePixels = 100000000;
 const int kQuality = 100;
 const int kDefaultQuality = 50;
 const double kFps = 30.0;
@@ -33,15 +42,13 @@ const zk_format kFormats[] = {
     {"stdout", "-", ZK_KIND_SEQUENCE, "PNG data on standard output, one image a frame",
      kMaxSide, kNoPixelLimit, 0, kAnyRate, kSequenceFrames, 0, kQuality, kDefaultQuality, kFps},
     {"mp4", ".mp4", ZK_KIND_MOVIE, "H.264, plays in every browser and player", kMaxSide,
-     kCodecPixels, 0, 1000, kMovieFrames, 1, kQuality, kDefaultQuality, kFps},
-    {"webm", ".webm", ZK_KIND_MOVIE, "VP9, the open web format", kMaxSide, kCodecPixels, 0,
-     1000, kMovieFrames, 1, kQuality, kDefaultQuality, kFps},
-    // Delays are whole centiseconds up to 65535, and browsers show any
-    // delay under 2 cs as 10 cs.
+     kLevelPixels, kSlowest, 1000, kMovieFrames, 1, kQuality, kDefaultQuality, kFps},
+    {"webm", ".webm", ZK_KIND_MOVIE, "VP9, the open web format", kMaxSide, kLevelPixels,
+     kSlowest, 1000, kMovieFrames, 1, kQuality, kDefaultQuality, kFps},
     {"gif", ".gif", ZK_KIND_MOVIE, "GIF with a palette made for the animation, loops",
-     kMaxSide, kCodecPixels, 1 / 655.35, 50, kMovieFrames, 1, kQuality, kDefaultQuality, kFps},
-    {"apng", ".apng", ZK_KIND_MOVIE, "animated PNG, lossless, loops", kMaxSide, kCodecPixels,
-     0, 1000, kMovieFrames, 0, kQuality, kDefaultQuality, kFps},
+     kMaxSide, kImagePixels, 0.0016, 50, kMovieFrames, 1, kQuality, kDefaultQuality, kFps},
+    {"apng", ".apng", ZK_KIND_MOVIE, "animated PNG, lossless, loops", kMaxSide, kImagePixels,
+     kSlowest, 90, kMovieFrames, 0, kQuality, kDefaultQuality, kFps},
     {"glb", ".glb", ZK_KIND_SCENE, "binary glTF scene, all frames as one animation", kMaxSide,
      kNoPixelLimit, 0, 10000, 10000, 0, kQuality, kDefaultQuality, kFps},
     {"gltf", ".gltf", ZK_KIND_SCENE, "glTF scene as JSON, all frames as one animation",

@@ -6,12 +6,11 @@
 // per case: "FILE iou I colour D", the intersection over union of the
 // non-black pixels and the mean absolute colour difference (0-255) where
 // both show the figure.
-import { spawn } from 'node:child_process';
-import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
-import { createServer } from 'node:http';
-import { tmpdir } from 'node:os';
+import { readFileSync, writeFileSync } from 'node:fs';
 import { dirname, join } from 'node:path';
 import { fileURLToPath } from 'node:url';
+
+import { askChromium } from '../chromium.mjs';
 
 const here = dirname(fileURLToPath(import.meta.url));
 const threeDir = join(here, 'node_modules', 'three');
@@ -110,43 +109,18 @@ function serve(request, response) {
     response.end();
 }
 
-const profile = mkdtempSync(join(tmpdir(), 'scene-chromium-'));
-let browser = null;
-const finish = (code, message) => {
-    if (message) console.log(message);
-    if (browser) {
-        try {
-            process.kill(-browser.pid, 'SIGKILL');
-        } catch {
-            // Already gone.
-        }
+askChromium(serve, timeoutMs).then((body) => {
+    const answer = JSON.parse(body);
+    if (answer.error) {
+        console.log(`browser_check: ${answer.error}`);
+        process.exit(1);
     }
-    rmSync(profile, { recursive: true, force: true });
-    process.exit(code);
-};
-const server = createServer((request, response) => {
-    if (request.method !== 'POST') return serve(request, response);
-    let body = '';
-    request.on('data', (chunk) => (body += chunk));
-    request.on('end', () => {
-        response.end();
-        const answer = JSON.parse(body);
-        if (answer.error) finish(1, `browser_check: ${answer.error}`);
-        answer.results.forEach((r, i) => r.shown &&
-            writeFileSync(join(process.env.SCENE_PICTURES, `shown${i}.png`), Buffer.from(r.shown.split(',')[1], 'base64')));
-        const lines = answer.results.map((r, i) =>
-            `${cases[i].file}${cases[i].seconds === null ? '' : '@' + cases[i].seconds} iou ${r.iou.toFixed(4)} colour ${r.colour.toFixed(2)}`);
-        finish(0, lines.join('\n'));
-    });
+    answer.results.forEach((r, i) => r.shown &&
+        writeFileSync(join(process.env.SCENE_PICTURES, `shown${i}.png`), Buffer.from(r.shown.split(',')[1], 'base64')));
+    console.log(answer.results.map((r, i) =>
+        `${cases[i].file}${cases[i].seconds === null ? '' : '@' + cases[i].seconds} iou ${r.iou.toFixed(4)} colour ${r.colour.toFixed(2)}`).join('\n'));
+    process.exit(0);
+}, (error) => {
+    console.log(`browser_check: ${error.message}`);
+    process.exit(1);
 });
-server.listen(0, '127.0.0.1', () => {
-    const url = `http://127.0.0.1:${server.address().port}/`;
-    browser = spawn(process.env.CHROMIUM || 'chromium', [
-        '--headless=new', '--use-angle=swiftshader', '--enable-unsafe-swiftshader',
-        '--no-sandbox', '--no-first-run', '--disable-background-networking',
-        '--disable-component-update', '--disable-sync', '--disable-quic',
-        '--disable-gpu-vsync', `--user-data-dir=${profile}`, url,
-    ], { detached: true, stdio: 'ignore' });
-    browser.on('exit', (code) => finish(1, `browser_check: chromium stopped (${code}) before answering`));
-});
-setTimeout(() => finish(1, `browser_check: no answer from chromium in ${timeoutMs / 1000} s`), timeoutMs).unref();
