@@ -48,6 +48,9 @@ or a glTF scene, its format named by the output's extension.
                     so slices of a run match one long run
   --quality Q       movie quality 0-[dict get $movie max-quality] (default [dict get $movie default-quality]); H.264 and VP9 constant
                     quality, GIF palette colours; animated PNG is lossless
+  --framed          frame the whole figure as the viewer opens (zoom and
+                    shift around the plug-in's camera, which leaves the top
+                    half of the picture empty)
   --help            show this text
   --version         show the version
 
@@ -55,10 +58,10 @@ Exit status: 0 done, 2 bad usage, 1 failure while running."
 }
 
 set accepted {-o string --size size --time number --set set --manual flag
-              --frames count --fps number --first count --quality count --help flag
+              --frames count --fps number --first count --quality count --framed flag --help flag
               --version flag}
 set defaults {-o morvakine.png --size {800 600} --time 12.0 --manual 0
-              --help 0 --version 0}
+              --framed 0 --help 0 --version 0}
 set options [::morvakine::parse_options $program $argv $accepted $defaults]
 set libdir [expr {[info exists env(MORVAKINE_LIBDIR)] ? $env(MORVAKINE_LIBDIR) : $here}]
 if {[dict get $options --help]} {
@@ -131,6 +134,11 @@ if {[catch {zelkori::offscreen $width $height} message]} {
 ::model::setup
 ::morvakine::apply_controls $program $options
 ::model::resize $width $height
+if {[dict get $options --framed]} {
+    dict with ::morvakine::default_framing {
+        zelkori::frame $zoom $x $y
+    }
+}
 
 # One loop for every format: frame k shows the clock at --time + k/fps and
 # goes to the writer, which encodes in the background where it can (a

@@ -4,6 +4,13 @@
 namespace eval ::morvakine {
     # Set while a progress line without its newline is on the terminal.
     variable line_open 0
+    # The framing that shows the whole figure: the viewer opens with it and
+    # the renderer's --framed applies it. The plug-in's camera leaves the
+    # body at the bottom edge and the arms, in some poses, past it; this
+    # zoom and shift (in half-widths and half-heights of the drawing area,
+    # for zelkori::frame) hold every pose of the animation, measured over
+    # its whole period, with a margin.
+    variable default_framing {zoom 0.85 x 0.03 y 0.16}
 }
 
 # Reports a usage error the way both applications do and leaves with 2.

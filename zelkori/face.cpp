@@ -1,6 +1,6 @@
 // The host library's Tcl face, `package require zelkori`: registers the
 // commands of face_controls.cpp (controls, clock, offscreen context,
-// counters) and face_output.cpp (saves, movies, scenes, formats).
+// counters, framing) and face_output.cpp (saves, movies, scenes, formats).
 #include <cctype>
 #include <initializer_list>
 #include <cerrno>
@@ -20,6 +20,20 @@ int get_finite(Tcl_Interp *interp, Tcl_Obj *obj, double *out) {
     if (!std::isfinite(*out)) {
         Tcl_SetObjResult(interp, Tcl_ObjPrintf(
             "expected a finite number but got \"%s\"", Tcl_GetString(obj)));
+        return TCL_ERROR;
+    }
+    return TCL_OK;
+}
+
+int get_bounded(Tcl_Interp *interp, Tcl_Obj *obj, double low, double high,
+                double *out) {
+    if (Tcl_GetDoubleFromObj(interp, obj, out) != TCL_OK) {
+        return TCL_ERROR;
+    }
+    if (!std::isfinite(*out) || *out < low || *out > high) {
+        Tcl_SetObjResult(interp, Tcl_ObjPrintf(
+            "expected a number from %g to %g but got \"%s\"", low, high,
+            Tcl_GetString(obj)));
         return TCL_ERROR;
     }
     return TCL_OK;

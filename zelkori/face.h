@@ -25,6 +25,10 @@ void init_output(Tcl_Interp *interp);
 // A finite double; sets the result otherwise.
 int get_finite(Tcl_Interp *interp, Tcl_Obj *obj, double *out);
 
+// A finite double from `low` to `high`; sets the result otherwise.
+int get_bounded(Tcl_Interp *interp, Tcl_Obj *obj, double low, double high,
+                double *out);
+
 // A whole number as users type it: decimal, leading zeros meaning
 // nothing, from `low` to `high`. Sets no result.
 bool get_decimal(Tcl_Obj *obj, long long low, long long high, long long *out);

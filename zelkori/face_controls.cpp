@@ -288,12 +288,46 @@ int glerror_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
     return TCL_OK;
 }
 
+// zelkori::frame ZOOM PAN_X PAN_Y: multiplies the projection from the left
+// by a scale of ZOOM and a shift of (PAN_X, PAN_Y) in normalised device
+// coordinates, magnifying the picture about the drawing area's centre and
+// moving it across. Depth is untouched, so nothing the projection keeps is
+// clipped. Call it right after ::model::resize with a context current;
+// leaves the matrix mode as it was.
+int frame_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+    if (objc != 4) {
+        Tcl_WrongNumArgs(interp, 1, objv, "zoom panX panY");
+        return TCL_ERROR;
+    }
+    const double kMaxZoom = 1000.0;
+    const double kMaxPan = 1000.0;
+    double zoom = 1.0, pan_x = 0.0, pan_y = 0.0;
+    if (get_bounded(interp, objv[1], 1.0 / kMaxZoom, kMaxZoom, &zoom) != TCL_OK ||
+        get_bounded(interp, objv[2], -kMaxPan, kMaxPan, &pan_x) != TCL_OK ||
+        get_bounded(interp, objv[3], -kMaxPan, kMaxPan, &pan_y) != TCL_OK) {
+        return TCL_ERROR;
+    }
+    GLint mode = GL_MODELVIEW;
+    glGetIntegerv(GL_MATRIX_MODE, &mode);
+    GLdouble projection[16];
+    glMatrixMode(GL_PROJECTION);
+    glGetDoublev(GL_PROJECTION_MATRIX, projection);
+    // Column-major: x' = zoom x + pan_x w, y' = zoom y + pan_y w.
+    const GLdouble view[16] = {zoom, 0, 0, 0, 0, zoom, 0, 0,
+                               0,    0, 1, 0, pan_x, pan_y, 0, 1};
+    glLoadMatrixd(view);
+    glMultMatrixd(projection);
+    glMatrixMode(static_cast<GLenum>(mode));
+    return TCL_OK;
+}
+
 }  // namespace
 
 const FaceCommand kControlCommands[] = {
     {"::zelkori::control", control_cmd}, {"::zelkori::clock", clock_cmd},
     {"::zelkori::offscreen", offscreen_cmd}, {"::zelkori::stats", stats_cmd},
-    {"::zelkori::glerror", glerror_cmd}, {nullptr, nullptr},
+    {"::zelkori::glerror", glerror_cmd}, {"::zelkori::frame", frame_cmd},
+    {nullptr, nullptr},
 };
 
 void init_controls() { zk_set_declare_listener(on_declare); }

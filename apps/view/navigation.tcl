@@ -1,15 +1,11 @@
 # Moving around the figure: orbiting turns the plug-in's view controls, as
 # the plug-in's own panel would; zoom and pan are the viewer's own, a
 # magnification and a shift of the picture applied around the plug-in's
-# projection (::viewer::frame), so the figure and its controls never know.
+# projection (zelkori::frame), so the figure and its controls never know.
 
 namespace eval ::viewer {
-    # The framing the view starts from and resets to. The plug-in's camera
-    # leaves the body at the bottom edge and the arms, in some poses, past
-    # it; this zoom and shift (in half-widths and half-heights of the
-    # drawing area) hold every pose of the animation, measured over its
-    # whole period, with a margin.
-    variable home {zoom 0.85 x 0.03 y 0.16}
+    # The framing the view starts from and resets to.
+    variable home $::morvakine::default_framing
     variable zoom_limits {0.1 20.0}
     variable zoom_step 1.25
     variable zoom 1.0
@@ -25,9 +21,7 @@ proc ::viewer::view_transform {} {
     variable zoom
     variable pan_x
     variable pan_y
-    if {[info commands ::viewer::frame] ne ""} {
-        ::viewer::frame $zoom $pan_x $pan_y
-    }
+    zelkori::frame $zoom $pan_x $pan_y
 }
 
 # Sets the view and draws it. Zoom is kept within its limits.

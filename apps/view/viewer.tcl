@@ -300,12 +300,6 @@ proc ::viewer::build {width height} {
             ::morvakine::fail $::program "lost the window: X error $text"
         }}} "$::program: lost the connection to the X server"
     }
-    # Zoom and pan need the framing library; without it the view is the
-    # plug-in's alone.
-    set framing [file join $::libdir framing.so]
-    if {[file exists $framing]} {
-        load $framing Framing
-    }
     # Destroyed by another X client rather than closed. Exiting destroys
     # the window too, but runs no more idle work.
     bind . <Destroy> {
