@@ -15,8 +15,8 @@ function(morvakine_read_config file)
 endfunction()
 
 # The first -I or -L directory of a compiler or linker flag string.
-function(morvakine_flag_dir out flag spec)
-  string(REGEX MATCH "${flag}([^ ]+)" _ "${spec}")
+function(morvakine_flag_dir out flag flags)
+  string(REGEX MATCH "${flag}([^ ]+)" _ "${flags}")
   set(${out} "${CMAKE_MATCH_1}" PARENT_SCOPE)
 endfunction()
 

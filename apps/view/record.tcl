@@ -45,14 +45,14 @@ proc ::viewer::ask_file {title types initial} {
 }
 
 proc ::viewer::save_frame_as {} {
-    set file [ask_file "Save frame as" [file_types still] [timed_name .png]]
+    set file [ask_file "Save frame as" [file_types still] [timed_name [first_extension still]]]
     if {$file ne ""} {
         save_frame $file
     }
 }
 
 proc ::viewer::export_scene_as {} {
-    set file [ask_file "Export scene as" [file_types scene] [timed_name .glb]]
+    set file [ask_file "Export scene as" [file_types scene] [timed_name [first_extension scene]]]
     if {$file ne ""} {
         export_scene $file
     }
@@ -75,18 +75,17 @@ proc ::viewer::toggle_recording {} {
         stop_recording
         return
     }
-    set file [ask_file "Record movie" [file_types {movie sequence}] [timed_name .mp4]]
+    set file [ask_file "Record movie" [file_types {movie sequence}] [timed_name [first_extension movie]]]
     if {$file ne ""} {
         start_recording $file
     }
 }
 
-# The name a recording to `file` writes: a movie's, or a PNG sequence's
-# pattern; a PNG name without a number field gets one before its
+# The name a recording to `file` writes: a movie's, or a sequence's
+# pattern; a still image's name without a number field gets one before its
 # extension. Fails with the host library's reason for any other name.
 proc ::viewer::record_target {file} {
-    if {[string tolower [file extension $file]] eq ".png" &&
-        [dict get [zelkori::output check $file] kind] eq "still"} {
+    if {[dict get [zelkori::output check $file] kind] eq "still"} {
         set file [string map {% %%} [file rootname $file]]-%04d[file extension $file]
     }
     set kind [dict get [zelkori::output check $file -frames 2] kind]

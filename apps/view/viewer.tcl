@@ -132,10 +132,21 @@ proc ::viewer::timed_name {extension} {
     return [file join [pwd] [format morvakine-%.2f%s [zelkori::clock get] $extension]]
 }
 
+# The extension of the host library's first format of `kind` (still,
+# sequence, movie, scene): what quick saves and dialogs offer first.
+proc ::viewer::first_extension {kind} {
+    foreach format [zelkori::formats] {
+        if {[dict get $format kind] eq $kind && [string match .* [dict get $format extension]]} {
+            return [dict get $format extension]
+        }
+    }
+    error "the host library has no $kind format"
+}
+
 # Saves the next frame drawn as a PNG named `file`.
 proc ::viewer::save_frame {{file {}}} {
     variable shot
-    set shot [expr {$file eq "" ? [timed_name .png] : $file}]
+    set shot [expr {$file eq "" ? [timed_name [first_extension still]] : $file}]
     request_redraw
 }
 
@@ -144,7 +155,7 @@ proc ::viewer::save_frame {{file {}}} {
 proc ::viewer::export_scene {{file {}}} {
     variable togl
     if {$file eq ""} {
-        set file [timed_name .glb]
+        set file [timed_name [first_extension scene]]
     }
     $togl makecurrent
     if {[catch {zelkori::scene $file} result] == 0} {
