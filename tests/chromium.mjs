@@ -37,7 +37,13 @@ export function askChromium(serve, timeoutMs) {
                 stop();
             }
             server.close();
-            rmSync(profile, { recursive: true, force: true });
+            // Chromium's helper processes can still be writing into the profile
+            // when the browser has exited: retry, and never fail the check for it.
+            try {
+                rmSync(profile, { recursive: true, force: true, maxRetries: 20 });
+            } catch (error) {
+                process.stderr.write(`note: ${profile} left behind: ${error.message}\n`);
+            }
             settle();
         };
         server.listen(0, '127.0.0.1', () => {

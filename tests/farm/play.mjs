@@ -37,7 +37,13 @@ let browser = null;
 function finish(code, text) {
     (code ? process.stderr : process.stdout).write(text + '\n');
     const leave = () => {
-        rmSync(profile, { recursive: true, force: true });
+        // Chromium's helper processes can still be writing into the profile
+        // when the browser has exited: retry, and never fail the check for it.
+        try {
+            rmSync(profile, { recursive: true, force: true, maxRetries: 20 });
+        } catch (error) {
+            process.stderr.write(`note: ${profile} left behind: ${error.message}\n`);
+        }
         process.exit(code);
     };
     if (browser && browser.exitCode === null && browser.signalCode === null) {
