@@ -2,6 +2,7 @@
 // waits for the page to POST its answer. serve(request, response) answers
 // the page's GET requests, '/' being the page; the promise gives the body
 // of the POST, or fails when Chromium stops first or takes over timeoutMs.
+// flags go to Chromium's command line.
 // Chromium and its profile are gone either way.
 import { spawn } from 'node:child_process';
 import { mkdtempSync, rmSync } from 'node:fs';
@@ -9,7 +10,7 @@ import { createServer } from 'node:http';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 
-export function askChromium(serve, timeoutMs) {
+export function askChromium(serve, timeoutMs, flags = []) {
     return new Promise((resolve, reject) => {
         const profile = mkdtempSync(join(tmpdir(), 'chromium-'));
         let browser = null;
@@ -51,7 +52,7 @@ export function askChromium(serve, timeoutMs) {
                 '--headless=new', '--use-angle=swiftshader', '--enable-unsafe-swiftshader',
                 '--no-sandbox', '--no-first-run', '--disable-background-networking',
                 '--disable-component-update', '--disable-sync', '--disable-quic',
-                '--disable-gpu-vsync', `--user-data-dir=${profile}`,
+                '--disable-gpu-vsync', ...flags, `--user-data-dir=${profile}`,
                 `http://127.0.0.1:${server.address().port}/`,
             ], { detached: true, stdio: 'ignore' });
             process.on('exit', stop);  // not left behind by a caller that dies of an exception

@@ -1,11 +1,9 @@
 // Plays movies to their end in headless Chromium and prints, one line
 // each, "FILE DURATION DECODED-FRAMES" or "FILE error MESSAGE".
 //   node play.mjs FILE...
-import { spawn } from 'node:child_process';
-import { mkdtempSync, readFileSync, rmSync } from 'node:fs';
-import { createServer } from 'node:http';
-import { tmpdir } from 'node:os';
-import { basename, join } from 'node:path';
+import { readFileSync } from 'node:fs';
+import { basename } from 'node:path';
+import { askChromium } from '../chromium.mjs';
 
 const files = process.argv.slice(2);
 const page = `<!doctype html><body><script>
@@ -31,36 +29,8 @@ const page = `<!doctype html><body><script>
     fetch('/result', { method: 'POST', body: lines.join('\\n') });
 })();
 </script></body>`;
-const profile = mkdtempSync(join(tmpdir(), 'farm-chromium-'));
-let browser = null;
-// Leaves once Chromium has gone, so that its profile can be removed.
-function finish(code, text) {
-    (code ? process.stderr : process.stdout).write(text + '\n');
-    const leave = () => {
-        // Chromium's helper processes can still be writing into the profile
-        // when the browser has exited: retry, and never fail the check for it.
-        try {
-            rmSync(profile, { recursive: true, force: true, maxRetries: 20 });
-        } catch (error) {
-            process.stderr.write(`note: ${profile} left behind: ${error.message}\n`);
-        }
-        process.exit(code);
-    };
-    if (browser && browser.exitCode === null && browser.signalCode === null) {
-        browser.removeAllListeners('exit');
-        browser.once('exit', leave);
-        browser.kill();
-    } else {
-        leave();
-    }
-}
-const server = createServer((request, response) => {
-    if (request.method === 'POST') {
-        let body = '';
-        request.on('data', (chunk) => { body += chunk; });
-        request.on('end', () => finish(0, body));
-        return;
-    }
+
+function serve(request, response) {
     const file = files.find((f) => request.url === '/movie/' + basename(f));
     if (request.url === '/') {
         response.writeHead(200, { 'content-type': 'text/html' });
@@ -72,13 +42,11 @@ const server = createServer((request, response) => {
         response.writeHead(404);
         response.end();
     }
-});
-server.listen(0, '127.0.0.1', () => {
-    browser = spawn(process.env.CHROMIUM || 'chromium', [
-        '--headless=new', '--no-sandbox', '--no-first-run', '--disable-background-networking',
-        '--disable-component-update', '--disable-sync', '--autoplay-policy=no-user-gesture-required',
-        `--user-data-dir=${profile}`, `http://127.0.0.1:${server.address().port}/`,
-    ], { stdio: 'ignore' });
-    browser.on('exit', (code) => finish(1, `play: chromium stopped (${code}) before answering`));
-});
-setTimeout(() => finish(1, 'play: no answer from chromium in 120 s'), 120000).unref();
+}
+try {
+    process.stdout.write(await askChromium(serve, 120000,
+        ['--autoplay-policy=no-user-gesture-required']) + '\n');
+} catch (error) {
+    process.stderr.write(`play: ${error.message}\n`);
+    process.exitCode = 1;
+}
