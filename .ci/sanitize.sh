@@ -40,8 +40,12 @@ step "whole test suite under the sanitizers"
 compiler=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' build-asan/CMakeCache.txt)
 MORVAKINE_ASAN_RUNTIME=$("$compiler" -print-file-name=libasan.so)
 export MORVAKINE_ASAN_RUNTIME
-# The test preset's ASAN_OPTIONS keep the runtime's __tls_get_addr hook
-# off; tests/sanitizer/dynamic_tls_test.cpp says why.
+# The runtimes' options, for the suite and the libFuzzer run alike. The
+# __tls_get_addr hook stays off: tests/sanitizer/dynamic_tls_test.cpp says
+# why.
+export ASAN_OPTIONS=detect_leaks=1:intercept_tls_get_addr=0:verify_asan_link_order=0:abort_on_error=0:halt_on_error=1:strict_init_order=1
+export LSAN_OPTIONS=suppressions=$top/tests/lsan.supp:print_suppressions=0
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 ctest --preset asan -j"$jobs"
 step_done "sanitizer tests"
 
@@ -121,10 +125,7 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j"$jobs"
 # New inputs go to a scratch corpus; a crashing input is kept in build-fuzz.
 mkdir "$scratch/corpus"
-# The same __tls_get_addr hook is kept off as in the suite (it feeds the
-# leak check at exit bogus ranges).
-if ! ASAN_OPTIONS=intercept_tls_get_addr=0 LSAN_OPTIONS="suppressions=$top/tests/lsan.supp" \
-    build-fuzz/tests/fuzz/morvakine_libfuzzer -max_total_time="$fuzz_seconds" \
+if ! build-fuzz/tests/fuzz/morvakine_libfuzzer -max_total_time="$fuzz_seconds" \
     -dict="$top/tests/fuzz/commands.dict" -artifact_prefix="$top/build-fuzz/" \
     -print_final_stats=1 "$scratch/corpus" "$top/tests/fuzz/corpus" \
     >"$scratch/fuzz.log" 2>&1; then
