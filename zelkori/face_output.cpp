@@ -399,8 +399,9 @@ int scene_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
         return TCL_ERROR;
     }
     const long long frames = params.frames;
-    const double fps = std::isnan(params.fps) ? zk_format_of("x.glb", nullptr)->default_fps
-                                              : params.fps;
+    const double fps = std::isnan(params.fps)
+                           ? zk_format_of(Tcl_GetString(objv[1]), nullptr)->default_fps
+                           : params.fps;
     Tcl_Obj *script = draw != nullptr ? draw : Tcl_NewStringObj("::model::redraw", -1);
     Tcl_IncrRefCount(script);
     const double start = get_time();
