@@ -53,6 +53,17 @@ proc ::testing::run {program args} {
     return $result
 }
 
+# Whether two PNG files hold the same picture, as libpng decodes them; an
+# error when either cannot be read. Files of one picture may differ in
+# their bytes: the fast encoder need not choose the same matches each run.
+proc ::testing::same_picture {a b} {
+    lassign [::testing::run png_probe --same $a $b] status out err
+    if {$status ni {0 1} || $err ne ""} {
+        error "png_probe: $err"
+    }
+    expr {$status == 0}
+}
+
 # Starts a throwaway Xvfb, with `args` added to its command line, on a
 # display number the server picks and claims itself (-displayfd): servers
 # of test files running side by side never race for one. Returns the

@@ -37,13 +37,14 @@ reference() {
     done
 }
 
-# Every file in DIR is byte for byte the one-run file of its name (no
+# Every file in DIR holds the picture of the one-run file of its name (no
 # temporaries, nothing torn), and with ALL set every one-run file is there.
 same_frames() {
     local dir=$1 all=${2:-} f
     for f in "$dir"/* "$dir"/.[!.]*; do  # temporaries start with a dot
         [ -e "$f" ] && [ ! -d "$f" ] || continue
-        cmp -s "$f" "one/${f##*/}" || { echo "$f differs from one run's" >&2; return 1; }
+        "$build/png_probe" --same "$f" "one/${f##*/}" ||
+            { echo "$f differs from one run's" >&2; return 1; }
     done
     if [ -n "$all" ]; then
         for f in one/*; do

@@ -1,27 +1,50 @@
 // png_probe FILE X Y ?X Y ...?: prints "R G B" of each pixel (x from the
 // left, y from the top), one line each. Exit 1 when the file cannot be read
 // or a pixel lies outside it.
+// png_probe --same A B: exit 0 when A and B hold the same picture, 1 when
+// they differ or either cannot be read. Files of one picture need not be
+// byte for byte the same: the encoder may choose other matches.
 #include <png.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
+namespace {
+
+bool read(const char *file, png_uint_32 format, png_image *image, std::vector<png_byte> *pixels) {
+    *image = png_image{};
+    image->version = PNG_IMAGE_VERSION;
+    if (png_image_begin_read_from_file(image, file)) {
+        image->format = format;
+        pixels->resize(PNG_IMAGE_SIZE(*image));
+        if (png_image_finish_read(image, nullptr, pixels->data(), 0, nullptr)) {
+            return true;
+        }
+    }
+    std::fprintf(stderr, "png_probe: %s: %s\n", file, image->message);
+    return false;
+}
+
+}  // namespace
+
 int main(int argc, char **argv) {
+    if (argc == 4 && std::strcmp(argv[1], "--same") == 0) {
+        png_image a, b;
+        std::vector<png_byte> pa, pb;
+        if (!read(argv[2], PNG_FORMAT_RGBA, &a, &pa) || !read(argv[3], PNG_FORMAT_RGBA, &b, &pb)) {
+            return 1;
+        }
+        return a.width == b.width && a.height == b.height && pa == pb ? 0 : 1;
+    }
     if (argc < 4 || argc % 2 != 0) {
-        std::fprintf(stderr, "usage: png_probe FILE X Y ?X Y ...?\n");
+        std::fprintf(stderr, "usage: png_probe FILE X Y ?X Y ...? | png_probe --same A B\n");
         return 2;
     }
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&image, argv[1])) {
-        std::fprintf(stderr, "png_probe: %s\n", image.message);
-        return 1;
-    }
-    image.format = PNG_FORMAT_RGB;
-    std::vector<png_byte> pixels(PNG_IMAGE_SIZE(image));
-    if (!png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr)) {
-        std::fprintf(stderr, "png_probe: %s\n", image.message);
+    png_image image;
+    std::vector<png_byte> pixels;
+    if (!read(argv[1], PNG_FORMAT_RGB, &image, &pixels)) {
         return 1;
     }
     for (int i = 2; i + 1 < argc; i += 2) {
