@@ -2,7 +2,6 @@
 // writer commands, all over the writer interface (zk_writer_*), and the
 // format table for scripts. Outputs an interpreter leaves open are
 // abandoned when it is deleted, and when the process ends.
-#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -399,9 +398,7 @@ int scene_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
         return TCL_ERROR;
     }
     const long long frames = params.frames;
-    const double fps = std::isnan(params.fps)
-                           ? zk_format_of(Tcl_GetString(objv[1]), nullptr)->default_fps
-                           : params.fps;
+    const double fps = zk_writer_fps(writer);
     Tcl_Obj *script = draw != nullptr ? draw : Tcl_NewStringObj("::model::redraw", -1);
     Tcl_IncrRefCount(script);
     const double start = get_time();

@@ -18,6 +18,7 @@ struct zk_writer {
     zelkori::WriterPtr writer;
     const zk_format *format = nullptr;
     std::string name;  // as messages give it
+    double fps = 0;    // as given, or the format's default
     long long frames = 0;
 };
 
@@ -205,6 +206,7 @@ zk_writer *zk_writer_open(const char *path, const zk_writer_params *params, cons
         made = new zk_writer;
         made->format = request.format;
         made->name = name;
+        made->fps = request.fps;
         if (writer == nullptr) {
             zelkori::failed(made, failure, error);
             delete made;
@@ -292,6 +294,8 @@ const char *zk_write_error(const char *name, const char *cause) {
     zelkori::fail(zelkori::write_error(name, cause), &kept);
     return kept;
 }
+
+double zk_writer_fps(const zk_writer *writer) { return writer != nullptr ? writer->fps : 0; }
 
 long long zk_writer_frames(const zk_writer *writer) {
     return writer != nullptr ? writer->frames : 0;

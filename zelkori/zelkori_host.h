@@ -213,6 +213,8 @@ void zk_writer_abort(zk_writer *writer);
 void zk_writer_abort_all(void);
 /* Frames added so far. */
 long long zk_writer_frames(const zk_writer *writer);
+/* Frames per second: as opened, or the format's default. */
+double zk_writer_fps(const zk_writer *writer);
 
 /* Checks that `path` can be written, as every writer does before it
  * writes, creating nothing. `name` is the file as messages name it. */
