@@ -45,7 +45,8 @@ void FrameQueue::run() {
     }
 }
 
-int FrameQueue::push(int width, int height, const std::string &path, int level) {
+int FrameQueue::push(int width, int height, const std::string &path, int level,
+                     const std::string &name) {
     QueuedFrame frame;
     {
         std::unique_lock<std::mutex> lock(mutex_);
@@ -69,6 +70,7 @@ int FrameQueue::push(int width, int height, const std::string &path, int level) 
     frame.height = height;
     frame.path = path;
     frame.level = level;
+    frame.name = name;
     std::lock_guard<std::mutex> lock(mutex_);
     if (failed_) {
         return 0;

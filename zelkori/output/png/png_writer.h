@@ -3,9 +3,11 @@
 #define ZELKORI_PNG_WRITER_H
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "output/frame_queue.h"
 #include "output/frame_reader.h"
 #include "output/pixels.h"
 
@@ -19,13 +21,14 @@ int write_png(const char *path, const PixelRows &image, int level, const char **
 int encode_png(const PixelRows &image, int level, unsigned char **data, size_t *size,
                const char **error);
 
-class FrameQueue;
-// The queue of background saves, made on first use.
-FrameQueue &save_queue();
+// A queue of frames from `reader` handled by `work` on threads of its own,
+// as many as PNG encoding has use for.
+std::unique_ptr<FrameQueue> png_queue(const FrameReader &reader, FrameQueue::Work work);
 
-// Reads the reader's current frame into `rgba` (gl_rows' layout).
-bool read_frame(const FrameReader &reader, std::vector<unsigned char> &rgba, int *width,
-                int *height, std::string *error);
+// Reads the reader's current frame, width x height, into `rgba`
+// (gl_rows' layout).
+bool read_frame(const FrameReader &reader, std::vector<unsigned char> &rgba, int width,
+                int height, std::string *error);
 
 }  // namespace zelkori
 
