@@ -193,13 +193,13 @@ TEST(FrameQueue, KeepsOrderReportsTheFirstFailureOnceAndRefusesUnreadFrames) {
     for (int k = 0; k < 5; ++k) {
         EXPECT_EQ(queue.push(3, 2, "f" + std::to_string(k), 0), 1);
     }
-    const char *path = "", *error = "";
+    std::string path, error;
     EXPECT_TRUE(queue.wait(&path, &error));
     EXPECT_EQ(seen, (std::vector<int>{0, 1, 2, 3, 4}));
 
     EXPECT_EQ(queue.push(3, 2, "bad", 0), 1);
     ASSERT_FALSE(queue.wait(&path, &error));
-    EXPECT_EQ(std::string(path) + ": " + error, "bad: disk full");
+    EXPECT_EQ(path + ": " + error, "bad: disk full");
     EXPECT_TRUE(queue.wait(&path, &error));  // reported once
 
     EXPECT_EQ(queue.push(3, 2, "g", 0), -1);  // the reader's 7th frame fails

@@ -84,7 +84,7 @@ void FrameQueue::drain(std::unique_lock<std::mutex> &lock) {
     room_.wait(lock, [this] { return queue_.empty() && busy_ == 0; });
 }
 
-bool FrameQueue::wait(const char **path, const char **error) {
+bool FrameQueue::wait(std::string *path, std::string *error) {
     std::unique_lock<std::mutex> lock(mutex_);
     drain(lock);
     spare_.clear();  // a sequence is over: give its frames' memory back
@@ -92,11 +92,8 @@ bool FrameQueue::wait(const char **path, const char **error) {
         return true;
     }
     failed_ = false;
-    // Swapped, not copied: no allocation, the callers are C.
-    reported_path_.swap(failed_path_);
-    reported_error_.swap(failed_error_);
-    *path = reported_path_.c_str();
-    *error = reported_error_.c_str();
+    path->swap(failed_path_);
+    error->swap(failed_error_);
     return false;
 }
 

@@ -54,9 +54,9 @@ class FrameQueue {
              const std::string &name = std::string());
 
     // Waits until every queued frame is handled and gives the buffers
-    // back. Returns false with the first failure, then forgets it; its
-    // path and error stay valid until the next call.
-    bool wait(const char **path, const char **error);
+    // back. Returns false with the first failure's path and error, then
+    // forgets it.
+    bool wait(std::string *path, std::string *error);
 
     // Frames not yet taken are dropped.
     void drop();
@@ -87,8 +87,7 @@ class FrameQueue {
     unsigned busy_ = 0;  // frames being handled now
     bool stopping_ = false;
     bool failed_ = false;
-    std::string failed_path_, reported_path_;
-    std::string failed_error_, reported_error_;
+    std::string failed_path_, failed_error_;
 };
 
 }  // namespace zelkori

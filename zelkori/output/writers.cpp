@@ -65,20 +65,10 @@ class PngWriter : public Writer {
         return read_frame(reader_, rgba_, width_, height_, &failure->cause);
     }
     bool close(Failure *failure) override {
-        const char *reason = "";
-        if (!write_png(request_.path.c_str(), rows(), request_.level, &reason)) {
-            failure->cause = reason;
-            return false;
-        }
-        return true;
+        return write_png(request_.path.c_str(), rows(), request_.level, &failure->cause);
     }
     bool data(unsigned char **data, size_t *size, Failure *failure) {
-        const char *reason = "";
-        if (!encode_png(rows(), request_.level, data, size, &reason)) {
-            failure->cause = reason;
-            return false;
-        }
-        return true;
+        return encode_png(rows(), request_.level, data, size, &failure->cause);
     }
 
   private:
@@ -99,19 +89,14 @@ class SequenceWriter : public Writer {
         : request_(request), next_(request.first), reader_(reader),
           frames_(png_queue(reader, [this](const QueuedFrame &frame, std::string *error) {
               const CollectDirectories noting(directories);
-              const char *reason = "";
-              if (write_png(frame.path.c_str(), frame.rows(), frame.level, &reason)) {
-                  return true;
-              }
-              *error = reason;
-              return false;
+              return write_png(frame.path.c_str(), frame.rows(), frame.level, error);
           })) {}
     // Abandoned: frames not yet taken are dropped, those being written
     // finish.
     ~SequenceWriter() override { frames_->drop(); }
 
     bool add(Failure *failure) override {
-        if (!failure_.cause.empty()) {
+        if (broken_) {
             *failure = failure_;
             return false;
         }
@@ -138,16 +123,14 @@ class SequenceWriter : public Writer {
     // A frame that failed is lost: the sequence fails from then on, at
     // every add and at its close, with that frame's failure.
     bool collect(Failure *failure) {
-        const char *path = "", *reason = "";
-        if (failure_.cause.empty() && !frames_->wait(&path, &reason)) {
-            failure_ = {reason, path};
-        }
+        broken_ = broken_ || !frames_->wait(&failure_.file, &failure_.cause);
         *failure = failure_;
-        return failure_.cause.empty();
+        return !broken_;
     }
 
     const OpenRequest request_;
     long long next_;
+    bool broken_ = false;
     Failure failure_;  // the first frame that failed
     const FrameReader &reader_;
     const std::unique_ptr<FrameQueue> frames_;
@@ -167,9 +150,8 @@ class StreamWriter : public Writer {
         }
         unsigned char *data = nullptr;
         size_t size = 0;
-        const char *reason = "";
-        if (!encode_png(gl_rows(width, height, rgba_.data()), level_, &data, &size, &reason)) {
-            failure->cause = reason;
+        if (!encode_png(gl_rows(width, height, rgba_.data()), level_, &data, &size,
+                        &failure->cause)) {
             return false;
         }
         size_t done = 0;

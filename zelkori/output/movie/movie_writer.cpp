@@ -296,7 +296,7 @@ struct Movie {
         const uint64_t length = stream.total_out;
         if (std::fwrite(&length, sizeof length, 1, spill) != 1 ||
             std::fwrite(deflated.data(), 1, length, spill) != length) {
-            return fail(std::strerror(errno), 0);  // as any write of the movie
+            return fail(zk_errno_text(errno), 0);  // as any write of the movie
         }
         return true;
     }
@@ -340,7 +340,7 @@ struct Movie {
             return fail("the palette filters failed", code);
         }
         if (std::fflush(spill) != 0 || std::fseek(spill, 0, SEEK_SET) != 0) {
-            return fail(std::string("cannot read the kept frames: ") + std::strerror(errno), 0);
+            return fail(std::string("cannot read the kept frames: ") + zk_errno_text(errno), 0);
         }
         for (int64_t k = 0; k < frames_added; ++k) {
             uint64_t length = 0;
@@ -561,7 +561,7 @@ bool open_gather(Movie &movie, int quality) {
             close(fd);
         }
         return movie.fail(std::string("cannot keep the frames for the palette: ") +
-                          std::strerror(errno), 0);
+                          zk_errno_text(errno), 0);
     }
     // Deflate's stored blocks add 5 bytes in 65535 at worst.
     const size_t bytes = static_cast<size_t>(movie.width) * movie.height * 4;

@@ -95,17 +95,8 @@ Encoded encode_fast(FILE *file, const zelkori::PixelRows &image) {
     }
 }
 
-thread_local std::string libpng_message;
-
-const char *libpng_text(const char *message) {
-    libpng_message = std::string("libpng: ") + (*message != '\0' ? message : "failed");
-    return libpng_message.c_str();
-}
-
-
 // Encodes into `file` and closes it; fills error on failure.
-bool encode_to(FILE *file, const zelkori::PixelRows &image, int level,
-               const char **error) {
+bool encode_to(FILE *file, const zelkori::PixelRows &image, int level, std::string *error) {
     errno = 0;
     PngFailure failure;
     const Encoded encoded = level == kFastLevel
@@ -118,28 +109,32 @@ bool encode_to(FILE *file, const zelkori::PixelRows &image, int level,
     if (encoded == Encoded::kDone && flushed && closed) {
         return true;
     }
-    *error = encoded == Encoded::kNoMemory ? zk_errno_text(ENOMEM)
-             : encoded == Encoded::kEncoderFailed
-                 ? libpng_text(failure.message)
-                 : zk_errno_text(write_errno != 0 ? write_errno
-                              : flush_errno != 0 ? flush_errno
-                                                 : errno);
+    if (encoded == Encoded::kEncoderFailed) {
+        *error = std::string("libpng: ") + (failure.message[0] != '\0' ? failure.message : "failed");
+    } else {
+        *error = zk_errno_text(encoded == Encoded::kNoMemory ? ENOMEM
+                               : write_errno != 0            ? write_errno
+                               : flush_errno != 0            ? flush_errno
+                                                             : errno);
+    }
     return false;
 }
 
-int write_png_file(const char *path, const zelkori::PixelRows &image, int level,
-                   const char **error) {
+bool write_png_file(const char *path, const zelkori::PixelRows &image, int level,
+                    std::string *error) {
     if (path == nullptr || *path == '\0' || image.width < 1 || image.height < 1 ||
         image.top == nullptr) {
         *error = "nothing to write";
-        return 0;
+        return false;
     }
     if (level != kFastLevel && (level < 0 || level > 9)) {
         level = kDefaultLevel;
     }
-    zk_output *output = zk_output_open(path, error);
+    const char *reason = "";
+    zk_output *output = zk_output_open(path, &reason);
     if (output == nullptr) {
-        return 0;
+        *error = reason;
+        return false;
     }
     // A stream of its own over a copy of the descriptor, which
     // zk_output_commit closes.
@@ -151,14 +146,18 @@ int write_png_file(const char *path, const zelkori::PixelRows &image, int level,
             close(fd);
         }
         zk_output_abort(output);
-        return 0;
+        return false;
     }
     setvbuf(file, nullptr, _IOFBF, kFileBufferBytes);  // a frame in a few writes
     if (!encode_to(file, image, level, error)) {
         zk_output_abort(output);
-        return 0;
+        return false;
     }
-    return zk_output_commit(output, error);
+    if (!zk_output_commit(output, &reason)) {
+        *error = reason;
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -167,28 +166,28 @@ namespace zelkori {
 
 // write_png_file for the C interface and the background threads:
 // exceptions stop here. Nothing is on disk yet where an allocation can fail.
-int write_png(const char *path, const PixelRows &image, int level, const char **error) {
+bool write_png(const char *path, const PixelRows &image, int level, std::string *error) {
     try {
         return write_png_file(path, image, level, error);
     } catch (const std::exception &) {
-        *error = "not enough memory";
-        return 0;
+        *error = zk_errno_text(ENOMEM);
+        return false;
     }
 }
 
-int encode_png(const PixelRows &image, int level, unsigned char **data, size_t *size,
-               const char **error) {
+bool encode_png(const PixelRows &image, int level, unsigned char **data, size_t *size,
+                std::string *error) {
     *data = nullptr;
     *size = 0;
     if (image.width < 1 || image.height < 1 || image.top == nullptr) {
         *error = "nothing to write";
-        return 0;
+        return false;
     }
     char *buffer = nullptr;
     FILE *file = open_memstream(&buffer, size);
     if (file == nullptr) {
         *error = zk_errno_text(errno);
-        return 0;
+        return false;
     }
     try {
         if (!encode_to(file, image,
@@ -196,14 +195,14 @@ int encode_png(const PixelRows &image, int level, unsigned char **data, size_t *
                        error)) {
             free(buffer);
             *size = 0;
-            return 0;
+            return false;
         }
     } catch (const std::exception &) {
         *error = zk_errno_text(ENOMEM);
-        return 0;
+        return false;
     }
     *data = reinterpret_cast<unsigned char *>(buffer);
-    return 1;
+    return true;
 }
 
 bool read_frame(const FrameReader &reader, std::vector<unsigned char> &rgba, int width,

@@ -13,13 +13,13 @@
 
 namespace zelkori {
 
-// Writes `image` to `path` whole or not at all. Returns 0 with *error
-// (the cause alone) on failure.
-int write_png(const char *path, const PixelRows &image, int level, const char **error);
+// Writes `image` to `path` whole or not at all. False with *error (the
+// cause alone) on failure.
+bool write_png(const char *path, const PixelRows &image, int level, std::string *error);
 
 // Encodes `image` in memory: *data, *size bytes, freed with free().
-int encode_png(const PixelRows &image, int level, unsigned char **data, size_t *size,
-               const char **error);
+bool encode_png(const PixelRows &image, int level, unsigned char **data, size_t *size,
+                std::string *error);
 
 // A queue of frames from `reader` handled by `work` on threads of its own,
 // as many as PNG encoding has use for.

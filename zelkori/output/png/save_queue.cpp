@@ -127,7 +127,7 @@ int zk_save_queue_add(zk_save_queue *queue, const char *path, const zk_writer_pa
 }
 
 int zk_save_queue_wait(zk_save_queue *queue, const char **error) {
-    const char *path = "", *reason = "";
+    std::string path, reason;
     queue->frames->wait(&path, &reason);  // the saves keep their own failures
     std::string directory, cause;
     if (!queue->directories.sync(&directory, &cause)) {
