@@ -55,6 +55,9 @@ TEST(FormatCheck, EachFormatAndLimit) {
         {"s.gltf", D, 10001, -1, 0, ZK_FIELD_FRAMES, "a .gltf file holds 1 to 10000"},
         {"s.glb", D, 0, -1, 0, ZK_FIELD_FRAMES, "a .glb file must be told how many frames it holds, 1 to 10000"},
         {"f%d.png", D, 2, -1, -1, ZK_FIELD_FIRST, "the first frame's number"},
+        {"f%d.png", D, 2, -1, 999999999999LL, 0, "png-sequence f999999999999.png"},
+        {"f%d.png", D, 2, -1, 1000000000000LL, ZK_FIELD_FIRST,
+         "the first frame's number must be 0 to 999999999999, got 1000000000000"},
     };
     for (const CheckCase &c : cases) {
         SCOPED_TRACE(c.path);
@@ -143,6 +146,27 @@ TEST(Writers, NoContextRefusesFramesAndAnEmptyOutputLeavesNothing) {
         EXPECT_TRUE(files_in(dir).empty());
     }
     rmdir(dir.c_str());
+}
+
+TEST(SaveQueue, RefusesAtTheCallWhatItCannotQueueAndHasNothingToReport) {
+    zk_save_queue *queue = zk_save_queue_new();
+    ASSERT_NE(queue, nullptr);
+    zk_writer_params params;
+    zk_writer_params_init(&params);
+    const struct { const char *path; int level; const char *error; } cases[] = {
+        {"a.png", 6, "no frame to save: no OpenGL context is current"},
+        {"m.mp4", 6, "cannot write \"m.mp4\": a save writes one still image"},
+        {"a.png", 10, "cannot write \"a.png\": expected a level from 0 to 9"},
+    };
+    for (const auto &c : cases) {
+        params.level = c.level;
+        const char *error = "";
+        EXPECT_FALSE(zk_save_queue_add(queue, c.path, &params, &error));
+        EXPECT_EQ(std::string(error).rfind(c.error, 0), 0u) << error;
+    }
+    const char *error = "";
+    EXPECT_TRUE(zk_save_queue_wait(queue, &error));
+    EXPECT_TRUE(zk_save_queue_free(queue, &error));
 }
 
 TEST(Writers, FailuresStayOneLineForLongNames) {
