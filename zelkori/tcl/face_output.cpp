@@ -32,10 +32,12 @@ struct Outputs {
     std::string program;             // how a failure at exit names the program
 };
 
-// Every interpreter's outputs, for the process's exit.
+// Every interpreter's outputs, for the process's exit, and the failures
+// of saves whose interpreter was deleted before they were reported.
 struct AllOutputs {
     std::mutex mutex;
     std::set<Outputs *> each;
+    std::vector<std::string> orphans;  // lines for standard error
 };
 
 AllOutputs &all_outputs() {
@@ -51,19 +53,27 @@ int finish_saves(Outputs &outputs, const char **error) {
     return zk_save_queue_free(saves, error);
 }
 
+// The line a failure no caller can hear of is reported with at exit.
+std::string exit_line(const Outputs &outputs, const char *error) {
+    return outputs.program + ": " + error + "\n";
+}
+
 void delete_outputs(ClientData data, Tcl_Interp *) {
     Outputs *outputs = static_cast<Outputs *>(data);
+    AllOutputs &all = all_outputs();
     {
-        AllOutputs &all = all_outputs();
         std::lock_guard<std::mutex> lock(all.mutex);
         all.each.erase(outputs);
     }
     for (auto &entry : outputs->open) {
         zk_writer_abort(entry.second);
     }
-    // The saves are written; with the interpreter gone, no one is left to
-    // hear of a failure.
-    finish_saves(*outputs, nullptr);
+    // The saves are written; a failure waits for the process's exit.
+    const char *error = "";
+    if (!finish_saves(*outputs, &error)) {
+        std::lock_guard<std::mutex> lock(all.mutex);
+        all.orphans.push_back(exit_line(*outputs, error));
+    }
     delete outputs;
 }
 
@@ -573,14 +583,20 @@ void finish_all(int *status) {
     std::lock_guard<std::mutex> lock(all.mutex);
     for (Outputs *outputs : all.each) {
         const char *error = "";
-        if (!finish_saves(*outputs, &error) && status != nullptr) {
-            const std::string line = outputs->program + ": " + error + "\n";
-            if (write(STDERR_FILENO, line.data(), line.size()) < 0) {
-                // standard error is gone: the status still says it
-            }
-            *status = *status == 0 ? 1 : *status;
+        if (!finish_saves(*outputs, &error)) {
+            all.orphans.push_back(exit_line(*outputs, error));
         }
     }
+    if (status == nullptr) {
+        return;
+    }
+    for (const std::string &line : all.orphans) {
+        if (write(STDERR_FILENO, line.data(), line.size()) < 0) {
+            // standard error is gone: the status still says it
+        }
+        *status = *status == 0 ? 1 : *status;
+    }
+    all.orphans.clear();
 }
 
 void finish_outputs(ClientData) {
@@ -615,7 +631,10 @@ const FaceCommand kOutputCommands[] = {
 void init_output(Tcl_Interp *interp) {
     if (Tcl_GetAssocData(interp, kOutputsKey, nullptr) == nullptr) {
         Outputs *outputs = new Outputs;
+        // The script the program runs, or the program itself for an
+        // interpreter that runs none.
         const char *script = Tcl_GetVar(interp, "argv0", TCL_GLOBAL_ONLY);
+        script = script != nullptr ? script : Tcl_GetNameOfExecutable();
         const char *slash = script != nullptr ? std::strrchr(script, '/') : nullptr;
         outputs->program = slash != nullptr ? slash + 1 : script != nullptr ? script : "zelkori";
         Tcl_SetAssocData(interp, kOutputsKey, delete_outputs, outputs);
