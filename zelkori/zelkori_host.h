@@ -219,6 +219,22 @@ int zk_save_queue_wait(zk_save_queue *queue, const char **error);
  * queue. NULL is allowed. */
 int zk_save_queue_free(zk_save_queue *queue, const char **error);
 
+/* Frames from elsewhere than the current OpenGL context, for a host that
+ * renders by other means and for tests: size() gives the next frame's
+ * size and returns 0 when there is none; read() fills width * height * 4
+ * bytes with RGBA rows, bottom row first, and returns 0 when it cannot. A
+ * source is called on the thread that adds frames, and must last as long
+ * as what reads from it. */
+typedef struct zk_frame_source {
+    int (*size)(void *data, int *width, int *height);
+    int (*read)(void *data, int width, int height, unsigned char *rgba);
+    void *data;
+} zk_frame_source;
+/* zk_writer_open and zk_save_queue_new with frames from `source`. */
+zk_writer *zk_writer_open_from(const char *path, const zk_writer_params *params,
+                               const zk_frame_source *source, const char **error);
+zk_save_queue *zk_save_queue_new_from(const zk_frame_source *source);
+
 /* Checks that `path` can be written, as every writer does before it
  * writes, creating nothing. `name` is the file as messages name it. */
 int zk_writable(const char *path, const char *name, const char **error);

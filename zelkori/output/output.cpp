@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <exception>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "output/writers.h"
 
 struct zk_writer {
+    std::unique_ptr<zelkori::FrameReader> source;  // a caller's, outliving the writer
     zelkori::WriterPtr writer;
     const zk_format *format = nullptr;
     std::string name;  // as messages give it
@@ -256,6 +258,22 @@ int zk_writer_check(const char *path, const zk_writer_params *params, const zk_f
 
 zk_writer *zk_writer_open(const char *path, const zk_writer_params *params, const char **error) {
     return zelkori::open_writer(path, *params, zelkori::gl_frame_reader(), error);
+}
+
+zk_writer *zk_writer_open_from(const char *path, const zk_writer_params *params,
+                               const zk_frame_source *source, const char **error) {
+    std::unique_ptr<zelkori::FrameReader> reader;
+    try {
+        reader.reset(new zelkori::SourceReader(*source));
+    } catch (const std::exception &) {
+        zelkori::fail("not enough memory", error);
+        return nullptr;
+    }
+    zk_writer *writer = zelkori::open_writer(path, *params, *reader, error);
+    if (writer != nullptr) {
+        writer->source = std::move(reader);
+    }
+    return writer;
 }
 
 int zk_writer_add(zk_writer *writer, const char **error) {

@@ -17,6 +17,7 @@
 #include "output/writers.h"
 
 struct zk_save_queue {
+    std::unique_ptr<zelkori::FrameReader> source;  // a caller's, outliving the frames
     zelkori::DirectorySet directories;  // of the files written since the last wait
     std::mutex mutex;        // over the failures
     std::string failure;     // the first since the last wait
@@ -99,6 +100,19 @@ zk_save_queue *new_save_queue(const FrameReader &reader) {
 extern "C" {
 
 zk_save_queue *zk_save_queue_new(void) { return zelkori::new_save_queue(zelkori::gl_frame_reader()); }
+
+zk_save_queue *zk_save_queue_new_from(const zk_frame_source *source) {
+    try {
+        std::unique_ptr<zelkori::FrameReader> reader(new zelkori::SourceReader(*source));
+        zk_save_queue *queue = zelkori::new_save_queue(*reader);
+        if (queue != nullptr) {
+            queue->source = std::move(reader);
+        }
+        return queue;
+    } catch (const std::exception &) {
+        return nullptr;
+    }
+}
 
 int zk_save_queue_add(zk_save_queue *queue, const char *path, const zk_writer_params *params,
                       const char **error) {
