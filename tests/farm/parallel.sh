@@ -27,18 +27,42 @@ else
     echo "note: no node or chromium here, the joined movies were not played in a browser"
 fi
 
-# Joins that would not give one run's movie are refused, naming why.
+# Damaged and mismatched segments beside the good ones: the middle MP4 cut
+# short, the last WebM cut in half, the first MP4 with a block zeroed, a
+# WebM slice of another quality; and a link to a segment.
+mkdir -p cut
+cp parts/* cut/
+truncate -s 1000 cut/m00004.mp4
+truncate -s $(($(stat -c %s cut/m00008.webm) / 2)) cut/m00008.webm
+cp parts/m00000.mp4 zeroed.mp4
+dd if=/dev/zero of=zeroed.mp4 bs=1 count=200 seek=$(($(stat -c %s zeroed.mp4) / 2)) conv=notrunc 2>/dev/null
+"$MORVAKINE_RENDER" -o q00004.webm --first 4 --frames 4 --size $size --quality 20
+ln -s parts/m00000.mp4 link.mp4
+untouched=$(md5sum parts/* cut/* zeroed.mp4 q00004.webm)
+
+# Joins that would not give one run's movie are refused, naming why, and
+# touch nothing.
 while IFS='|' read -r output segments expected; do
     if "$join" "$output" $segments 2>err.txt; then
         check "join $segments is refused" false
     fi
     check "join $segments says: $expected" grep -q "$expected" err.txt
+    check "join $segments says it in one line" test "$(wc -l <err.txt)" -eq 1
 done <<'CASES'
 refused.mp4|parts/m00000.mp4 parts/m00008.mp4|frames 4 to 7 are missing between
 refused.mp4|parts/m00004.mp4 parts/m00000.mp4|already holds
 refused.mp4|parts/m00000.mp4 one.mp4|already holds
 refused.gif|a.gif b.gif|cannot be joined without encoding again
+refused.mp4|cut/m00000.mp4 cut/m00004.mp4 cut/m00008.mp4|"cut/m00004.mp4" is truncated
+refused.webm|cut/m00000.webm cut/m00004.webm cut/m00008.webm|"cut/m00008.webm" is truncated
+refused.mp4|zeroed.mp4 parts/m00004.mp4|"zeroed.mp4" is corrupt
+refused.webm|parts/m00000.webm q00004.webm parts/m00008.webm|(quality 20, not quality 50)
+parts/m00004.mp4|parts/m00004.mp4 parts/m00008.mp4|is the segment "parts/m00004.mp4"
+link.mp4|parts/m00000.mp4 parts/m00004.mp4 parts/m00008.mp4|is the segment "parts/m00000.mp4"
+parts/m00000.mp4|parts/m00004.mp4 parts/m00008.mp4|holds frames 0 to 3 of this render, which the segments do not
 CASES
+check "refused joins touch nothing" test "$untouched" = "$(md5sum parts/* cut/* zeroed.mp4 q00004.webm)"
+check "refused joins write nothing" test ! -e refused.mp4 -a ! -e refused.webm
 
 # Slice 1 (frames 4-7) cannot write its first file.
 mkdir -p bad/f00004.png
