@@ -71,6 +71,32 @@ if "$farm" 11 4 bad/f%05d.png --size $size 2>err.txt; then
 fi
 check "the failing slice names its first file" grep -q 'bad/f00004.png": is a directory' err.txt
 check "what the slices left is whole" same_frames bad
+# A movie slice's name is taken as it is, only its number field filled.
+MORVAKINE_SLICE=1 "$top/farm/render-slice.sh" 8 4 'odd\x41 \n/s%05d.mp4' --size $size 2>err.txt ||
+    check "a slice with a backslash in its name renders" false
+check "a slice's name is no printf format" test -f 'odd\x41 \n/s00004.mp4'
+
+# A signal stops every slice and ends the script with 128 + its number,
+# leaving no temporary file (job control, so that SIGINT is not ignored).
+while read -r signal status; do
+    rm -rf stop
+    set -m
+    "$farm" 90000 45000 stop/f%05d.png --size $size 2>err.txt &
+    set +m
+    pid=$!
+    for ((tries = 600; tries > 0; tries--)); do  # a bound only a hang reaches
+        [ -e stop/f00000.png ] && break
+        sleep 0.1
+    done
+    kill -"$signal" "$pid"
+    wait "$pid" && got=0 || got=$?
+    check "SIG$signal ends render-parallel.sh with $status, not $got" test "$got" -eq "$status"
+    check "SIG$signal leaves no temporary file" test -z "$(find stop -name '.*' -type f)"
+done <<'SIGNALS'
+INT 130
+TERM 143
+SIGNALS
+
 # A slice checks its own first file before drawing.
 if "$MORVAKINE_RENDER" -o gone/f%05d.png --first 2 --frames 3 --size $size 2>err.txt; then
     check "a slice with no directory fails" false
