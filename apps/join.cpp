@@ -338,6 +338,9 @@ struct Writer {
             av_dict_set(&muxer->metadata, kRenderedWith, first.rendered.c_str(), 0) < 0) {
             return fail("not enough memory");
         }
+        // The same segments give the same bytes (WebM's identifiers are
+        // otherwise random), so a resumed render is an uninterrupted one.
+        muxer->flags |= AVFMT_FLAG_BITEXACT;
         stream->codecpar->codec_tag = 0;
         stream->time_base = av_inv_q(first.rate);
         stream->avg_frame_rate = first.rate;

@@ -10,6 +10,7 @@ if ! command -v parallel >/dev/null; then
 fi
 farm=$top/farm/render-parallel.sh
 reference 11 mp4 webm
+farm_command parallel
 
 check "PNG slices" "$farm" 11 4 out/f%05d.png --size $size
 check "PNG slices are one run's" same_frames out all
