@@ -64,7 +64,8 @@ const Format kFormats[] = {
     {"mp4", "libx264", true, "mp4", AV_PIX_FMT_YUV420P, "crf", 51, 23, 1,
      // The fastest preset that keeps macroblock-tree rate control, which
      // sizes the mostly still background well.
-     "preset=superfast;x264-params=mbtree=1:rc-lookahead=10", "movflags=+faststart", 0, false},
+     "preset=superfast;x264-params=mbtree=1:rc-lookahead=10", "movflags=+faststart+use_metadata_tags", 0,
+     false},
     {"webm", "libvpx-vp9", false, "webm", AV_PIX_FMT_YUV420P, "crf", 63, 36, 0,
      // Realtime VP9 writes the same bytes without the 25 frames it would
      // otherwise hold ahead.
@@ -661,6 +662,19 @@ bool open_movie(Movie &movie, const char *path, int quality) {
     code = avio_open(&movie.container->pb, url.c_str(), AVIO_FLAG_WRITE);
     if (code < 0) {
         return movie.fail(kWriting, code);
+    }
+    // What the movie was encoded with, for morvakine-join, which refuses
+    // to put together segments that differ in any of it.
+    const std::string rendered = std::string(movie.format->name) + " " +
+                                 std::to_string(movie.encoder->width) + "x" +
+                                 std::to_string(movie.encoder->height) + " " +
+                                 std::to_string(movie.rate.num) + "/" +
+                                 std::to_string(movie.rate.den) + " fps, quality " +
+                                 std::to_string(quality) + ", " + movie.format->codec + " " +
+                                 movie.format->options;
+    code = av_dict_set(&movie.container->metadata, "rendered-with", rendered.c_str(), 0);
+    if (code < 0) {
+        return movie.fail("not enough memory", 0);
     }
     AVDictionary *options = nullptr;
     code = av_dict_parse_string(&options, movie.format->muxer_options, "=", ";", 0);
