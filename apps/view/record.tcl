@@ -96,7 +96,7 @@ proc ::viewer::record_target {file} {
 }
 
 proc ::viewer::start_recording {file} {
-    variable togl
+    variable gl
     variable record
     variable record_fps
     variable record_label
@@ -108,7 +108,7 @@ proc ::viewer::start_recording {file} {
         show_message "cannot record: $name"
         return
     }
-    $togl makecurrent
+    $gl makecurrent
     project
     # The recording steps the clock from here on; it stops first, so that
     # the first frame shows the time the recording was asked for however
@@ -137,7 +137,7 @@ proc ::viewer::start_recording {file} {
 proc ::viewer::record_tick {} {
     variable record
     variable record_fps
-    variable togl
+    variable gl
     variable take
     if {![recording]} {
         return
@@ -146,7 +146,7 @@ proc ::viewer::record_tick {} {
         zelkori::clock set [expr {[zelkori::clock get] + [zelkori::clock speed] / $record_fps}]
     }
     set take 1
-    $togl render
+    $gl render
     set take 0
     if {![recording]} {
         return

@@ -11,7 +11,7 @@ namespace eval ::viewer {
         speed_high 4.0 \
         speed_step 0.25]
 
-    variable togl .view
+    variable gl .view              ;# the drawing area
     variable side .side            ;# the panel with its scroll bar
     variable panel {}              ;# the plug-in's controls, set by build_panel
     variable frames 0              ;# frames drawn since start
@@ -37,25 +37,23 @@ proc ::viewer::tune {key} {
 # ---- drawing
 
 proc ::viewer::request_redraw {} {
-    variable togl
-    if {[winfo exists $togl]} {
-        $togl postredisplay
+    variable gl
+    if {[winfo exists $gl]} {
+        $gl postredisplay
     }
 }
 
-proc ::viewer::reshape {w} {
+# The drawing area took a new size; it draws again next.
+proc ::viewer::reshape {w width height} {
     variable drawn_size
     # A squeezed or unmapped window can report no area at all; the
     # projection needs at least a pixel each way.
-    set size [list [expr {max(1, [$w cget -width])}] [expr {max(1, [$w cget -height])}]]
+    set size [list [expr {max(1, $width)}] [expr {max(1, $height)}]]
     if {$size ne $drawn_size} {
         set drawn_size $size
         size_changed
     }
     project
-    # Togl does not always draw again after a new size, and a frame drawn
-    # at the old one would stay on screen.
-    after idle ::viewer::request_redraw
 }
 
 # Sets the projection for the drawing area: the plug-in's, then the view's
@@ -85,9 +83,8 @@ proc ::viewer::display {w} {
     }
     $w swapbuffers
     if {[zelkori::clock playing]} {
-        # Postredisplay from inside the display callback is dropped by Togl,
-        # and `after 0` starves its idle redraw: queue the next frame as idle
-        # work so that events still get through between frames. Inside
+        # `after 0` would starve the idle redraw: queue the next frame as
+        # idle work so that events still get through between frames. Inside
         # `update` a chain of idle work would never let it return: there the
         # next frame waits for a timer.
         if {$::viewer::updating} {
@@ -116,12 +113,12 @@ proc update {args} {
 # Draws one frame now, saving it to `file` when given; a failed save is an
 # error of this command.
 proc ::viewer::draw_now {{file {}}} {
-    variable togl
+    variable gl
     variable shot
     variable shot_result
     set shot $file
     set shot_result {}
-    $togl render
+    $gl render
     if {$file ne "" && [lindex $shot_result 0] != 0} {
         return -code error [lindex $shot_result 1]
     }
@@ -153,11 +150,11 @@ proc ::viewer::save_frame {{file {}}} {
 # Saves the pose on screen as a glTF scene, binary unless the name ends in
 # .gltf.
 proc ::viewer::export_scene {{file {}}} {
-    variable togl
+    variable gl
     if {$file eq ""} {
         set file [timed_name [first_extension scene]]
     }
-    $togl makecurrent
+    $gl makecurrent
     if {[catch {zelkori::scene $file} result] == 0} {
         set result "saved [file normalize [::morvakine::literal $file]]"
     }
@@ -264,7 +261,7 @@ proc ::viewer::update_readouts {} {
 
 proc ::viewer::apply_time {} {
     variable time_text
-    variable togl
+    variable gl
     if {![catch {::morvakine::decimal $time_text} seconds]} {
         zelkori::clock set $seconds
         show_message {}
@@ -272,7 +269,7 @@ proc ::viewer::apply_time {} {
     } else {
         show_message "time must be a number of seconds, got \"$time_text\""
     }
-    focus $togl
+    focus $gl
     update_readouts
 }
 
@@ -296,7 +293,7 @@ proc ::viewer::background_error {message options} {
 # ---- the window
 
 proc ::viewer::build {width height} {
-    variable togl
+    variable gl
     variable side
     wm title . morvakine
     wm protocol . WM_DELETE_WINDOW ::viewer::quit
@@ -305,7 +302,7 @@ proc ::viewer::build {width height} {
     # An X error Tk does not expect (drawing into a window another client
     # destroyed, say) ends the viewer in one line rather than in Xlib's
     # report. Without the guard's library the viewer runs unguarded.
-    set guard [file join $::libdir xerrors.so]
+    set guard [file join $::zelkori::library xerrors.so]
     if {[file exists $guard] && ![catch {load $guard Xerrors}]} {
         ::viewer::on_x_error {apply {{text} {
             ::morvakine::fail $::program "lost the window: X error $text"
@@ -327,19 +324,15 @@ proc ::viewer::build {width height} {
     build_panel
     build_menus
 
-    # On an X server without GLX Togl fails here; given a size as well, it
-    # would go on to resize the window it could not make, and Xlib would
-    # end the process.
-    if {[catch {togl $togl -rgba true -double true -depth true \
+    if {[catch {zelkori::glwidget $gl -width $width -height $height \
             -reshapecommand ::viewer::reshape -displaycommand ::viewer::display} message]} {
         ::morvakine::fail $::program "cannot open an OpenGL window: [lindex [split $message \n] 0]"
     }
-    $togl configure -width $width -height $height
     pack .status -side bottom -fill x
     pack [ttk::separator .rule] -side bottom -fill x
     pack $side -side right -fill y
-    pack $togl -side left -fill both -expand 1
-    bind_navigation $togl
+    pack $gl -side left -fill both -expand 1
+    bind_navigation $gl
     bind_keys
 }
 
