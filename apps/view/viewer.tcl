@@ -305,14 +305,13 @@ proc ::viewer::build {width height} {
     set guard [file join $::zelkori::library xerrors.so]
     if {[file exists $guard] && ![catch {load $guard Xerrors}]} {
         ::viewer::on_x_error {apply {{text} {
-            ::morvakine::fail $::program "lost the window: X error $text"
-        }}} "$::program: lost the connection to the X server"
+            ::viewer::fail "lost the window: X error $text"
+        }}} {::viewer::fail "lost the connection to the X server"}
     }
-    # Destroyed by another X client rather than closed. Exiting destroys
-    # the window too, but runs no more idle work.
+    # Exiting destroys the window too, but runs no more idle work.
     bind . <Destroy> {
         if {"%W" eq "."} {
-            after idle {::morvakine::fail $::program "the window was destroyed by another X client"}
+            after idle ::viewer::window_destroyed
         }
     }
     interp bgerror {} ::viewer::background_error
@@ -350,10 +349,24 @@ proc ::viewer::set_icon {} {
 }
 
 proc ::viewer::quit {} {
-    if {[recording]} {
-        stop_recording
-    }
     exit 0
+}
+
+# `destroy .` from a script closes the viewer as quitting does; the window
+# destroyed by another X client is a failure.
+rename destroy ::viewer::destroy_now
+proc destroy {args} {
+    if {"." in $args} {
+        set ::viewer::closing 1
+    }
+    ::viewer::destroy_now {*}$args
+}
+
+proc ::viewer::window_destroyed {} {
+    if {[info exists ::viewer::closing]} {
+        exit 0
+    }
+    fail "the window was destroyed by another X client"
 }
 
 proc ::viewer::finish_bench {start counted} {
