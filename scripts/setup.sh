@@ -11,7 +11,7 @@ packages=(
   libgl-dev libglu1-mesa-dev libegl-dev libegl-mesa0 libgl1-mesa-dri
   libpng-dev zlib1g-dev libisal-dev libglm-dev libgtest-dev libbenchmark-dev libtinygltf-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libavfilter-dev ffmpeg
-  xvfb xauth python3 strace
+  xvfb xauth xdotool python3 strace
 )
 # shellcheck disable=SC2206
 packages+=(${MORVAKINE_PACKAGES_EXTRA:-})

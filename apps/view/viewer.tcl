@@ -16,6 +16,7 @@ namespace eval ::viewer {
     variable panel {}              ;# the plug-in's controls, set by build_panel
     variable frames 0              ;# frames drawn since start
     variable updating 0            ;# depth of `update` calls under way
+    variable frame_due 0           ;# the next frame of play is scheduled
     variable shot {}               ;# file to save with the next frame
     variable shot_result {}        ;# {code message} of the last save
     variable value                 ;# array: control id -> widget value
@@ -83,18 +84,28 @@ proc ::viewer::display {w} {
     }
     $w swapbuffers
     if {[zelkori::clock playing]} {
-        # `after 0` would starve the idle redraw: queue the next frame as
-        # idle work so that events still get through between frames. Inside
-        # `update` a chain of idle work would never let it return: there the
-        # next frame waits for a timer.
-        if {$::viewer::updating} {
-            after 1 ::viewer::request_redraw
-        } else {
-            after idle ::viewer::request_redraw
+        # The next frame comes from a timer set once the idle work this one
+        # left is done. A chain of idle work alone never lets the idle queue
+        # run dry, which Tk waits for before it maps a new toplevel (the
+        # list of keys would never appear, and nothing else would run); a
+        # chain of timers due at once would starve the idle work (widgets
+        # redrawn, geometry). Inside `update` the timer waits a
+        # millisecond, so that update finds nothing due and returns.
+        if {!$::viewer::frame_due} {
+            set ::viewer::frame_due 1
+            after idle [list after [expr {$::viewer::updating ? 1 : 0}] ::viewer::next_frame]
         }
         if {[clock milliseconds] - $::viewer::readout_ms >= [tune readout_period_ms]} {
             update_readouts
         }
+    }
+}
+
+proc ::viewer::next_frame {} {
+    variable gl
+    set ::viewer::frame_due 0
+    if {[zelkori::clock playing] && [winfo exists $gl]} {
+        $gl render
     }
 }
 
