@@ -79,11 +79,12 @@ set argc 2
 if {[catch {package require Tk} message]} {
     ::morvakine::fail $program "cannot open a window ($message); morvakine-render draws the figure without a display"
 }
-if {[catch {package require Togl 2.0} message]} {
-    ::morvakine::fail $program "cannot load the Togl 2.0 OpenGL widget (Debian package libtogl2): $message"
-}
 set libdir [expr {[info exists env(MORVAKINE_LIBDIR)] ? $env(MORVAKINE_LIBDIR) : $here}]
 ::morvakine::load_plugin $program $libdir
+# The drawing area, built for this Tcl beside the host library.
+if {[catch {load [file join $::zelkori::library libzelkori_glwidget.so] Glwidget} message]} {
+    ::morvakine::fail $program "cannot load the OpenGL widget: $message"
+}
 if {[dict exists $options --screenshot]} {
     ::morvakine::check_output $program --screenshot [dict get $options --screenshot]
 }
@@ -112,10 +113,10 @@ if {[dict exists $options --screenshot]} {
     set playing 0
 }
 
-tkwait visibility $::viewer::togl
+tkwait visibility $::viewer::gl
 update
 ::viewer::set_playing $playing
-focus $::viewer::togl
+focus $::viewer::gl
 
 if {[dict exists $options --screenshot]} {
     if {[catch {::viewer::draw_now [dict get $options --screenshot]} message]} {
