@@ -22,6 +22,13 @@ Shows the animated figure in a window, with its control panel on the right.
                     draw one frame at these settings, save it as PNG, exit
   --bench SECONDS   run for SECONDS, at most 1000000 (playing unless --paused),
                     print "frames N seconds S fps F", exit
+  --plugin FILE     draw with the plug-in FILE (a library whose Name_Init
+                    registers ::model::setup, resize and redraw) instead of
+                    the build's own morvakine.so
+  --watch, --no-watch
+                    load each new build of the plug-in file as it is
+                    replaced, keeping the pose, controls and view (on by
+                    default with --plugin)
   --eval FILE       source a Tcl script once the window is up (automation)
   --help            show this text
   --version         show the version
@@ -39,9 +46,9 @@ Exit status: 0 done, 2 bad usage, 1 failure while running.}
 
 set accepted {--size size --time number --paused flag --set set --manual flag
               --theme string --screenshot string --bench number --eval string
-              --help flag --version flag}
+              --plugin string --watch flag --no-watch flag --help flag --version flag}
 set defaults {--size {800 600} --time 0.0 --paused 0 --manual 0 --theme auto
-              --help 0 --version 0}
+              --watch 0 --no-watch 0 --help 0 --version 0}
 set options [::morvakine::parse_options $program $argv $accepted $defaults]
 if {[dict get $options --help]} {
     puts $help
@@ -83,7 +90,13 @@ if {[catch {package require Togl 2.0} message]} {
     ::morvakine::fail $program "cannot load the Togl 2.0 OpenGL widget (Debian package libtogl2): $message"
 }
 set libdir [expr {[info exists env(MORVAKINE_LIBDIR)] ? $env(MORVAKINE_LIBDIR) : $here}]
-::morvakine::load_plugin $program $libdir
+set plugin_file [::morvakine::plugin_option $program $options]
+set watch [expr {[dict get $options --watch]
+                 || ($plugin_file ne "" && ![dict get $options --no-watch])}]
+source [file join $here view reload.tcl]
+::morvakine::require_host $program $libdir
+::morvakine::load_plugin $program $libdir \
+    [::viewer::reload::first_copy $program $plugin_file $watch]
 if {[dict exists $options --screenshot]} {
     ::morvakine::check_output $program --screenshot [dict get $options --screenshot]
 }
@@ -116,6 +129,7 @@ tkwait visibility $::viewer::togl
 update
 ::viewer::set_playing $playing
 focus $::viewer::togl
+::viewer::reload::start $watch
 
 if {[dict exists $options --screenshot]} {
     if {[catch {::viewer::draw_now [dict get $options --screenshot]} message]} {
