@@ -13,6 +13,10 @@ Shows the animated figure in a window, with its control panel on the right.
   --size WxH        drawing area in pixels (default 800x600)
   --time T          clock time to start from, in seconds (default 0)
   --paused          start with the clock stopped
+  --fps F           frames per second of the timeline and of recordings
+                    (default 30); frame k shows the clock at --time + k/F,
+                    as morvakine-render numbers its frames
+  --first K         start at frame K: the clock at --time + K/F
   --set ID=VALUE    set a control by id or label, e.g. --set 1=300 or
                     --set "x view=300"; sliders clamp to their range (repeatable)
   --manual          tick "manual control": pose from the sliders, not the clock
@@ -44,7 +48,7 @@ records under names of your choosing.
 Without a display, morvakine-render draws the figure headless.
 Exit status: 0 done, 2 bad usage, 1 failure while running.}
 
-set accepted {--size size --time number --paused flag --set set --manual flag
+set accepted {--size size --time number --fps number --first count --paused flag --set set --manual flag
               --theme string --screenshot string --bench number --eval string
               --plugin string --watch flag --no-watch flag --help flag --version flag}
 set defaults {--size {800 600} --time 0.0 --paused 0 --manual 0 --theme auto
@@ -74,6 +78,10 @@ if {[dict exists $options --screenshot]} {
 if {[dict get $options --theme] ni {auto light dark}} {
     ::morvakine::usage_error $program "--theme expects light, dark or auto, got \"[dict get $options --theme]\""
 }
+if {[dict exists $options --fps]
+        && ([dict get $options --fps] <= 0 || [dict get $options --fps] > 1000)} {
+    ::morvakine::usage_error $program "--fps must be above 0 and at most 1000, got \"[dict get $options --fps]\""
+}
 if {[dict exists $options --eval] && ![file readable [dict get $options --eval]]} {
     ::morvakine::fail $program "cannot read the script \"[dict get $options --eval]\""
 }
@@ -101,13 +109,15 @@ if {[dict exists $options --screenshot]} {
     ::morvakine::check_output $program --screenshot [dict get $options --screenshot]
 }
 
-foreach part {theme viewer panel navigation record menus} {
+foreach part {theme viewer panel navigation record menus timeline} {
     source [file join $here view $part.tcl]
 }
 
 ::viewer::theme::apply [::viewer::theme::choose [dict get $options --theme]]
 lassign [dict get $options --size] width height
 ::viewer::build $width $height
+set fps [expr {[dict exists $options --fps] ? [dict get $options --fps] : $::viewer::record_fps}]
+::viewer::timeline::build [dict get $options --time] $fps
 
 # The panel follows the plug-in's declarations, in their order; controls
 # declared again make no new widget.
@@ -117,7 +127,8 @@ zelkori::control ondeclare ::viewer::add_control
 ::viewer::sync_panel
 ::viewer::fix_side_width
 
-zelkori::clock set [dict get $options --time]
+set first [expr {[dict exists $options --first] ? [dict get $options --first] : 0}]
+zelkori::clock set [::viewer::timeline::time_of $first]
 # --bench counts frames as the viewer runs: playing, or paused with
 # --paused, where nothing should be drawn once the window is up.
 set playing [expr {![dict get $options --paused]}]

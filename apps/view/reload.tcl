@@ -63,10 +63,8 @@ proc ::viewer::reload::first_copy {program source watch} {
     if {$source eq "" && !$watch} {
         return {}
     }
-    if {$source eq ""} {
-        set source [file join $::zelkori::library morvakine.so]
-    }
     set file $source
+    set source [path]
     if {![file isfile $source] || ![file readable $source]} {
         return $source
     }
@@ -92,6 +90,12 @@ proc ::viewer::reload::signature {path} {
     return $sig
 }
 
+# The plug-in file drawn from: --plugin's, or the build's own.
+proc ::viewer::reload::path {} {
+    variable file
+    expr {$file ne "" ? $file : [file join $::zelkori::library morvakine.so]}
+}
+
 # Watching on or off, as the menu's check box says (or `on` when given).
 proc ::viewer::reload::watch {{on {}}} {
     variable watching
@@ -101,12 +105,9 @@ proc ::viewer::reload::watch {{on {}}} {
         set watching [expr {!!$on}]
     }
     after cancel ::viewer::reload::poll
-    if {$file eq ""} {
-        set file [file join $::zelkori::library morvakine.so]
-    }
     if {$watching} {
         if {$seen eq ""} {
-            set seen [signature $file]
+            set seen [signature [path]]
         }
         after $::viewer::reload::poll_ms ::viewer::reload::poll
     }
@@ -116,11 +117,10 @@ proc ::viewer::reload::watch {{on {}}} {
 # Looks at the file; a version seen unchanged at two looks in a row has
 # settled and is tried.
 proc ::viewer::reload::poll {} {
-    variable file
     variable seen
     variable pending
     after $::viewer::reload::poll_ms ::viewer::reload::poll
-    set now [signature $file]
+    set now [signature [path]]
     if {$now eq "" || $now eq $seen} {
         set pending {}
         return
@@ -136,10 +136,10 @@ proc ::viewer::reload::poll {} {
 # Tries the plug-in file as it is now: takes it, or keeps the build drawing
 # and says why not. Returns the message shown.
 proc ::viewer::reload::take {} {
-    variable file
     variable seen
     variable tried
     variable build
+    set file [path]
     set number [incr tried]
     set seen [signature $file]
     set name [file tail $file]
@@ -176,7 +176,7 @@ proc ::viewer::reload::take {} {
 }
 
 proc ::viewer::reload::reject {number reason} {
-    variable file
+    set file [path]
     set reason [lindex [split [string trim $reason] \n] 0]
     ::viewer::show_message "[file tail $file] (build $number) not taken: $reason"
     return $::viewer::message
