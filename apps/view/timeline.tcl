@@ -49,6 +49,11 @@ proc ::viewer::timeline::build {start fps} {
     pack $bar.readout -side right
     pack $bar.bar -side left -fill x -expand 1 -padx [::viewer::px 6]
     pack $bar -side bottom -fill x -after .rule
+    # The bar takes the window's width and never widens it: the drawing
+    # area keeps the size asked for.
+    update idletasks
+    $bar configure -width 1 -height [winfo reqheight $bar]
+    pack propagate $bar 0
     build_menu
     bind_keys
     show
