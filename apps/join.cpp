@@ -15,7 +15,7 @@ extern "C" {
 #include <string>
 #include <strings.h>
 
-#include "output_file.h"
+#include "output/output_file.h"
 
 namespace {
 
