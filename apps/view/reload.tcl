@@ -120,6 +120,10 @@ proc ::viewer::reload::poll {} {
     variable seen
     variable pending
     after $::viewer::reload::poll_ms ::viewer::reload::poll
+    # A recording is made with one build; the next waits for its end.
+    if {[::viewer::recording]} {
+        return
+    }
     set now [signature [path]]
     if {$now eq "" || $now eq $seen} {
         set pending {}
