@@ -126,6 +126,7 @@ zelkori::control ondeclare ::viewer::add_control
 ::morvakine::apply_controls $program $options
 ::viewer::sync_panel
 ::viewer::fix_side_width
+::viewer::reload::start $watch
 
 set first [expr {[dict exists $options --first] ? [dict get $options --first] : 0}]
 zelkori::clock set [::viewer::timeline::time_of $first]
@@ -140,7 +141,6 @@ tkwait visibility $::viewer::togl
 update
 ::viewer::set_playing $playing
 focus $::viewer::togl
-::viewer::reload::start $watch
 
 if {[dict exists $options --screenshot]} {
     if {[catch {::viewer::draw_now [dict get $options --screenshot]} message]} {

@@ -161,11 +161,7 @@ proc ::viewer::reload::take {} {
         }
         # The build drawing before puts its controls back as they were.
         catch redeclare
-        catch {
-            $::viewer::togl makecurrent
-            ::viewer::project
-        }
-        ::viewer::request_redraw
+        catch redraw_view
         # What failed is not kept; the message names the file watched.
         catch {file delete -force -- [file dirname $copied]}
         return [reject $number [string map [list $copied $file] $message]]
@@ -190,9 +186,15 @@ proc ::viewer::reload::reject {number reason} {
 # kept, the projection for the drawing area, one frame.
 proc ::viewer::reload::try_build {} {
     redeclare
-    $::viewer::togl makecurrent
-    ::viewer::project
+    redraw_view
     ::model::redraw
+}
+
+# The projection and the view again, with the window's context current
+# (setting the view as it is does both), and a frame to come.
+proc ::viewer::reload::redraw_view {} {
+    ::viewer::set_view $::viewer::zoom $::viewer::pan_x $::viewer::pan_y
+    ::viewer::request_redraw
 }
 
 # Lets ::model::setup declare its controls afresh, then gives each control
