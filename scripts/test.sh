@@ -22,6 +22,9 @@ cmake -S "$top" -B "$top/build-tcl9" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_PREFIX_PATH="$tcl9" -DMORVAKINE_BENCH=OFF >/dev/null
 cmake --build "$top/build-tcl9" -j"$(nproc)" --target zelkori zelkori_movie morvakine png_probe morvakine_docs
 
+# The plug-ins the tests load with --plugin.
+cmake --build "$top/build-tcl9" -j"$(nproc)" --target test_plugins
+
 # One at a time: the window tests and the soak run contend for two cores.
 # Each suite loads the other build's libraries too, which must refuse.
 start=$SECONDS

@@ -77,13 +77,14 @@ proc ::viewer::reload::first_copy {program source watch} {
 
 # What tells one version of a file from the next: its identity, size and
 # time, and, while the time is too recent to tell writes of the same
-# second apart, its checksum. Empty while there is no file.
+# second apart, its checksum (up to 64 MiB). Empty while there is no file.
 proc ::viewer::reload::signature {path} {
     if {[catch {file stat $path info}] || $info(type) ne "file"} {
         return {}
     }
     set sig [list $info(dev) $info(ino) $info(size) $info(mtime) $info(ctime)]
-    if {[clock seconds] - $info(mtime) <= 2 && ![catch {open $path rb} channel]} {
+    if {[clock seconds] - $info(mtime) <= 2 && $info(size) <= (64 << 20)
+            && ![catch {open $path rb} channel]} {
         lappend sig [zlib crc32 [read $channel]]
         close $channel
     }

@@ -287,8 +287,14 @@ proc ::viewer::timeline::render_command {} {
     variable origin
     set k [expr {round(([zelkori::clock get] - $origin) * [fps])}]
     lassign $::viewer::drawn_size width height
-    set words [list morvakine-render -o [format morvakine-%04d.png $k] --size ${width}x$height \
-        --time [format %.17g $origin] --fps [format %g [fps]] --frames 1 --first $k]
+    set words [list morvakine-render -o [format morvakine-%04d.png [expr {abs($k)}]] \
+        --size ${width}x$height]
+    # Frames before the origin have no --first: their time is given.
+    if {$k >= 0} {
+        lappend words --time [format %.17g $origin] --fps [format %.17g [fps]] --frames 1 --first $k
+    } else {
+        lappend words --time [format %.17g [time_of $k]]
+    }
     if {$::viewer::reload::file ne ""} {
         lappend words --plugin $::viewer::reload::file
     }
