@@ -310,9 +310,12 @@ proc ::morvakine::plugin_option {program options} {
 proc ::morvakine::load_plugin {program libdir {file {}}} {
     require_host $program $libdir
     set plugin [expr {$file eq "" ? [file join $::zelkori::library morvakine.so] : $file}]
-    if {![file isfile $plugin] || ![file readable $plugin]} {
+    if {![file exists $plugin]} {
         set hint [expr {$file eq "" ? " (is the build complete?)" : ""}]
         fail $program "missing file $plugin$hint"
+    }
+    if {![file isfile $plugin] || ![file readable $plugin]} {
+        fail $program "cannot load the plug-in $plugin: not a readable regular file"
     }
     if {[catch {load_library $plugin} message]} {
         fail $program "cannot load the plug-in $plugin: $message"
@@ -322,6 +325,9 @@ proc ::morvakine::load_plugin {program libdir {file {}}} {
 # The prefixes of the Tcl entry points (`Name_Init`) that the library
 # `file` exports, read from its symbol names; empty when it has none.
 proc ::morvakine::init_prefixes {file} {
+    if {[file size $file] > (1 << 30)} {
+        error "larger than 1 GiB, not a plug-in"
+    }
     set channel [open $file rb]
     try {
         set bytes [read $channel]
