@@ -48,6 +48,9 @@ or a glTF scene, its format named by the output's extension.
                     so slices of a run match one long run
   --quality Q       movie quality 0-[dict get $movie max-quality] (default [dict get $movie default-quality]); H.264 and VP9 constant
                     quality, GIF palette colours; animated PNG is lossless
+  --plugin FILE     draw with the plug-in FILE (a library whose Name_Init
+                    registers ::model::setup, resize and redraw) instead of
+                    the build's own morvakine.so
   --framed          frame the whole figure as the viewer opens (zoom and
                     shift around the plug-in's camera, which leaves the top
                     half of the picture empty)
@@ -58,7 +61,7 @@ Exit status: 0 done, 2 bad usage, 1 failure while running."
 }
 
 set accepted {-o string --size size --time number --set set --manual flag
-              --frames count --fps number --first count --quality count --framed flag --help flag
+              --frames count --fps number --first count --quality count --framed flag --plugin string --help flag
               --version flag}
 set defaults {-o morvakine.png --size {800 600} --time 12.0 --manual 0
               --framed 0 --help 0 --version 0}
@@ -118,7 +121,7 @@ set streaming [expr {$output eq "-"}]
 if {$streaming && ([info exists env(MORVAKINE_STDOUT_CLOSED)] || [catch {fconfigure stdout}])} {
     ::morvakine::fail $program "cannot write \"-\": standard output is closed"
 }
-::morvakine::load_plugin $program $libdir
+::morvakine::load_plugin $program $libdir [::morvakine::plugin_option $program $options]
 if {!$streaming} {
     ::morvakine::check_output $program -o [dict get $format target]
 }

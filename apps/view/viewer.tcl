@@ -199,10 +199,11 @@ proc ::viewer::set_playing {on} {
     if {$on} {
         request_redraw
     }
+    timeline::playing_changed $on
 }
 
 proc ::viewer::playing {} {
-    expr {[recording] ? [record_playing] : [zelkori::clock playing]}
+    expr {[recording] ? [record_playing] : [zelkori::clock playing] || [timeline::reversing]}
 }
 
 proc ::viewer::toggle_play {} {
@@ -268,6 +269,7 @@ proc ::viewer::update_readouts {} {
     }
     .status.text configure -text $status
     update_title
+    timeline::show
 }
 
 proc ::viewer::apply_time {} {
