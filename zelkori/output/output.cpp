@@ -33,8 +33,8 @@ std::string number(double value) {
 
 // How messages name a format.
 std::string label(const zk_format &format) {
-    return format.extension[0] == '.' ? std::string("a ") + format.extension + " file"
-                                      : std::string("standard output");
+    return format.flags & ZK_FORMAT_STDOUT ? std::string("standard output")
+                                           : std::string("a ") + format.extension + " file";
 }
 
 // The limit checks, each on one parameter; false with *error.
@@ -108,7 +108,7 @@ bool check(const char *path, const zk_writer_params &params, const zk_format **f
         *field = ZK_FIELD_LEVEL;
         *error = "expected a level from 0 to 9 or \"fast\" but got \"" +
                  std::to_string(params.level) + "\"";
-    } else if (f.kind == ZK_KIND_SEQUENCE && f.extension[0] == '.') {
+    } else if (f.flags & ZK_FORMAT_PATTERN) {
         if (!sequence_name(path, params.first, target, error)) {
             *field = ZK_FIELD_NAME;
         }
@@ -187,7 +187,7 @@ zk_writer *zk_writer_open(const char *path, const zk_writer_params *params, cons
         request.height = params->height;
         if (format.kind == ZK_KIND_MOVIE && request.width == 0 &&
             !reader.size(&request.width, &request.height)) {
-            zelkori::fail(zelkori::write_error(name, "no frame to record: no OpenGL context is current"),
+            zelkori::fail(zelkori::write_error(name, zelkori::kNoFrame),
                           error);
             return nullptr;
         }
@@ -197,12 +197,7 @@ zk_writer *zk_writer_open(const char *path, const zk_writer_params *params, cons
         request.first = params->first;
         request.frames = params->frames;
         zelkori::Failure failure;
-        zelkori::WriterPtr writer =
-            format.kind == ZK_KIND_STILL    ? zelkori::open_png(request, reader, &failure)
-            : format.kind == ZK_KIND_MOVIE  ? zelkori::open_movie(request, reader, &failure)
-            : format.kind == ZK_KIND_SCENE  ? zelkori::open_scene(request, reader, &failure)
-            : format.extension[0] == '.'    ? zelkori::open_sequence(request, reader, &failure)
-                                            : zelkori::open_stream(request, reader, &failure);
+        zelkori::WriterPtr writer = format.writer->open(request, reader, &failure);
         made = new zk_writer;
         made->format = request.format;
         made->name = name;

@@ -209,7 +209,7 @@ int encode_png(const PixelRows &image, int level, unsigned char **data, size_t *
 bool read_frame(const FrameReader &reader, std::vector<unsigned char> &rgba, int *width,
                 int *height, std::string *error) {
     if (!reader.size(width, height)) {
-        *error = "no frame to read: no OpenGL context is current";
+        *error = kNoFrame;
         return false;
     }
     try {
@@ -340,7 +340,7 @@ extern "C" int zk_save_frame_async(const char *path, int level, const char **err
     }
     int width = 0, height = 0;
     if (!zelkori::gl_frame_reader().size(&width, &height)) {
-        return zelkori::fail("no frame to save: no OpenGL context is current", error);
+        return zelkori::fail(zelkori::kNoFrame, error);
     }
     try {
         const int queued = zelkori::save_queue().push(width, height, path, level);
