@@ -70,6 +70,9 @@ if {[dict get $options --theme] ni {auto light dark}} {
 if {[dict exists $options --eval] && ![file readable [dict get $options --eval]]} {
     ::morvakine::fail $program "cannot read the script \"[dict get $options --eval]\""
 }
+set libdir [expr {[info exists env(MORVAKINE_LIBDIR)] ? $env(MORVAKINE_LIBDIR) : $here}]
+::morvakine::require_host $program $libdir
+::morvakine::check_size $program --size [dict get $options --size]
 
 # Tk reads its own options from argv; everything there has been handled.
 # The name makes the window's class (WM_CLASS) Morvakine-view, which the
@@ -82,7 +85,6 @@ if {[catch {package require Tk} message]} {
 if {[catch {package require Togl 2.0} message]} {
     ::morvakine::fail $program "cannot load the Togl 2.0 OpenGL widget (Debian package libtogl2): $message"
 }
-set libdir [expr {[info exists env(MORVAKINE_LIBDIR)] ? $env(MORVAKINE_LIBDIR) : $here}]
 ::morvakine::load_plugin $program $libdir
 if {[dict exists $options --screenshot]} {
     ::morvakine::check_output $program --screenshot [dict get $options --screenshot]
