@@ -69,18 +69,11 @@ void zk_offscreen_destroy(void);
  * context is current. */
 int zk_frame_size(int *width, int *height);
 
-/* Reads the current read buffer's colour (RGB, top row first) of the
- * viewport-sized area at the origin. */
-int zk_read_frame(int width, int height, unsigned char *rgb);
-
-/* Writes rgb (top row first) as a PNG through a temporary file in the same
- * directory renamed into place, so no half-written file is ever seen.
- * level: 0-9, zlib's level through libpng (others read as 6), or
- * ZK_PNG_FAST: PNG's Up filter and ISA-L's deflate at its level 1, made
- * for image sequences. */
+/* PNG levels: 0-9, zlib's level through libpng (others read as the
+ * default), or ZK_PNG_FAST: PNG's Up filter and ISA-L's deflate at its
+ * level 1, made for image sequences. */
 #define ZK_PNG_FAST (-1)
-int zk_write_png(const char *path, int width, int height,
-                 const unsigned char *rgb, int level, const char **error);
+#define ZK_DEFAULT_PNG_LEVEL 6
 
 /* Writes the current frame to `path` as a PNG, named `name` in messages. */
 int zk_save_frame(const char *path, const char *name, int level, const char **error);
@@ -200,7 +193,6 @@ typedef struct zk_writer_params {
                            must know) */
     const char *name;   /* the file as messages name it; NULL: the path */
 } zk_writer_params;
-#define ZK_DEFAULT_PNG_LEVEL 6
 void zk_writer_params_init(zk_writer_params *params);
 
 /* Which parameter a check refused. */

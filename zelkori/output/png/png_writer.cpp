@@ -30,7 +30,7 @@ namespace {
 // ZK_PNG_FAST, the setting image sequences use, is png_fast.h's path;
 // levels 0-9 go through libpng with its adaptive filtering.
 const int kFastLevel = ZK_PNG_FAST;
-const int kDefaultLevel = 6;
+const int kDefaultLevel = ZK_DEFAULT_PNG_LEVEL;
 const size_t kFileBufferBytes = 64 * 1024;
 
 enum class Encoded { kDone, kWriteFailed, kNoMemory, kEncoderFailed };
@@ -274,16 +274,6 @@ extern "C" int zk_save_frame(const char *path, const char *name, int level,
             return zelkori::write_png(path, rows, level, &reason) ? nullptr : reason;
         },
         [name](const char *cause) { return zelkori::write_error(name, cause); });
-}
-
-extern "C" int zk_write_png(const char *path, int width, int height,
-                            const unsigned char *rgb, int level,
-                            const char **error) {
-    static const char *unused = nullptr;
-    if (error == nullptr) {
-        error = &unused;
-    }
-    return zelkori::write_png(path, zelkori::rgb_rows(width, height, rgb), level, error);
 }
 
 // Background saving. Encoding costs about as much as drawing a frame, so a
