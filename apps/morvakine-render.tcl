@@ -14,9 +14,13 @@ proc help_text {} {
     set png [::morvakine::format_row png]
     set movie [::morvakine::format_row mp4]
     set formats {}
+    set graded {}
     foreach format [zelkori::formats] {
         dict with format {
-            set name [expr {$kind eq "sequence" && $extension ne "-" ? "f%04d.png" : $extension}]
+            if {${takes-quality}} {
+                lappend graded $extension
+            }
+            set name [expr {$pattern ? "f%04d$extension" : $extension}]
             set limits {}
             if {${max-frames} > 1 && ${max-frames} < 1000000000} {
                 lappend limits "up to ${max-frames} frames"
@@ -46,8 +50,8 @@ or a glTF scene, its format named by the output's extension.
   --first K         with --frames, start at frame K: frame k shows clock time
                     --time + k/fps and a sequence numbers its files from K,
                     so slices of a run match one long run
-  --quality Q       movie quality 0-[dict get $movie max-quality] (default [dict get $movie default-quality]); H.264 and VP9 constant
-                    quality, GIF palette colours; animated PNG is lossless
+  --quality Q       quality 0-[dict get $movie max-quality] (default [dict get $movie default-quality]) of [join [lrange $graded 0 end-1] {, }] or [lindex $graded end]
+                    files: the codec's own quality, or GIF's palette colours
   --plugin FILE     draw with the plug-in FILE (a library whose Name_Init
                     registers ::model::setup, resize and redraw) instead of
                     the build's own morvakine.so
@@ -95,6 +99,7 @@ if {[dict exists $options --frames] && $frames == 0} {
 }
 set first [expr {[dict exists $options --first] ? [dict get $options --first] : 0}]
 ::morvakine::require_host $program $libdir
+::morvakine::check_size $program --size [list $width $height]
 # Every limit is the format's, from the host library's table.
 set check [list -size [list $width $height] -first $first -level fast]
 foreach {option name} {--fps -fps --quality -quality} {

@@ -85,6 +85,9 @@ if {[dict exists $options --fps]
 if {[dict exists $options --eval] && ![file readable [dict get $options --eval]]} {
     ::morvakine::fail $program "cannot read the script \"[dict get $options --eval]\""
 }
+set libdir [expr {[info exists env(MORVAKINE_LIBDIR)] ? $env(MORVAKINE_LIBDIR) : $here}]
+::morvakine::require_host $program $libdir
+::morvakine::check_size $program --size [dict get $options --size]
 
 # Tk reads its own options from argv; everything there has been handled.
 # The name makes the window's class (WM_CLASS) Morvakine-view, which the

@@ -28,7 +28,7 @@ proc ::viewer::file_types {kinds} {
     set types {}
     foreach format [zelkori::formats] {
         dict with format {
-            if {$kind in $kinds && [string match .* $extension]} {
+            if {$kind in $kinds && !$stdout} {
                 lappend types [list "[string toupper $name]: $summary" [list $extension]]
             }
         }

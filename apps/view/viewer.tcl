@@ -144,7 +144,7 @@ proc ::viewer::timed_name {extension} {
 # sequence, movie, scene): what quick saves and dialogs offer first.
 proc ::viewer::first_extension {kind} {
     foreach format [zelkori::formats] {
-        if {[dict get $format kind] eq $kind && [string match .* [dict get $format extension]]} {
+        if {[dict get $format kind] eq $kind && ![dict get $format stdout]} {
             return [dict get $format extension]
         }
     }
