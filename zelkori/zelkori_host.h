@@ -103,8 +103,9 @@ int zk_save_wait(const char **error);
 void zk_save_shutdown(void);
 
 /* Scene capture. From zk_capture_start to zk_capture_stop the sphere and
- * cylinder primitives record what they are asked to draw instead of drawing
- * it: the primitive, its sizes, the diffuse colour and the model-view
+ * cylinder primitives record what they are asked to draw, and draw it as
+ * always, so that every other output open meanwhile gets its picture: the
+ * primitive, its sizes, the diffuse colour and the model-view
  * matrix, and at the first one the projection and viewport. Primitives
  * without a current GL context are not recorded. zk_capture_frame begins
  * the next frame (animation sample); zk_capture_start begins the first and

@@ -330,7 +330,6 @@ void sphere(double radius) {
     }
     if (state().capture.on) {
         zelkori::capture_primitive(0, radius, 0.0, 0.0);
-        return;
     }
     zelkori::MeshSet *set = zelkori::meshes();
     if (set == nullptr) {
@@ -355,7 +354,6 @@ void cylinder(double length, double radius1, double radius2) {
     }
     if (state().capture.on) {
         zelkori::capture_primitive(1, length, radius1, radius2);
-        return;
     }
     zelkori::MeshSet *set = zelkori::meshes();
     if (set == nullptr) {

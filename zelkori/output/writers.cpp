@@ -160,8 +160,8 @@ class StreamWriter : public Writer {
     std::vector<unsigned char> rgba_;
 };
 
-// A glTF scene: from opening to closing the primitives are captured
-// instead of drawn, a frame between adds. Made once the capture has
+// A glTF scene: from opening to closing the primitives are captured as
+// they are drawn, a frame between adds. Made once the capture has
 // started.
 class SceneWriter : public Writer {
   public:
