@@ -127,13 +127,17 @@ void zk_capture_stop(void);
 int zk_capture_count(void);
 int zk_capture_at(int index, zk_primitive *out);
 
+/* A scene's lights: for web viewers at their defaults (three.js at
+ * exposure 1), in Blender's studio levels (its importer's default
+ * conversion), or none. */
+enum { ZK_LIGHTS_WEB, ZK_LIGHTS_BLENDER, ZK_LIGHTS_NONE };
 /* Writes the last capture as a glTF 2.0 scene through zelkori/output_file.h:
  * JSON with the buffer embedded when `path` ends in ".gltf", binary glTF
  * otherwise. One frame gives a still scene; more give one animation with
  * frame k at k / fps seconds. Every frame must draw the same primitives in
  * the same order. Returns 0 and fills error (valid until the next call)
  * on failure, leaving no file behind. */
-int zk_scene_write(const char *path, double fps, const char **error);
+int zk_scene_write(const char *path, double fps, int lights, const char **error);
 
 /* Errors. Every call here that can fail returns 0 (or NULL) and sets
  * *error to one line, valid until the same thread's next failing call; a
@@ -185,13 +189,15 @@ typedef struct zk_writer_params {
     long long frames;   /* frames to come; 0 when not known (a scene
                            must know) */
     const char *name;   /* the file as messages name it; NULL: the path */
+    int lights;         /* a scene's, ZK_LIGHTS_*; -1: ZK_LIGHTS_WEB, and
+                           the only value other formats take */
 } zk_writer_params;
 #define ZK_DEFAULT_PNG_LEVEL 6
 void zk_writer_params_init(zk_writer_params *params);
 
 /* Which parameter a check refused. */
 enum { ZK_FIELD_NAME = 1, ZK_FIELD_SIZE, ZK_FIELD_FPS, ZK_FIELD_FRAMES,
-       ZK_FIELD_QUALITY, ZK_FIELD_FIRST, ZK_FIELD_LEVEL };
+       ZK_FIELD_QUALITY, ZK_FIELD_FIRST, ZK_FIELD_LEVEL, ZK_FIELD_LIGHTS };
 /* Checks a target and its parameters against the format's limits,
  * touching nothing: the checks zk_writer_open makes before anything else.
  * Returns 0 with *error (which says what is wrong, naming no option) and

@@ -108,6 +108,11 @@ bool check(const char *path, const zk_writer_params &params, const zk_format **f
         *field = ZK_FIELD_LEVEL;
         *error = "expected a level from 0 to 9 or \"fast\" but got \"" +
                  std::to_string(params.level) + "\"";
+    } else if (params.lights != -1 &&
+               (f.kind != ZK_KIND_SCENE || params.lights < 0 || params.lights > ZK_LIGHTS_NONE)) {
+        *field = ZK_FIELD_LIGHTS;
+        *error = f.kind != ZK_KIND_SCENE ? "only a scene has lights, not " + label(f)
+                                         : "no such lights: " + std::to_string(params.lights);
     } else if (f.kind == ZK_KIND_SEQUENCE && f.extension[0] == '.') {
         if (!sequence_name(path, params.first, target, error)) {
             *field = ZK_FIELD_NAME;
@@ -141,6 +146,7 @@ void zk_writer_params_init(zk_writer_params *params) {
     params->fps = NAN;
     params->quality = -1;
     params->level = ZK_DEFAULT_PNG_LEVEL;
+    params->lights = -1;
 }
 
 int zk_writer_check(const char *path, const zk_writer_params *params, const zk_format **format,
@@ -196,6 +202,7 @@ zk_writer *zk_writer_open(const char *path, const zk_writer_params *params, cons
         request.level = params->level;
         request.first = params->first;
         request.frames = params->frames;
+        request.lights = params->lights < 0 ? ZK_LIGHTS_WEB : params->lights;
         zelkori::Failure failure;
         zelkori::WriterPtr writer =
             format.kind == ZK_KIND_STILL    ? zelkori::open_png(request, reader, &failure)

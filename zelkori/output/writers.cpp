@@ -166,7 +166,7 @@ class StreamWriter : public Writer {
 class SceneWriter : public Writer {
   public:
     SceneWriter(const OpenRequest &request)
-        : path_(request.path), fps_(request.fps),
+        : path_(request.path), fps_(request.fps), lights_(request.lights),
           expected_(request.frames > 0 ? request.frames : 1) {}
     ~SceneWriter() override { zk_capture_stop(); }
 
@@ -188,7 +188,7 @@ class SceneWriter : public Writer {
             return false;
         }
         const char *reason = "";
-        if (!zk_scene_write(path_.c_str(), fps_, &reason)) {
+        if (!zk_scene_write(path_.c_str(), fps_, lights_, &reason)) {
             failure->cause = reason;
             return false;
         }
@@ -198,6 +198,7 @@ class SceneWriter : public Writer {
   private:
     const std::string path_;
     const double fps_;
+    const int lights_;
     const long long expected_;
     long long added_ = 0;
 };

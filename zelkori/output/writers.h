@@ -23,6 +23,7 @@ struct OpenRequest {
     int level = 0;
     long long first = 0;
     long long frames = 0;  // 0: not known
+    int lights = ZK_LIGHTS_WEB;  // a scene's
 };
 
 // Why a writer failed: the cause, and the file when it is not the
