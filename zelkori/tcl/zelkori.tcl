@@ -140,7 +140,8 @@ proc ::zelkori::scene {args} {
         }
     }
     if {$code} {
-        zelkori::output abort $handle
+        # The script may have ended the output itself; its failure is the one to tell.
+        catch {zelkori::output abort $handle}
         return -options $options $result
     }
     zelkori::output close $handle
