@@ -578,7 +578,9 @@ bool build_scene(const Capture &capture, double fps, int lights, tinygltf::Model
     tinygltf::Node eye;
     eye.name = "camera";
     eye.camera = 0;
-    eye.translation = {-origin[0], -origin[1], -origin[2]};
+    if (origin[0] != 0.0 || origin[1] != 0.0 || origin[2] != 0.0) {
+        eye.translation = {0.0 - origin[0], 0.0 - origin[1], 0.0 - origin[2]};  // no -0
+    }
     if (lights != ZK_LIGHTS_NONE) {
         model.nodes.push_back(add_light(model, "key light", kKeyDirection, kKeyDiffuse, lights));
         model.nodes.push_back(add_light(model, "fill light", kFillDirection, kFillDiffuse, lights));
