@@ -110,6 +110,10 @@ if {[dict get $format kind] eq "movie" && $frames == 0} {
 }
 set frames [expr {max($frames, 1)}]
 lappend check -frames $frames
+# A scene is the only output here: its primitives need only be recorded.
+if {[dict get $format kind] eq "scene"} {
+    lappend check -pictures 0
+}
 set fps [expr {[dict exists $options --fps] ? [dict get $options --fps]
                : [dict get [::morvakine::format_row [dict get $format format]] default-fps]}]
 # Every frame's clock reading must be a number; the last is the largest.

@@ -121,6 +121,10 @@ typedef struct zk_primitive {
     double modelview[16]; /* column-major, as GL gives it */
 } zk_primitive;
 int zk_capture_start(const char **error);
+/* Whether the running capture's primitives draw as well as record (1, as
+ * each capture starts) or only record (0: nothing else reads the frames,
+ * and drawing them would be wasted). */
+void zk_capture_draw(int draw);
 void zk_capture_frame(void);
 void zk_capture_stop(void);
 /* The primitives of the last capture, in draw order. */
@@ -191,13 +195,18 @@ typedef struct zk_writer_params {
     const char *name;   /* the file as messages name it; NULL: the path */
     int lights;         /* a scene's, ZK_LIGHTS_*; -1: ZK_LIGHTS_WEB, and
                            the only value other formats take */
+    int pictures;       /* a scene's: 1 the primitives draw while recorded,
+                           so that other outputs get pictures; 0 they only
+                           record (a scene that is the only output); -1: 1,
+                           and the only value other formats take */
 } zk_writer_params;
 #define ZK_DEFAULT_PNG_LEVEL 6
 void zk_writer_params_init(zk_writer_params *params);
 
 /* Which parameter a check refused. */
 enum { ZK_FIELD_NAME = 1, ZK_FIELD_SIZE, ZK_FIELD_FPS, ZK_FIELD_FRAMES,
-       ZK_FIELD_QUALITY, ZK_FIELD_FIRST, ZK_FIELD_LEVEL, ZK_FIELD_LIGHTS };
+       ZK_FIELD_QUALITY, ZK_FIELD_FIRST, ZK_FIELD_LEVEL, ZK_FIELD_LIGHTS,
+       ZK_FIELD_PICTURES };
 /* Checks a target and its parameters against the format's limits,
  * touching nothing: the checks zk_writer_open makes before anything else.
  * Returns 0 with *error (which says what is wrong, naming no option) and

@@ -14,6 +14,7 @@ namespace zelkori {
 
 struct Capture {
     bool on = false;
+    bool draws = true;  // the primitives draw as well as record
     int frames = 0;  // frames begun so far
     bool out_of_memory = false;  // a primitive could not be kept
     std::vector<zk_primitive> primitives;  // in frame order

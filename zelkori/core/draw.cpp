@@ -330,6 +330,9 @@ void sphere(double radius) {
     }
     if (state().capture.on) {
         zelkori::capture_primitive(0, radius, 0.0, 0.0);
+        if (!state().capture.draws) {
+            return;
+        }
     }
     zelkori::MeshSet *set = zelkori::meshes();
     if (set == nullptr) {
@@ -354,6 +357,9 @@ void cylinder(double length, double radius1, double radius2) {
     }
     if (state().capture.on) {
         zelkori::capture_primitive(1, length, radius1, radius2);
+        if (!state().capture.draws) {
+            return;
+        }
     }
     zelkori::MeshSet *set = zelkori::meshes();
     if (set == nullptr) {

@@ -113,6 +113,10 @@ bool check(const char *path, const zk_writer_params &params, const zk_format **f
         *field = ZK_FIELD_LIGHTS;
         *error = f.kind != ZK_KIND_SCENE ? "only a scene has lights, not " + label(f)
                                          : "no such lights: " + std::to_string(params.lights);
+    } else if (params.pictures != -1 && (f.kind != ZK_KIND_SCENE || (params.pictures != 0 && params.pictures != 1))) {
+        *field = ZK_FIELD_PICTURES;
+        *error = f.kind != ZK_KIND_SCENE ? "only a scene records without drawing, not " + label(f)
+                                         : "pictures are 0 or 1, got " + std::to_string(params.pictures);
     } else if (f.kind == ZK_KIND_SEQUENCE && f.extension[0] == '.') {
         if (!sequence_name(path, params.first, target, error)) {
             *field = ZK_FIELD_NAME;
@@ -147,6 +151,7 @@ void zk_writer_params_init(zk_writer_params *params) {
     params->quality = -1;
     params->level = ZK_DEFAULT_PNG_LEVEL;
     params->lights = -1;
+    params->pictures = -1;
 }
 
 int zk_writer_check(const char *path, const zk_writer_params *params, const zk_format **format,
@@ -203,6 +208,7 @@ zk_writer *zk_writer_open(const char *path, const zk_writer_params *params, cons
         request.first = params->first;
         request.frames = params->frames;
         request.lights = params->lights < 0 ? ZK_LIGHTS_WEB : params->lights;
+        request.pictures = params->pictures != 0;
         zelkori::Failure failure;
         zelkori::WriterPtr writer =
             format.kind == ZK_KIND_STILL    ? zelkori::open_png(request, reader, &failure)

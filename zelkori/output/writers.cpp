@@ -318,6 +318,7 @@ WriterPtr open_scene(const OpenRequest &request, const FrameReader &, Failure *f
         failure->cause = error;
         return nullptr;
     }
+    zk_capture_draw(request.pictures ? 1 : 0);
     return WriterPtr(new SceneWriter(request));
 }
 

@@ -78,12 +78,12 @@ int get_level(Tcl_Interp *interp, Tcl_Obj *obj, int *level) {
 // ZK_KIND_* and ZK_FIELD_* as scripts see them.
 const char *const kKinds[] = {"still", "sequence", "movie", "scene"};
 const char *const kFieldNames[] = {"", "name", "size", "fps", "frames", "quality", "first",
-                                   "level", "lights"};
+                                   "level", "lights", "pictures"};
 // ZK_LIGHTS_* as scripts name them.
 const char *const kLightNames[] = {"web", "blender", "none", nullptr};
 
 // Output options: -size {w h} -fps F -quality Q -level L -first K -frames N
-// -lights web|blender|none, those in `allowed` only.
+// -lights web|blender|none -pictures BOOLEAN, those in `allowed` only.
 int get_params(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[], const char *const allowed[],
                zk_writer_params *params) {
     for (int i = 0; i < objc; i += 2) {
@@ -99,6 +99,8 @@ int get_params(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[], const char *
             ok = get_finite(interp, value, &params->fps) == TCL_OK;
         } else if (name == "-level") {
             ok = get_level(interp, value, &params->level) == TCL_OK;
+        } else if (name == "-pictures") {
+            ok = Tcl_GetBooleanFromObj(interp, value, &params->pictures) == TCL_OK;
         } else if (name == "-lights") {
             ok = Tcl_GetIndexFromObj(nullptr, value, kLightNames, "lights", TCL_EXACT,
                                      &params->lights) == TCL_OK;
@@ -162,7 +164,7 @@ int check_params(Tcl_Interp *interp, const char *path, const zk_writer_params &p
 }
 
 const char *const kOutputOptions[] = {"-size",  "-fps",   "-quality", "-level",
-                                      "-first", "-frames", "-lights", nullptr};
+                                      "-first", "-frames", "-lights", "-pictures", nullptr};
 
 // Opens a writer on objv[0] with the options after it; *writer on success.
 int open_output(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[], const char *const options[],

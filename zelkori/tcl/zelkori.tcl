@@ -76,13 +76,13 @@ proc ::zelkori::movie {args} {
     return
 }
 
-# zelkori::scene FILE ?-frames N? ?-fps F? ?-lights L? ?-draw SCRIPT?:
-# captures what SCRIPT (default ::model::redraw) draws and writes it as a
-# glTF scene. With -frames the clock is paused and frame k drawn at
+# zelkori::scene FILE ?-frames N? ?-fps F? ?-lights L? ?-pictures B?
+# ?-draw SCRIPT?: captures what SCRIPT (default ::model::redraw) draws and
+# writes it as a glTF scene. With -frames the clock is paused and frame k drawn at
 # frame_time's reading, then the clock is put back as it was. A SCRIPT
 # that returns ends its frame; break and continue are errors.
 proc ::zelkori::scene {args} {
-    set usage "file ?-frames n? ?-fps f? ?-lights l? ?-draw script?"
+    set usage "file ?-frames n? ?-fps f? ?-lights l? ?-pictures b? ?-draw script?"
     if {[llength $args] < 1 || [llength $args] % 2 == 0} {
         wrong_args $usage
     }
@@ -90,7 +90,7 @@ proc ::zelkori::scene {args} {
     set draw ::model::redraw
     set params {-frames 1}
     foreach {name value} [lrange $args 1 end] {
-        set name [choose option {-frames -fps -lights -draw} $name]
+        set name [choose option {-frames -fps -lights -pictures -draw} $name]
         if {$name eq "-draw"} {
             set draw $value
         } else {
