@@ -4,9 +4,6 @@
 
 namespace zelkori {
 
-const char kNoContext[] = "no OpenGL context is current";
-const char kCannotRead[] = "cannot read the frame back from OpenGL";
-
 int fail(const std::string &message, const char **error) {
     static thread_local std::string kept;
     try {

@@ -7,10 +7,6 @@
 
 namespace zelkori {
 
-// The words of failures several places give.
-extern const char kNoContext[];   // "no OpenGL context is current"
-extern const char kCannotRead[];  // the frame could not be read back
-
 // Keeps `message` for the caller and sets *error to it (error may be
 // NULL). Returns 0, for `return fail(...)` in the C interface.
 int fail(const std::string &message, const char **error);

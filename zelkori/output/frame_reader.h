@@ -20,6 +20,11 @@ class FrameReader {
     virtual bool read(int width, int height, unsigned char *rgba) const = 0;
 };
 
+// Why a writer has no frame to take, and why a frame could not be taken,
+// in every writer's words.
+constexpr char kNoFrame[] = "no frame to read: no OpenGL context is current";
+constexpr char kCannotRead[] = "cannot read the frame back from OpenGL";
+
 // Frames of the current GL context: the offscreen framebuffer, or a
 // window's back buffer before it is swapped.
 const FrameReader &gl_frame_reader();

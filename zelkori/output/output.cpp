@@ -1,13 +1,15 @@
 // The writers' C face: what every output shares. The parameters are
-// checked against the format table before anything is opened, every
-// failure is worded once, and writers still open when the process ends
-// are abandoned.
+// checked against the format table before anything is opened, the frames
+// an output was opened for are kept to, every failure is worded once, and
+// each output flushes the directories its own files went to.
+#include <limits.h>
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdio>
 #include <exception>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "output/errors.h"
 #include "output/output_file.h"
@@ -21,6 +23,7 @@ struct zk_writer {
     double fps = 0;    // as given, or the format's default
     long long frames = 0;
     long long expected = 0;  // frames it was opened for; 0: not known
+    std::string anchor;  // put before a relative name when opened
 };
 
 namespace zelkori {
@@ -38,8 +41,8 @@ std::string number(double value) {
 
 // How messages name a format.
 std::string label(const zk_format &format) {
-    return format.extension[0] == '.' ? std::string("a ") + format.extension + " file"
-                                      : std::string("standard output");
+    return format.flags & ZK_FORMAT_STDOUT ? std::string("standard output")
+                                           : std::string("a ") + format.extension + " file";
 }
 
 // The limit checks, each on one parameter; false with *error.
@@ -116,7 +119,16 @@ bool check(const char *path, const zk_writer_params &params, const zk_format **f
         *field = ZK_FIELD_LEVEL;
         *error = "expected a level from 0 to 9 or \"fast\" but got \"" +
                  std::to_string(params.level) + "\"";
-    } else if (f.kind == ZK_KIND_SEQUENCE && f.extension[0] == '.') {
+    } else if (params.lights != -1 &&
+               (f.kind != ZK_KIND_SCENE || params.lights < 0 || params.lights > ZK_LIGHTS_NONE)) {
+        *field = ZK_FIELD_LIGHTS;
+        *error = f.kind != ZK_KIND_SCENE ? "only a scene has lights, not " + label(f)
+                                         : "no such lights: " + std::to_string(params.lights);
+    } else if (params.pictures != -1 && (f.kind != ZK_KIND_SCENE || (params.pictures != 0 && params.pictures != 1))) {
+        *field = ZK_FIELD_PICTURES;
+        *error = f.kind != ZK_KIND_SCENE ? "only a scene records without drawing, not " + label(f)
+                                         : "pictures are 0 or 1, got " + std::to_string(params.pictures);
+    } else if (f.flags & ZK_FORMAT_PATTERN) {
         if (!sequence_name(path, params.first, target, error)) {
             *field = ZK_FIELD_NAME;
         }
@@ -126,8 +138,22 @@ bool check(const char *path, const zk_writer_params &params, const zk_format **f
     return error->empty();
 }
 
+// A relative name means the directory current when the output is opened,
+// whatever the process does later: the directory to put before it.
+std::string anchor(const zk_format &format, const char *path) {
+    char here[PATH_MAX];
+    if ((format.flags & ZK_FORMAT_STDOUT) || path[0] == '/' ||
+        getcwd(here, sizeof here) == nullptr) {
+        return "";
+    }
+    return std::string(here) + "/";
+}
+
 int failed(zk_writer *writer, const Failure &failure, const char **error) {
-    const std::string file = failure.file.empty() ? writer->name : failure.file;
+    std::string file = failure.file.empty() ? writer->name : failure.file;
+    if (!writer->anchor.empty() && file.rfind(writer->anchor, 0) == 0) {
+        file.erase(0, writer->anchor.size());  // named as it was given
+    }
     return fail(write_error(file, failure.cause), error);
 }
 
@@ -146,12 +172,13 @@ zk_writer *open_writer(const char *path, const zk_writer_params &params, const F
             return nullptr;
         }
         const zk_format &format = *request.format;
-        request.path = path;
+        const std::string anchor = zelkori::anchor(format, path);
+        request.path = anchor + path;
         request.width = params.width;
         request.height = params.height;
         if (format.kind == ZK_KIND_MOVIE && request.width == 0 &&
             !reader.size(&request.width, &request.height)) {
-            fail(write_error(name, "no frame to record: no OpenGL context is current"), error);
+            fail(write_error(name, kNoFrame), error);
             return nullptr;
         }
         request.fps = std::isnan(params.fps) ? format.default_fps : params.fps;
@@ -159,18 +186,16 @@ zk_writer *open_writer(const char *path, const zk_writer_params &params, const F
         request.level = params.level;
         request.first = params.first;
         request.frames = params.frames;
+        request.lights = params.lights < 0 ? ZK_LIGHTS_WEB : params.lights;
+        request.pictures = params.pictures != 0;
         Failure failure;
-        WriterPtr writer =
-            format.kind == ZK_KIND_STILL    ? open_png(request, reader, &failure)
-            : format.kind == ZK_KIND_MOVIE  ? open_movie(request, reader, &failure)
-            : format.kind == ZK_KIND_SCENE  ? open_scene(request, reader, &failure)
-            : format.extension[0] == '.'    ? open_sequence(request, reader, &failure)
-                                            : open_stream(request, reader, &failure);
+        WriterPtr writer = format.writer->open(request, reader, &failure);
         made = new zk_writer;
         made->format = request.format;
         made->name = name;
         made->fps = request.fps;
         made->expected = request.frames;
+        made->anchor = anchor;
         if (writer == nullptr) {
             failed(made, failure, error);
             delete made;
@@ -228,6 +253,8 @@ void zk_writer_params_init(zk_writer_params *params) {
     params->fps = NAN;
     params->quality = -1;
     params->level = ZK_DEFAULT_PNG_LEVEL;
+    params->lights = -1;
+    params->pictures = -1;
 }
 
 int zk_writer_check(const char *path, const zk_writer_params *params, const zk_format **format,

@@ -1,6 +1,4 @@
-// The writers of PNG files, sequences, standard output and scenes, and the
-// loader of the movie module.
-#include <dlfcn.h>
+// The writers of PNG files, sequences, standard output and scenes.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -12,9 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "output/errors.h"
 #include "output/frame_queue.h"
-#include "output/movie/movie_module.h"
 #include "output/output_file.h"
 #include "output/png/png_writer.h"
 #include "output/writers.h"
@@ -38,7 +34,7 @@ bool writable(const std::string &path, Failure *failure) {
 bool frame_size(const FrameReader &reader, const OpenRequest &request, const char *what,
                 int *width, int *height, std::string *cause) {
     if (!reader.size(width, height)) {
-        *cause = std::string("no frame to save: ") + kNoContext;
+        *cause = kNoFrame;
         return false;
     }
     if (request.width > 0 && (*width != request.width || *height != request.height)) {
@@ -178,13 +174,13 @@ class StreamWriter : public Writer {
     std::vector<unsigned char> rgba_;
 };
 
-// A glTF scene: from opening to closing the primitives are captured
-// instead of drawn, a frame between adds. Made once the capture has
+// A glTF scene: from opening to closing the primitives are captured as
+// they are drawn, a frame between adds. Made once the capture has
 // started.
 class SceneWriter : public Writer {
   public:
     SceneWriter(const OpenRequest &request)
-        : path_(request.path), fps_(request.fps),
+        : path_(request.path), fps_(request.fps), lights_(request.lights),
           expected_(request.frames > 0 ? request.frames : 1) {}
     ~SceneWriter() override { zk_capture_stop(); }
 
@@ -206,7 +202,7 @@ class SceneWriter : public Writer {
             return false;
         }
         const char *reason = "";
-        if (!zk_scene_write(path_.c_str(), fps_, &reason)) {
+        if (!zk_scene_write(path_.c_str(), fps_, lights_, &reason)) {
             failure->cause = reason;
             return false;
         }
@@ -216,38 +212,10 @@ class SceneWriter : public Writer {
   private:
     const std::string path_;
     const double fps_;
+    const int lights_;
     const long long expected_;
     long long added_ = 0;
 };
-
-// The movie module's entry, loaded from beside this library once.
-ZelkoriOpenMovie movie_entry(std::string *error) {
-    static std::once_flag once;
-    static ZelkoriOpenMovie entry = nullptr;
-    static std::string failure;
-    std::call_once(once, [] {
-        Dl_info self;
-        std::string path = ZELKORI_MOVIE_MODULE;
-        if (dladdr(reinterpret_cast<void *>(&movie_entry), &self) != 0 &&
-            self.dli_fname != nullptr && std::strchr(self.dli_fname, '/') != nullptr) {
-            const std::string library = self.dli_fname;
-            path = library.substr(0, library.rfind('/') + 1) + ZELKORI_MOVIE_MODULE;
-        }
-        void *module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (module != nullptr) {
-            entry = reinterpret_cast<ZelkoriOpenMovie>(dlsym(module, ZELKORI_MOVIE_ENTRY));
-        }
-        if (entry == nullptr) {
-            const char *why = dlerror();
-            failure = std::string("cannot load the movie encoder: ") +
-                      (why != nullptr ? why : path.c_str());
-        }
-    });
-    if (entry == nullptr) {
-        *error = failure;
-    }
-    return entry;
-}
 
 }  // namespace
 
@@ -335,6 +303,7 @@ WriterPtr open_scene(const OpenRequest &request, const FrameReader &, Failure *f
         failure->cause = error;
         return nullptr;
     }
+    zk_capture_draw(request.pictures ? 1 : 0);
     return WriterPtr(new SceneWriter(request));
 }
 
@@ -344,11 +313,6 @@ bool png_data(const FrameReader &reader, int level, unsigned char **data, size_t
     request.level = level;
     PngWriter writer(request, reader);
     return writer.add(failure) && writer.data(data, size, failure);
-}
-
-WriterPtr open_movie(const OpenRequest &request, const FrameReader &reader, Failure *failure) {
-    const ZelkoriOpenMovie open = movie_entry(&failure->cause);
-    return open != nullptr ? WriterPtr(open(&request, &reader, failure)) : nullptr;
 }
 
 }  // namespace zelkori

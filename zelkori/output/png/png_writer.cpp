@@ -30,7 +30,7 @@ namespace {
 // ZK_PNG_FAST, the setting image sequences use, is png_fast.h's path;
 // levels 0-9 go through libpng with its adaptive filtering.
 const int kFastLevel = ZK_PNG_FAST;
-const int kDefaultLevel = 6;
+const int kDefaultLevel = ZK_DEFAULT_PNG_LEVEL;
 const size_t kFileBufferBytes = 64 * 1024;
 
 enum class Encoded { kDone, kWriteFailed, kNoMemory, kEncoderFailed };

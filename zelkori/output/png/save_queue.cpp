@@ -129,7 +129,7 @@ int zk_save_queue_add(zk_save_queue *queue, const char *path, const zk_writer_pa
         zelkori::FrameQueue &frames = *queue->frames;
         int width = 0, height = 0;
         if (!frames.reader().size(&width, &height)) {
-            return zelkori::fail(std::string("no frame to save: ") + zelkori::kNoContext, error);
+            return zelkori::fail(zelkori::kNoFrame, error);
         }
         if (frames.push(width, height, path, params->level, name) < 0) {
             return zelkori::fail(zelkori::kCannotRead, error);
