@@ -33,6 +33,11 @@ namespace {
 // numbers and a movie's timestamps never wrap.
 const long long kLastFirst = 999999999999LL;
 
+// "1 frame", "2 frames".
+std::string frames_text(long long count) {
+    return std::to_string(count) + (count == 1 ? " frame" : " frames");
+}
+
 std::string number(double value) {
     char text[32];
     std::snprintf(text, sizeof text, "%g", value);
@@ -223,7 +228,7 @@ int close_writer(zk_writer *writer, DirectorySet *directories, const char **erro
         } else if (writer->expected > 0 && writer->frames < writer->expected) {
             writer->writer.reset();
             const std::string why = "got " + std::to_string(writer->frames) + " of the " +
-                                    std::to_string(writer->expected) + " frames it was opened for";
+                                    frames_text(writer->expected) + " it was opened for";
             done = failed(writer, {why, ""}, error);
         } else {
             DirectorySet &own = writer->writer->directories;
@@ -308,14 +313,14 @@ int zk_writer_add(zk_writer *writer, const char **error) {
         return zelkori::fail("no output is open", error);
     }
     try {
-        if (writer->expected > 0 && writer->frames >= writer->expected) {
-            const std::string why = "it was opened for " + std::to_string(writer->expected) +
-                                    " frames; this is one more";
-            return zelkori::failed(writer, {why, ""}, error);
-        }
         if (writer->frames >= writer->format->max_frames) {
             std::string why;
             zelkori::check_frames(*writer->format, writer->frames + 1, &why);
+            return zelkori::failed(writer, {why, ""}, error);
+        }
+        if (writer->expected > 0 && writer->frames >= writer->expected) {
+            const std::string why = "it was opened for " + zelkori::frames_text(writer->expected) +
+                                    "; this is one more";
             return zelkori::failed(writer, {why, ""}, error);
         }
         zelkori::Failure failure;
