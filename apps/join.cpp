@@ -19,7 +19,7 @@ extern "C" {
 #include <string>
 #include <vector>
 
-#include "output_file.h"
+#include "output/output_file.h"
 #include "zelkori_host.h"
 
 namespace {

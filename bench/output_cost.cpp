@@ -17,9 +17,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "png_fast.h"
+#include "output/png/png_fast.h"
 #include "support.h"
-#include "zelkori/output_file.h"
+#include "zelkori/output/output_file.h"
 #include "zelkori/zelkori_host.h"
 
 extern "C" int Zelkori_Init(Tcl_Interp *interp);

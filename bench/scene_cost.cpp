@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "scene_writer.h"
+#include "output/scene/scene_writer.h"
 #include "support.h"
 
 namespace {

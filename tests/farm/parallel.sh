@@ -20,8 +20,9 @@ for ext in mp4 webm; do
 done
 
 # Chromium plays the joined movies as it plays one run's.
-if command -v node >/dev/null && command -v "${CHROMIUM:-chromium}" >/dev/null; then
-    node "$top/tests/farm/play.mjs" one.mp4 joined.mp4 one.webm joined.webm >played.txt
+if node=$("$top/scripts/tools.sh" node 2>/dev/null) &&
+    CHROMIUM=$("$top/scripts/tools.sh" chromium 2>/dev/null); then
+    CHROMIUM=$CHROMIUM "$node" "$top/tests/farm/play.mjs" one.mp4 joined.mp4 one.webm joined.webm >played.txt
     check "Chromium plays the joined movies as one run's" \
         awk '$2 == "error" { exit 1 } { d[NR] = $2 " " $3 } END { exit !(NR == 4 && d[1] == d[2] && d[3] == d[4]) }' played.txt
 else

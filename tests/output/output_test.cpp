@@ -9,7 +9,7 @@
 #include <dirent.h>
 #include <unistd.h>
 
-#include "frame_queue.h"
+#include "output/frame_queue.h"
 #include "zelkori_host.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "model/model.h"
-#include "scene_writer.h"
+#include "output/scene/scene_writer.h"
 #include "zelkori_host.h"
 
 namespace {

@@ -17,12 +17,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "errors.h"
-#include "frame_queue.h"
-#include "png_writer.h"
-#include "output_file.h"
-#include "png_fast.h"
-#include "state.h"
+#include "output/errors.h"
+#include "output/frame_queue.h"
+#include "output/png/png_writer.h"
+#include "output/output_file.h"
+#include "output/png/png_fast.h"
+#include "core/state.h"
 #include "zelkori_host.h"
 
 namespace {

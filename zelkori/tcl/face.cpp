@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <exception>
 
-#include "face.h"
+#include "tcl/face.h"
 #include "zelkori_host.h"
 
 namespace zelkori {

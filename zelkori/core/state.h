@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "capture.h"
+#include "core/capture.h"
 #include "zelkori_host.h"
 
 namespace zelkori {

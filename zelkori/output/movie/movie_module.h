@@ -3,7 +3,7 @@
 #ifndef ZELKORI_MOVIE_MODULE_H
 #define ZELKORI_MOVIE_MODULE_H
 
-#include "writers.h"
+#include "output/writers.h"
 
 #define ZELKORI_MOVIE_MODULE "libzelkori_movie.so"
 #define ZELKORI_MOVIE_ENTRY "zelkori_open_movie"

@@ -29,9 +29,9 @@ extern "C" {
 #include <string>
 #include <vector>
 
-#include "frame_queue.h"
-#include "movie_module.h"
-#include "output_file.h"
+#include "output/frame_queue.h"
+#include "output/movie/movie_module.h"
+#include "output/output_file.h"
 
 namespace zelkori {
 namespace {

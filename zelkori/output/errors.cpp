@@ -1,4 +1,4 @@
-#include "errors.h"
+#include "output/errors.h"
 
 #include <exception>
 

@@ -7,7 +7,7 @@
 
 #include <cstddef>
 
-#include "pixels.h"
+#include "output/pixels.h"
 
 namespace zelkori {
 

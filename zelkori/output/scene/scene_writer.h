@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "capture.h"
+#include "core/capture.h"
 
 namespace zelkori {
 

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "errors.h"
+#include "output/errors.h"
 #include "zelkori_host.h"
 
 namespace {

@@ -5,7 +5,7 @@
 // KHR_lights_punctual lights under the camera node. More than one frame
 // gives one animation with linear translation and rotation channels. The
 // document is built first and then handed to tinygltf's writers.
-#include "scene_writer.h"
+#include "output/scene/scene_writer.h"
 
 #include <strings.h>
 #include <unistd.h>
@@ -27,8 +27,8 @@
 #include <utility>
 #include <vector>
 
-#include "lighting.h"
-#include "output_file.h"
+#include "core/lighting.h"
+#include "output/output_file.h"
 
 namespace zelkori {
 namespace {

@@ -11,9 +11,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "capture.h"
-#include "lighting.h"
-#include "state.h"
+#include "core/capture.h"
+#include "core/lighting.h"
+#include "core/state.h"
 
 namespace zelkori {
 namespace {

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "face.h"
+#include "tcl/face.h"
 #include "zelkori_host.h"
 
 namespace zelkori {

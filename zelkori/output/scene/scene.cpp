@@ -2,8 +2,8 @@
 #include <exception>
 #include <string>
 
-#include "scene_writer.h"
-#include "state.h"
+#include "output/scene/scene_writer.h"
+#include "core/state.h"
 
 extern "C" int zk_scene_write(const char *path, double fps, const char **error) {
     static thread_local std::string message;

@@ -11,7 +11,7 @@
 #include <memory>
 #include <new>
 
-#include "state.h"
+#include "core/state.h"
 
 namespace zelkori {
 namespace {

@@ -3,7 +3,7 @@
 // compresses quickly. Rows are filtered and compressed a batch at a time,
 // and the compressed bytes leave as IDAT chunks as they fill, so memory
 // stays bounded whatever the image's size.
-#include "png_fast.h"
+#include "output/png/png_fast.h"
 
 #include <isa-l/crc.h>
 #include <isa-l/igzip_lib.h>

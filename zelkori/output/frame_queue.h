@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "frame_reader.h"
-#include "pixels.h"
+#include "output/frame_reader.h"
+#include "output/pixels.h"
 
 namespace zelkori {
 

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "frame_reader.h"
+#include "output/frame_reader.h"
 #include "zelkori_host.h"
 
 namespace zelkori {

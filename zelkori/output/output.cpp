@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "errors.h"
-#include "output_file.h"
-#include "state.h"
-#include "writers.h"
+#include "output/errors.h"
+#include "output/output_file.h"
+#include "core/state.h"
+#include "output/writers.h"
 
 struct zk_writer {
     zelkori::WriterPtr writer;

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "frame_reader.h"
-#include "pixels.h"
+#include "output/frame_reader.h"
+#include "output/pixels.h"
 
 namespace zelkori {
 

@@ -4,7 +4,7 @@
 #include <climits>
 #include <string_view>
 
-#include "face.h"
+#include "tcl/face.h"
 #include "zelkori_host.h"
 
 namespace zelkori {

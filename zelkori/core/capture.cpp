@@ -1,12 +1,12 @@
 // The scene capture kept in the host state, and its C face.
-#include "capture.h"
+#include "core/capture.h"
 
 #include <GL/gl.h>
 
 #include <algorithm>
 #include <new>
 
-#include "state.h"
+#include "core/state.h"
 
 namespace zelkori {
 namespace {

@@ -1,4 +1,4 @@
-#include "frame_reader.h"
+#include "output/frame_reader.h"
 
 #include <EGL/egl.h>
 #include <GL/gl.h>
@@ -9,8 +9,8 @@
 #include <memory>
 #include <new>
 
-#include "pixels.h"
-#include "state.h"
+#include "output/pixels.h"
+#include "core/state.h"
 
 namespace zelkori {
 namespace {

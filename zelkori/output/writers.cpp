@@ -12,12 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "frame_queue.h"
-#include "movie_module.h"
-#include "output_file.h"
-#include "png_writer.h"
-#include "state.h"
-#include "writers.h"
+#include "output/frame_queue.h"
+#include "output/movie/movie_module.h"
+#include "output/output_file.h"
+#include "output/png/png_writer.h"
+#include "core/state.h"
+#include "output/writers.h"
 
 namespace zelkori {
 namespace {

@@ -1,4 +1,4 @@
-#include "frame_queue.h"
+#include "output/frame_queue.h"
 
 #include <utility>
 

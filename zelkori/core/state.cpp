@@ -1,5 +1,5 @@
 // Controls and the animation clock: the host's side of the control panel.
-#include "state.h"
+#include "core/state.h"
 
 #include <algorithm>
 #include <cmath>

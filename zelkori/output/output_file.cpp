@@ -1,5 +1,5 @@
 // Output files written whole or not at all; see output_file.h.
-#include "output_file.h"
+#include "output/output_file.h"
 
 #include <atomic>
 #include <cerrno>
@@ -18,7 +18,7 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "state.h"
+#include "core/state.h"
 
 struct zk_output {
     std::string target;     // the file that is replaced: links followed
