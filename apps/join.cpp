@@ -45,8 +45,8 @@ const char kUsage[] =
     "\n"
     "Exit status: 0 done, 2 bad usage, 1 failure while joining.";
 
-// The formats that join: the table's row name, the container and the
-// codec its segments carry.
+// How the table's joinable rows (ZK_FORMAT_JOINABLE) are put together:
+// the container and the codec their segments carry.
 struct Container {
     const char *format;
     const char *muxer;
@@ -62,7 +62,8 @@ const char kRenderedWith[] = "rendered-with";  // the movie writer's tag
 
 const Container *container_of(const zk_format *format) {
     for (const Container &container : kContainers) {
-        if (format != nullptr && std::strcmp(format->name, container.format) == 0) {
+        if (format != nullptr && (format->flags & ZK_FORMAT_JOINABLE) &&
+            std::strcmp(format->name, container.format) == 0) {
             return &container;
         }
     }
@@ -501,7 +502,7 @@ int list_formats() {
     for (int i = 0; i < zk_format_count(); ++i) {
         const zk_format *format = zk_format_at(i);
         std::printf("%s\t%s\t%s\t%s\n", format->name, format->extension, kind_name(format->kind),
-                    container_of(format) != nullptr ? "joinable" : "-");
+                    (format->flags & ZK_FORMAT_JOINABLE) ? "joinable" : "-");
     }
     return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
 }
@@ -516,6 +517,18 @@ int failure(const std::string &message) {
     return 1;
 }
 
+// The joinable formats' extensions, for messages: ".mp4 or .webm".
+std::string joinable() {
+    std::string list;
+    for (int i = 0; i < zk_format_count(); ++i) {
+        const zk_format *format = zk_format_at(i);
+        if (container_of(format) != nullptr) {
+            list += (list.empty() ? "" : " or ") + std::string(format->extension);
+        }
+    }
+    return list;
+}
+
 // The joinable container `path` names, or a usage error's message.
 const Container *container_named(const char *path, const char *role, std::string *message) {
     const char *reason = "";
@@ -523,10 +536,11 @@ const Container *container_named(const char *path, const char *role, std::string
     const Container *container = container_of(format);
     if (container == nullptr) {
         *message = format != nullptr && format->kind == ZK_KIND_MOVIE
-                       ? "GIF and animated PNG segments cannot be joined without encoding again: "
-                         "render PNG slices and make the animation from them, or render it in "
-                         "one run"
-                       : std::string(role) + " must be an .mp4 or .webm movie, got " + quoted(path);
+                       ? std::string(format->name) +
+                             " segments cannot be joined without encoding again: render PNG "
+                             "slices and make the movie from them, or render it in one run"
+                       : std::string(role) + " must be a movie that joins (" + joinable() +
+                             "), got " + quoted(path);
     }
     return container;
 }
