@@ -69,18 +69,11 @@ void zk_offscreen_destroy(void);
  * context is current. */
 int zk_frame_size(int *width, int *height);
 
-/* Reads the current read buffer's colour (RGB, top row first) of the
- * viewport-sized area at the origin. */
-int zk_read_frame(int width, int height, unsigned char *rgb);
-
-/* Writes rgb (top row first) as a PNG through a temporary file in the same
- * directory renamed into place, so no half-written file is ever seen.
- * level: 0-9, zlib's level through libpng (others read as 6), or
- * ZK_PNG_FAST: PNG's Up filter and ISA-L's deflate at its level 1, made
- * for image sequences. */
+/* PNG levels: 0-9, zlib's level through libpng (others read as the
+ * default), or ZK_PNG_FAST: PNG's Up filter and ISA-L's deflate at its
+ * level 1, made for image sequences. */
 #define ZK_PNG_FAST (-1)
-int zk_write_png(const char *path, int width, int height,
-                 const unsigned char *rgb, int level, const char **error);
+#define ZK_DEFAULT_PNG_LEVEL 6
 
 /* Writes the current frame to `path` as a PNG, named `name` in messages. */
 int zk_save_frame(const char *path, const char *name, int level, const char **error);
@@ -156,10 +149,22 @@ enum {
     ZK_KIND_MOVIE,
     ZK_KIND_SCENE
 };
+/* What a row's names look like, and what its files allow. */
+enum {
+    ZK_FORMAT_PATTERN = 1,  /* the name holds a number field: one file a frame */
+    ZK_FORMAT_STDOUT = 2,   /* written to standard output, named "-" */
+    ZK_FORMAT_JOINABLE = 4  /* movies rendered in slices join into one (morvakine-join) */
+};
+/* Sides, in pixels, that any frame may have: the offscreen framebuffer's
+ * limit, and every format's at most. */
+#define ZK_MAX_SIDE 16384
+struct zk_format_writer;  /* a row's writer: its open function (output/writers.h) */
+struct zk_codec;          /* a movie's encoder and container (output/movie/codecs.h) */
 typedef struct zk_format {
     const char *name;       /* short name: "png", "mp4", ... */
     const char *extension;  /* ".png"; "-" for standard output */
     int kind;
+    int flags;              /* ZK_FORMAT_... */
     const char *summary;    /* one line on what it writes */
     int max_side;           /* width and height, pixels */
     long long max_pixels;   /* width times height */
@@ -170,13 +175,16 @@ typedef struct zk_format {
     int max_quality;        /* quality runs from 0 to this */
     int default_quality;
     double default_fps;
+    const struct zk_format_writer *writer;
+    const struct zk_codec *codec;  /* movies; NULL for the others */
 } zk_format;
 int zk_format_count(void);
 const zk_format *zk_format_at(int index);
-/* The format `path` names by its extension, case aside: a .png name with
- * a printf number field (%d, %04d, ...; %% is a percent sign) is a
- * sequence, "-" is PNG data on standard output. NULL, with *error, for
- * anything else. */
+/* The format `path` names by its extension, case aside: of the rows with
+ * that extension, a name with a printf number field (%d, %04d, ...; %% is
+ * a percent sign) takes the one with ZK_FORMAT_PATTERN where there is
+ * one, any other name the one without; "-" is the ZK_FORMAT_STDOUT row.
+ * NULL, with *error, for anything else. */
 const zk_format *zk_format_of(const char *path, const char **error);
 
 /* Outputs: every format is written through these calls. A writer is
@@ -200,7 +208,6 @@ typedef struct zk_writer_params {
                            record (a scene that is the only output); -1: 1,
                            and the only value other formats take */
 } zk_writer_params;
-#define ZK_DEFAULT_PNG_LEVEL 6
 void zk_writer_params_init(zk_writer_params *params);
 
 /* Which parameter a check refused. */

@@ -26,7 +26,6 @@ const int kLevelCount = sizeof(kSliceLevels) / sizeof(kSliceLevels[0]);
 static_assert(kSliceLevels[kLevelCount - 1] == kFinestSlices, "lighting.h");
 static_assert(2 * kLevelCount <= 64, "one bit per display list in MeshSet::compiled");
 const double kMaxErrorPx = 0.5;  // silhouette tolerance
-const double kPi = 3.141592653589793;
 
 // How far in the faces of a unit mesh reach, as the distance of the nearest
 // face plane from the axis or centre. A sphere's worst face is a whole

@@ -63,4 +63,10 @@ bool sequence_name(const std::string &pattern, long long number, std::string *na
 
 }  // namespace zelkori
 
+// A format row's writer (zk_format.writer): what opens its files.
+struct zk_format_writer {
+    zelkori::WriterPtr (*open)(const zelkori::OpenRequest &request,
+                               const zelkori::FrameReader &reader, zelkori::Failure *failure);
+};
+
 #endif

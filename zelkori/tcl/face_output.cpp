@@ -305,6 +305,9 @@ int formats_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
         put("max-quality", Tcl_NewIntObj(format.max_quality));
         put("default-quality", Tcl_NewIntObj(format.default_quality));
         put("default-fps", Tcl_NewDoubleObj(format.default_fps));
+        put("pattern", Tcl_NewBooleanObj(format.flags & ZK_FORMAT_PATTERN));
+        put("stdout", Tcl_NewBooleanObj(format.flags & ZK_FORMAT_STDOUT));
+        put("joinable", Tcl_NewBooleanObj(format.flags & ZK_FORMAT_JOINABLE));
         Tcl_ListObjAppendElement(nullptr, list, dict);
     }
     Tcl_SetObjResult(interp, list);

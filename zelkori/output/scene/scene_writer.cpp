@@ -34,7 +34,6 @@
 namespace zelkori {
 namespace {
 
-const double kPi = 3.141592653589793;
 // The host's materials are plain diffuse ones.
 const double kMetallic = 0.0;
 const double kRoughness = 0.8;
