@@ -89,6 +89,9 @@ set plugin_file [::morvakine::plugin_option $program $options]
 if {[dict exists $options --eval] && ![file readable [dict get $options --eval]]} {
     ::morvakine::fail $program "cannot read the script \"[dict get $options --eval]\""
 }
+set libdir [expr {[info exists env(MORVAKINE_LIBDIR)] ? $env(MORVAKINE_LIBDIR) : $here}]
+::morvakine::require_host $program $libdir
+::morvakine::check_size $program --size [dict get $options --size]
 
 # Tk reads its own options from argv; everything there has been handled.
 # The name makes the window's class (WM_CLASS) Morvakine-view, which the
@@ -98,9 +101,6 @@ set argc 2
 if {[catch {package require Tk} message]} {
     ::morvakine::fail $program "cannot open a window ($message); morvakine-render draws the figure without a display"
 }
-if {[catch {package require Togl 2.0} message]} {
-    ::morvakine::fail $program "cannot load the Togl 2.0 OpenGL widget (Debian package libtogl2): $message"
-}
 set libdir [expr {[info exists env(MORVAKINE_LIBDIR)] ? $env(MORVAKINE_LIBDIR) : $here}]
 set watch [expr {[dict get $options --watch]
                  || ($plugin_file ne "" && ![dict get $options --no-watch])}]
@@ -108,6 +108,10 @@ source [file join $here view reload.tcl]
 ::morvakine::require_host $program $libdir
 ::morvakine::load_plugin $program $libdir \
     [::viewer::reload::first_copy $program $plugin_file $watch]
+# The drawing area, built for this Tcl beside the host library.
+if {[catch {load [file join $::zelkori::library libzelkori_glwidget.so] Glwidget} message]} {
+    ::morvakine::fail $program "cannot load the OpenGL widget: $message"
+}
 if {[dict exists $options --screenshot]} {
     ::morvakine::check_output $program --screenshot [dict get $options --screenshot]
 }
@@ -140,10 +144,10 @@ if {[dict exists $options --screenshot]} {
     set playing 0
 }
 
-tkwait visibility $::viewer::togl
+tkwait visibility $::viewer::gl
 update
 ::viewer::set_playing $playing
-focus $::viewer::togl
+focus $::viewer::gl
 
 if {[dict exists $options --screenshot]} {
     if {[catch {::viewer::draw_now [dict get $options --screenshot]} message]} {

@@ -74,19 +74,26 @@ proc ::morvakine::whole {text high} {
     return $number
 }
 
+# WIDTHxHEIGHT, decimal whatever the leading zeros; its bounds are the
+# host library's (check_size), known once the library is loaded.
 proc ::morvakine::parse_size {program option value} {
-    if {![regexp {^([0-9]+)[xX]([0-9]+)$} $value -> w h]
-            || [catch {list [whole $w 16384] [whole $h 16384]} size]} {
-        if {[info exists w]} {
-            usage_error $program "$option: width and height must be 1 to 16384, got \"$value\""
-        }
+    if {![regexp {^([0-9]+)[xX]([0-9]+)$} $value -> w h]} {
         usage_error $program "$option expects WIDTHxHEIGHT, got \"$value\""
     }
-    lassign $size w h
-    if {$w < 1 || $h < 1} {
-        usage_error $program "$option: width and height must be 1 to 16384, got \"$value\""
+    return [lmap side [list $w $h] {regsub {^0+(?=[0-9])} $side {}}]
+}
+
+# Refuses a size with a side under 1 or over the largest the host
+# library's formats (and framebuffer) take.
+proc ::morvakine::check_size {program option size} {
+    set most 0
+    foreach format [zelkori::formats] {
+        set most [expr {max($most, [dict get $format max-side])}]
     }
-    return $size
+    lassign $size w h
+    if {$w < 1 || $h < 1 || $w > $most || $h > $most} {
+        usage_error $program "$option: width and height must be 1 to $most, got \"[join $size x]\""
+    }
 }
 
 proc ::morvakine::parse_number {program option value {kind double}} {
@@ -276,7 +283,7 @@ proc ::morvakine::require_host {program libdir} {
 # The options each parameter of an output comes from, for usage errors.
 namespace eval ::morvakine {
     variable output_options {name -o size --size fps --fps frames --frames
-        quality --quality first --first level --level}
+        quality --quality first --first level --level lights --lights}
 }
 
 # Checks an output and its parameters (zelkori::output check's options)
