@@ -52,6 +52,12 @@ or a glTF scene, its format named by the output's extension.
                     so slices of a run match one long run
   --quality Q       quality 0-[dict get $movie max-quality] (default [dict get $movie default-quality]) of [join [lrange $graded 0 end-1] {, }] or [lindex $graded end]
                     files: the codec's own quality, or GIF's palette colours
+  --plugin FILE     draw with the plug-in FILE (a library whose Name_Init
+                    registers ::model::setup, resize and redraw) instead of
+                    the build's own morvakine.so
+  --lights L        a scene's lights: web (default; right in three.js and web
+                    viewers at exposure 1), blender (studio levels for
+                    Blender's importer) or none
   --framed          frame the whole figure as the viewer opens (zoom and
                     shift around the plug-in's camera, which leaves the top
                     half of the picture empty)
@@ -62,7 +68,8 @@ Exit status: 0 done, 2 bad usage, 1 failure while running."
 }
 
 set accepted {-o string --size size --time number --set set --manual flag
-              --frames count --fps number --first count --quality count --framed flag --help flag
+              --frames count --fps number --first count --quality count --lights string
+              --framed flag --plugin string --help flag
               --version flag}
 set defaults {-o morvakine.png --size {800 600} --time 12.0 --manual 0
               --framed 0 --help 0 --version 0}
@@ -99,7 +106,7 @@ set first [expr {[dict exists $options --first] ? [dict get $options --first] : 
 ::morvakine::check_size $program --size [list $width $height]
 # Every limit is the format's, from the host library's table.
 set check [list -size [list $width $height] -first $first -level fast]
-foreach {option name} {--fps -fps --quality -quality} {
+foreach {option name} {--fps -fps --quality -quality --lights -lights} {
     if {[dict exists $options $option]} {
         lappend check $name [dict get $options $option]
     }
@@ -111,10 +118,14 @@ if {[dict get $format kind] eq "movie" && $frames == 0} {
 }
 set frames [expr {max($frames, 1)}]
 lappend check -frames $frames
+# A scene is the only output here: its primitives need only be recorded.
+if {[dict get $format kind] eq "scene"} {
+    lappend check -pictures 0
+}
 set fps [expr {[dict exists $options --fps] ? [dict get $options --fps]
                : [dict get [::morvakine::format_row [dict get $format format]] default-fps]}]
 # Every frame's clock reading must be a number; the last is the largest.
-if {[catch {expr {[dict get $options --time] + double($first + $frames - 1) / $fps}} last]
+if {[catch {::zelkori::frame_time [dict get $options --time] [expr {$first + $frames - 1}] $fps} last]
         || abs($last) == Inf} {
     ::morvakine::usage_error $program "--time and --fps take the clock past any number by frame [expr {$first + $frames}]"
 }
@@ -123,7 +134,7 @@ set streaming [expr {$output eq "-"}]
 if {$streaming && ([info exists env(MORVAKINE_STDOUT_CLOSED)] || [catch {fconfigure stdout}])} {
     ::morvakine::fail $program "cannot write \"-\": standard output is closed"
 }
-::morvakine::load_plugin $program $libdir
+::morvakine::load_plugin $program $libdir [::morvakine::plugin_option $program $options]
 if {!$streaming} {
     ::morvakine::check_output $program -o [dict get $format target]
 }
@@ -157,7 +168,7 @@ set began [clock milliseconds]
 set shown 0
 set start [dict get $options --time]
 for {set k $first} {$k < $first + $frames} {incr k} {
-    zelkori::clock set [expr {$start + double($k) / $fps}]
+    zelkori::clock set [::zelkori::frame_time $start $k $fps]
     ::model::redraw
     if {[catch {zelkori::output add $writer} message]} {
         ::morvakine::fail $program $message

@@ -96,8 +96,9 @@ int zk_save_wait(const char **error);
 void zk_save_shutdown(void);
 
 /* Scene capture. From zk_capture_start to zk_capture_stop the sphere and
- * cylinder primitives record what they are asked to draw instead of drawing
- * it: the primitive, its sizes, the diffuse colour and the model-view
+ * cylinder primitives record what they are asked to draw, and draw it as
+ * always, so that every other output open meanwhile gets its picture: the
+ * primitive, its sizes, the diffuse colour and the model-view
  * matrix, and at the first one the projection and viewport. Primitives
  * without a current GL context are not recorded. zk_capture_frame begins
  * the next frame (animation sample); zk_capture_start begins the first and
@@ -113,19 +114,27 @@ typedef struct zk_primitive {
     double modelview[16]; /* column-major, as GL gives it */
 } zk_primitive;
 int zk_capture_start(const char **error);
+/* Whether the running capture's primitives draw as well as record (1, as
+ * each capture starts) or only record (0: nothing else reads the frames,
+ * and drawing them would be wasted). */
+void zk_capture_draw(int draw);
 void zk_capture_frame(void);
 void zk_capture_stop(void);
 /* The primitives of the last capture, in draw order. */
 int zk_capture_count(void);
 int zk_capture_at(int index, zk_primitive *out);
 
+/* A scene's lights: for web viewers at their defaults (three.js at
+ * exposure 1), in Blender's studio levels (its importer's default
+ * conversion), or none. */
+enum { ZK_LIGHTS_WEB, ZK_LIGHTS_BLENDER, ZK_LIGHTS_NONE };
 /* Writes the last capture as a glTF 2.0 scene through zelkori/output_file.h:
  * JSON with the buffer embedded when `path` ends in ".gltf", binary glTF
  * otherwise. One frame gives a still scene; more give one animation with
  * frame k at k / fps seconds. Every frame must draw the same primitives in
  * the same order. Returns 0 and fills error (valid until the next call)
  * on failure, leaving no file behind. */
-int zk_scene_write(const char *path, double fps, const char **error);
+int zk_scene_write(const char *path, double fps, int lights, const char **error);
 
 /* Errors. Every call here that can fail returns 0 (or NULL) and sets
  * *error to one line, valid until the same thread's next failing call; a
@@ -192,12 +201,19 @@ typedef struct zk_writer_params {
     long long frames;   /* frames to come; 0 when not known (a scene
                            must know) */
     const char *name;   /* the file as messages name it; NULL: the path */
+    int lights;         /* a scene's, ZK_LIGHTS_*; -1: ZK_LIGHTS_WEB, and
+                           the only value other formats take */
+    int pictures;       /* a scene's: 1 the primitives draw while recorded,
+                           so that other outputs get pictures; 0 they only
+                           record (a scene that is the only output); -1: 1,
+                           and the only value other formats take */
 } zk_writer_params;
 void zk_writer_params_init(zk_writer_params *params);
 
 /* Which parameter a check refused. */
 enum { ZK_FIELD_NAME = 1, ZK_FIELD_SIZE, ZK_FIELD_FPS, ZK_FIELD_FRAMES,
-       ZK_FIELD_QUALITY, ZK_FIELD_FIRST, ZK_FIELD_LEVEL };
+       ZK_FIELD_QUALITY, ZK_FIELD_FIRST, ZK_FIELD_LEVEL, ZK_FIELD_LIGHTS,
+       ZK_FIELD_PICTURES };
 /* Checks a target and its parameters against the format's limits,
  * touching nothing: the checks zk_writer_open makes before anything else.
  * Returns 0 with *error (which says what is wrong, naming no option) and

@@ -55,7 +55,7 @@ TEST(FormatCheck, EachFormatAndLimit) {
         {"m.avif", 1000, 2, 100, 0, 0, "avif m.avif"},
         {"p%05d.avif", D, 2, -1, 0, 0, "avif p%05d.avif"},
         {"s.glb", 10000, 10000, -1, 0, 0, "glb s.glb"},
-        {"s.glb", 10001, 3, -1, 0, ZK_FIELD_FPS, "the rate must be above 0 and at most 10000"},
+        {"s.glb", 10001, 3, -1, 0, ZK_FIELD_FPS, "the rate must be from 0.0002 to 10000"},
         {"s.gltf", D, 10001, -1, 0, ZK_FIELD_FRAMES, "a .gltf file holds 1 to 10000"},
         {"s.glb", D, 0, -1, 0, ZK_FIELD_FRAMES, "a .glb file holds 1 to 10000"},
         {"f%d.png", D, 2, -1, -1, ZK_FIELD_FIRST, "the first frame's number"},

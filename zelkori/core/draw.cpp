@@ -329,7 +329,9 @@ void sphere(double radius) {
     }
     if (state().capture.on) {
         zelkori::capture_primitive(0, radius, 0.0, 0.0);
-        return;
+        if (!state().capture.draws) {
+            return;
+        }
     }
     zelkori::MeshSet *set = zelkori::meshes();
     if (set == nullptr) {
@@ -354,7 +356,9 @@ void cylinder(double length, double radius1, double radius2) {
     }
     if (state().capture.on) {
         zelkori::capture_primitive(1, length, radius1, radius2);
-        return;
+        if (!state().capture.draws) {
+            return;
+        }
     }
     zelkori::MeshSet *set = zelkori::meshes();
     if (set == nullptr) {

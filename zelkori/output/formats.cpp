@@ -26,7 +26,8 @@ const long long kSequenceFrames = 1000000000;
 // at least one in 5000 s, which keeps MP4's 32-bit composition offsets in
 // range. GIF counts hundredths of a second in 16 bits, and browsers show
 // any delay under 0.02 s as 0.1 s; they do the same with animated PNG at
-// 0.01 s. Limits are short decimals, so that the numbers in a refusal are
+// 0.01 s. Scenes take the movies' slowest rate, which keeps 10000 sample
+// times apart as floats. Limits are short decimals, so that the numbers in a refusal are
 // accepted as typed. Sizes: H.264 and VP9 at their highest levels, which
 // browsers play (H.264 allows 16880 a side, more than the framebuffer);
 // pixels in all for a few GB at most. AV1's level 6 holds as many pixels.
@@ -76,9 +77,9 @@ const zk_format kFormats[] = {
      kLevelPixels, kSlowest, 1000, kMovieFrames, 1, kQuality, kDefaultQuality, kFps, &kMovie,
      &kAv1},
     {"glb", ".glb", ZK_KIND_SCENE, 0, "binary glTF scene, all frames as one animation", kMaxSide,
-     kNoPixelLimit, 0, 10000, 10000, 0, kQuality, kDefaultQuality, kFps, &kScene, nullptr},
+     kNoPixelLimit, kSlowest, 10000, 10000, 0, kQuality, kDefaultQuality, kFps, &kScene, nullptr},
     {"gltf", ".gltf", ZK_KIND_SCENE, 0, "glTF scene as JSON, all frames as one animation",
-     kMaxSide, kNoPixelLimit, 0, 10000, 10000, 0, kQuality, kDefaultQuality, kFps, &kScene,
+     kMaxSide, kNoPixelLimit, kSlowest, 10000, 10000, 0, kQuality, kDefaultQuality, kFps, &kScene,
      nullptr},
 };
 const int kFormatCount = sizeof kFormats / sizeof kFormats[0];

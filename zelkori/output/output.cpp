@@ -112,6 +112,15 @@ bool check(const char *path, const zk_writer_params &params, const zk_format **f
         *field = ZK_FIELD_LEVEL;
         *error = "expected a level from 0 to 9 or \"fast\" but got \"" +
                  std::to_string(params.level) + "\"";
+    } else if (params.lights != -1 &&
+               (f.kind != ZK_KIND_SCENE || params.lights < 0 || params.lights > ZK_LIGHTS_NONE)) {
+        *field = ZK_FIELD_LIGHTS;
+        *error = f.kind != ZK_KIND_SCENE ? "only a scene has lights, not " + label(f)
+                                         : "no such lights: " + std::to_string(params.lights);
+    } else if (params.pictures != -1 && (f.kind != ZK_KIND_SCENE || (params.pictures != 0 && params.pictures != 1))) {
+        *field = ZK_FIELD_PICTURES;
+        *error = f.kind != ZK_KIND_SCENE ? "only a scene records without drawing, not " + label(f)
+                                         : "pictures are 0 or 1, got " + std::to_string(params.pictures);
     } else if (f.flags & ZK_FORMAT_PATTERN) {
         if (!sequence_name(path, params.first, target, error)) {
             *field = ZK_FIELD_NAME;
@@ -159,6 +168,8 @@ void zk_writer_params_init(zk_writer_params *params) {
     params->fps = NAN;
     params->quality = -1;
     params->level = ZK_DEFAULT_PNG_LEVEL;
+    params->lights = -1;
+    params->pictures = -1;
 }
 
 int zk_writer_check(const char *path, const zk_writer_params *params, const zk_format **format,
@@ -215,6 +226,8 @@ zk_writer *zk_writer_open(const char *path, const zk_writer_params *params, cons
         request.level = params->level;
         request.first = params->first;
         request.frames = params->frames;
+        request.lights = params->lights < 0 ? ZK_LIGHTS_WEB : params->lights;
+        request.pictures = params->pictures != 0;
         zelkori::Failure failure;
         zelkori::WriterPtr writer = format.writer->open(request, reader, &failure);
         made = new zk_writer;

@@ -157,13 +157,13 @@ class StreamWriter : public Writer {
     std::vector<unsigned char> rgba_;
 };
 
-// A glTF scene: from opening to closing the primitives are captured
-// instead of drawn, a frame between adds. Made once the capture has
+// A glTF scene: from opening to closing the primitives are captured as
+// they are drawn, a frame between adds. Made once the capture has
 // started.
 class SceneWriter : public Writer {
   public:
     SceneWriter(const OpenRequest &request)
-        : path_(request.path), fps_(request.fps),
+        : path_(request.path), fps_(request.fps), lights_(request.lights),
           expected_(request.frames > 0 ? request.frames : 1) {}
     ~SceneWriter() override { zk_capture_stop(); }
 
@@ -185,7 +185,7 @@ class SceneWriter : public Writer {
             return false;
         }
         const char *reason = "";
-        if (!zk_scene_write(path_.c_str(), fps_, &reason)) {
+        if (!zk_scene_write(path_.c_str(), fps_, lights_, &reason)) {
             failure->cause = reason;
             return false;
         }
@@ -195,6 +195,7 @@ class SceneWriter : public Writer {
   private:
     const std::string path_;
     const double fps_;
+    const int lights_;
     const long long expected_;
     long long added_ = 0;
 };
@@ -285,6 +286,7 @@ WriterPtr open_scene(const OpenRequest &request, const FrameReader &, Failure *f
         failure->cause = error;
         return nullptr;
     }
+    zk_capture_draw(request.pictures ? 1 : 0);
     return WriterPtr(new SceneWriter(request));
 }
 

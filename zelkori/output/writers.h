@@ -23,6 +23,8 @@ struct OpenRequest {
     int level = 0;
     long long first = 0;
     long long frames = 0;  // 0: not known
+    int lights = ZK_LIGHTS_WEB;  // a scene's
+    bool pictures = true;        // a scene's primitives draw while recorded
 };
 
 // Why a writer failed: the cause, and the file when it is not the

@@ -13,7 +13,7 @@ const zk_codec kH264 = {
     "libx264", "mp4", ZK_PIXELS_YUV420, true, "crf", 51, 23, 1,
     // The fastest preset that keeps macroblock-tree rate control, which
     // sizes the mostly still background well.
-    "preset=superfast;x264-params=mbtree=1:rc-lookahead=10", "movflags=+faststart",
+    "preset=superfast;x264-params=mbtree=1:rc-lookahead=10", "movflags=+faststart+use_metadata_tags",
     // Edits in the stream's own ticks, so that a movie starting at a later
     // frame says exactly when (the default counts milliseconds).
     "movie_timescale", 0, false};
