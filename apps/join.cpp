@@ -101,6 +101,11 @@ std::string av_text(int code) {
 
 std::string quoted(const std::string &name) { return "\"" + name + "\""; }
 
+// `cannot write "FILE": cause`, worded by the host library as its writers' failures.
+std::string write_error(const std::string &file, const std::string &cause) {
+    return zk_write_error(file.c_str(), cause.c_str());
+}
+
 // What one segment holds, as read through: frames start to last, each
 // once, and how it was encoded.
 struct Segment {
@@ -353,7 +358,7 @@ struct Writer {
         const char *reason = "";
         output = zk_output_open(path.c_str(), &reason);
         if (output == nullptr) {
-            return fail("cannot write " + quoted(path) + ": " + reason);
+            return fail(write_error(path, reason));
         }
         const std::string url = std::string("file:") + zk_output_temporary(output);
         int code = avformat_alloc_output_context2(&muxer, nullptr, container->muxer, url.c_str());
@@ -382,7 +387,7 @@ struct Writer {
             code = avformat_write_header(muxer, &options);
         }
         av_dict_free(&options);
-        return code < 0 ? fail("cannot write " + quoted(path) + ": " + av_text(code)) : true;
+        return code < 0 ? fail(write_error(path, av_text(code))) : true;
     }
 
     // Copies the segment's frames; decode stamps run on across segments,
@@ -406,7 +411,7 @@ struct Writer {
             av_packet_rescale_ts(packet, av_inv_q(segment.rate), out->time_base);
             code = av_interleaved_write_frame(muxer, packet);
             if (code < 0) {
-                return fail("cannot write " + quoted(path) + ": " + av_text(code));
+                return fail(write_error(path, av_text(code)));
             }
         }
         return code == AVERROR_EOF ? true
@@ -419,12 +424,12 @@ struct Writer {
             code = avio_closep(&muxer->pb);
         }
         if (code < 0) {
-            return fail("cannot write " + quoted(path) + ": " + av_text(code));
+            return fail(write_error(path, av_text(code)));
         }
         const char *reason = "";
         const bool committed = zk_output_commit(output, &reason) != 0;
         output = nullptr;
-        return committed ? true : fail("cannot write " + quoted(path) + ": " + reason);
+        return committed ? true : fail(write_error(path, reason));
     }
 };
 
@@ -609,7 +614,7 @@ int main(int argc, char **argv) {
     }
     const char *reason = "";
     if (!zk_output_check(argv[1], &reason)) {
-        return failure("cannot write " + quoted(argv[1]) + ": " + reason);
+        return failure(write_error(argv[1], reason));
     }
     // Every segment read through and checked before the output is opened.
     std::vector<Segment> segments(argc - 2);
