@@ -28,10 +28,11 @@ Shows the animated figure in a window, with its control panel on the right.
 
 In the window: drag with the left button to orbit (moves "x view" and
 "z view"); the wheel, + and - zoom; drag with the middle button, or with
-Shift held, to pan; Home or r resets the view. Space plays or pauses, s
-saves a screenshot named with the clock time in the current directory, e
-saves the pose as a glTF scene named the same way, Ctrl+R records a movie,
-?, h or F1 lists every key, Escape or q quits. The File menu saves, exports and
+Shift held, to pan; Home or r resets the view (zoom, pan and orbit). Space
+plays or pauses, s saves a screenshot named with the clock time in the
+current directory, e saves the pose as a glTF scene named the same way,
+Ctrl+R records a movie, F9 hides the panel, F11 goes full screen, ?, h or
+F1 lists every key, q or Ctrl+Q quits (asking first while recording). The File menu saves, exports and
 records under names of your choosing.
 
 Without a display, morvakine-render draws the figure headless.
@@ -103,6 +104,7 @@ zelkori::control ondeclare ::viewer::add_control
 ::model::setup
 ::morvakine::apply_controls $program $options
 ::viewer::sync_panel
+::viewer::keep_home_orbit
 ::viewer::fix_side_width
 
 zelkori::clock set [dict get $options --time]

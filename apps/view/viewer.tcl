@@ -359,7 +359,14 @@ proc ::viewer::set_icon {} {
     }
 }
 
+# Quits, asking first while a recording runs (the recording is then
+# finished with the frames it has).
 proc ::viewer::quit {} {
+    if {[recording] && [tk_messageBox -parent . -title "Quit morvakine-view" -icon question \
+            -type okcancel -default cancel -message "Stop recording and quit?" \
+            -detail "The recording is saved with the frames it has."] ne "ok"} {
+        return
+    }
     exit 0
 }
 
