@@ -106,6 +106,10 @@ zelkori::control ondeclare ::viewer::add_control
 ::viewer::sync_panel
 ::viewer::keep_home_orbit
 ::viewer::fix_side_width
+# A screenshot or a benchmark keeps the size asked, whatever the screen's.
+if {![dict exists $options --screenshot] && ![dict exists $options --bench]} {
+    ::viewer::fit_screen
+}
 
 zelkori::clock set [dict get $options --time]
 # --bench counts frames as the viewer runs: playing, or paused with
