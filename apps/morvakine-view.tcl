@@ -17,7 +17,7 @@ Shows the animated figure in a window, with its control panel on the right.
                     --set "x view=300"; sliders clamp to their range (repeatable)
   --manual          tick "manual control": pose from the sliders, not the clock
   --theme NAME      light, dark, or auto (default): dark when the desktop
-                    asks for it (GTK_THEME ending in :dark)
+                    asks for it (GTK_THEME, GNOME's or KDE's colour scheme)
   --screenshot FILE
                     draw one frame at these settings, save it as PNG, exit
   --bench SECONDS   run for SECONDS, at most 1000000 (playing unless --paused),
