@@ -195,7 +195,7 @@ void BM_Sequence(benchmark::State &state, Tcl_Interp *interp,
             zk_clock_set(bench::frame_time(frame));
             bench::redraw(interp);
             if (sequence->output == Output::kReadBack) {
-                zk_read_frame(kWidth, kHeight, rgb.data());
+                rgb = bench::read_frame(kWidth, kHeight);
                 continue;
             }
             const std::string save = "zelkori::save " + mode + files[frame] + " " +

@@ -1,35 +1,75 @@
 #!/usr/bin/env bash
-# Sets up, builds, and runs every test: the whole suite in build/, then the
-# same suite under AddressSanitizer/UBSan, valgrind and a bounded fuzz run.
+# Sets up, builds, and runs every test: the whole suite in build/ and its
+# Tcl entries built for Tcl 9.0 too, then the same suite under
+# AddressSanitizer/UBSan, valgrind and a bounded fuzz run (.ci/sanitize.sh).
+# Says first which outside programs it takes, prints a line for each step
+# it skips and why, and ends with "N passed, N failed, N skipped"; exits 1
+# when anything failed.
+#   MORVAKINE_JOBS  builds' and ctest's parallelism (default: the cores)
 set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+export MORVAKINE_JOBS=${MORVAKINE_JOBS:-$(nproc)}
+jobs=$MORVAKINE_JOBS
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+. "$top/.ci/results.sh"
+
+echo "== test: $(nproc) cores ($(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)), PATH starts ${PATH%%:*}"
+"$top/scripts/tools.sh" --report | sed 's/^/== /'
 extra="valgrind clang libclang-rt-14-dev dpkg-dev file lintian chromium desktop-file-utils slurm-wlm munge parallel"
-# Node.js from Debian unless one is there already (another source's
-# nodejs package brings its own npm).
-command -v node >/dev/null || extra+=" nodejs"
-command -v npm >/dev/null || extra+=" npm"
-export MORVAKINE_PACKAGES_EXTRA="$extra ${MORVAKINE_PACKAGES_EXTRA:-}"
-"$top/scripts/setup.sh"
+missing_tools=$("$top/scripts/tools.sh" --packages | paste -sd' ')
+export MORVAKINE_PACKAGES_EXTRA="$extra $missing_tools ${MORVAKINE_PACKAGES_EXTRA:-}"
+# Sourced: its compiler cache settings hold for every build below.
+. "$top/scripts/setup.sh"
+if [ -n "$missing_tools" ]; then
+  "$top/scripts/tools.sh" --report | sed 's/^/== installed: /'
+fi
 echo "== test: packages and build took $SECONDS s"
+tools=$("$top/scripts/tools.sh" cmake ctest node npm)
+{ read -r cmake; read -r ctest; read -r node; read -r npm; } <<<"$tools"
+
 # The outside judges of the glTF scenes (Khronos validator, three.js), at
-# the versions tests/scene/package-lock.json pins.
-(cd "$top/tests/scene" && npm ci --no-audit --no-fund --loglevel=error)
+# the versions tests/scene/package-lock.json pins, fetched beside the Tcl
+# 9.0 build. npm runs on the node above, and so do any scripts it starts.
+(cd "$top/tests/scene" &&
+  PATH="$(dirname "$node"):$PATH" "$node" "$npm" ci --no-audit --no-fund --loglevel=error) \
+  >"$scratch/npm.log" 2>&1 &
+npm_pid=$!
 
 # The plug-in, host library, renderer and viewer built for Tcl 9.0 too,
 # from a Tcl and Tk built once per machine (scripts/tcl9.sh).
-tcl9=$(MORVAKINE_TK9=1 "$top/scripts/tcl9.sh")
-cmake -S "$top" -B "$top/build-tcl9" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_PREFIX_PATH="$tcl9" -DMORVAKINE_BENCH=OFF >/dev/null
-cmake --build "$top/build-tcl9" -j"$(nproc)" --target zelkori zelkori_movie morvakine png_probe morvakine_docs \
-  zelkori_glwidget xerrors
-
-# One at a time: the window tests and the soak run contend for two cores.
-# Each suite loads the other build's libraries too, which must refuse.
 start=$SECONDS
-MORVAKINE_OTHER_BUILD=$top/build-tcl9 ctest --test-dir "$top/build" --output-on-failure
-MORVAKINE_OTHER_BUILD=$top/build ctest --test-dir "$top/build-tcl9" --output-on-failure \
+tcl9=$(MORVAKINE_TK9=1 "$top/scripts/tcl9.sh")
+"$cmake" -S "$top" -B "$top/build-tcl9" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_PREFIX_PATH="$tcl9" -DMORVAKINE_BENCH=OFF >/dev/null
+"$cmake" --build "$top/build-tcl9" -j"$jobs" --target zelkori zelkori_movie morvakine png_probe morvakine_docs \
+  zelkori_glwidget xerrors test_plugins
+if ! wait "$npm_pid"; then
+  cat "$scratch/npm.log"
+  result failed "npm ci in tests/scene"
+fi
+echo "== test: the Tcl 9.0 build took $((SECONDS - start)) s"
+
+# One entry per core at a time (tests/CMakeLists.txt says which must run
+# alone). Each suite loads the other build's libraries too, which must
+# refuse.
+suite() {
+  local build=$1 label=$2
+  shift 2
+  if ! "$ctest" --test-dir "$build" --output-on-failure -j"$jobs" "$@" 2>&1 |
+      tee "$scratch/ctest.log"; then
+    grep -qE '\*\*\*|Errors while running' "$scratch/ctest.log" ||
+      result failed "${label}ctest in $build"
+  fi
+  ctest_results "$scratch/ctest.log" "$build" "$label"
+}
+start=$SECONDS
+MORVAKINE_OTHER_BUILD=$top/build-tcl9 suite "$top/build" ""
+MORVAKINE_OTHER_BUILD=$top/build suite "$top/build-tcl9" "tcl9: " \
   -R '^(tcl\.|scene_export$)'
 echo "== test: the suites for Tcl 8.6 and 9.0 took $((SECONDS - start)) s"
-if [ -x "$top/.ci/sanitize.sh" ] || [ -f "$top/.ci/sanitize.sh" ]; then
-  bash "$top/.ci/sanitize.sh"
+
+if ! bash "$top/.ci/sanitize.sh"; then
+  grep -q '^failed ' "$MORVAKINE_RESULTS" || result failed "the sanitizer run (it stopped early)"
 fi
+results_summary

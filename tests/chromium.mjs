@@ -48,7 +48,7 @@ export function askChromium(serve, timeoutMs, flags = []) {
             settle();
         };
         server.listen(0, '127.0.0.1', () => {
-            browser = spawn(process.env.CHROMIUM || 'chromium', [
+            browser = spawn(process.env.CHROMIUM || '/usr/bin/chromium', [
                 '--headless=new', '--use-angle=swiftshader', '--enable-unsafe-swiftshader',
                 '--no-sandbox', '--no-first-run', '--disable-background-networking',
                 '--disable-component-update', '--disable-sync', '--disable-quic',

@@ -4,6 +4,7 @@ package require tcltest 2.5
 namespace import ::tcltest::*
 
 namespace eval ::testing {
+    variable here [file dirname [file normalize [info script]]]
     variable build [expr {[info exists ::env(MORVAKINE_BUILD)]
         ? $::env(MORVAKINE_BUILD)
         : [file normalize [file join [file dirname [info script]] .. build]]}]
@@ -18,6 +19,27 @@ testConstraint other [expr {$::testing::other ne ""}]
 proc ::testing::cached {build name} {
     regexp -line "^$name:\[A-Z\]+=(.*)\$" [slurp [file join $build CMakeCache.txt]] -> value
     return $value
+}
+
+# The path of an outside program the tests run (python3, node, chromium...),
+# as scripts/tools.sh takes it: where its Debian package installs it, at
+# the version the tests need, never from PATH. {} when there is none.
+proc ::testing::tool {name} {
+    variable tools
+    if {![info exists tools($name)]} {
+        variable here
+        set script [file join $here .. scripts tools.sh]
+        if {[catch {exec /usr/bin/env -u LD_PRELOAD /bin/bash $script $name 2>/dev/null} path]} {
+            set path {}
+        }
+        set tools($name) $path
+    }
+    return $tools($name)
+}
+# Node.js for a check script, with the Chromium it drives; the sanitizer
+# runtime preloaded into a test run stays out of both.
+proc ::testing::node {} {
+    list /usr/bin/env -u LD_PRELOAD CHROMIUM=[::testing::tool chromium] [::testing::tool node]
 }
 
 # Makes the host package and the plug-in available in this interpreter.

@@ -12,7 +12,7 @@ namespace eval ::viewer {
     variable pan_x 0.0
     variable pan_y 0.0
     variable zoom_shown {}
-    variable home_orbit {}         ;# {id angle ...} the view controls reset to
+    variable home_orbit {}         ;# {label angle ...} the view controls reset to
     variable drag {}               ;# {x y x-view z-view} where an orbit began
     variable pan_from {}           ;# {x y} where a pan last was
 }
@@ -49,8 +49,9 @@ proc ::viewer::reset_view {} {
     variable home
     variable home_orbit
     variable value
-    foreach {id angle} $home_orbit {
-        if {[info exists value($id)] && $value($id) != $angle} {
+    foreach {label angle} $home_orbit {
+        set id [view_id $label]
+        if {$id ne "" && [info exists value($id)] && $value($id) != $angle} {
             set value($id) $angle
         }
     }
@@ -62,9 +63,8 @@ proc ::viewer::reset_view {} {
 proc ::viewer::keep_home_orbit {} {
     variable home_orbit {}
     foreach label {"x view" "z view"} {
-        set id [view_id $label]
-        if {$id ne ""} {
-            lappend home_orbit $id [zelkori::control get $id]
+        if {[view_id $label] ne ""} {
+            lappend home_orbit $label [zelkori::control get $label]
         }
     }
 }

@@ -28,10 +28,11 @@ proc ::viewer::file_types {kinds} {
     set types {}
     foreach format [zelkori::formats] {
         dict with format {
-            if {$kind in $kinds && [string match .* $extension]} {
-                # The table speaks of the renderer's numbering options.
+            if {$kind in $kinds && !$stdout} {
+                # The table speaks of the renderer's numbering option.
                 if {$kind eq "sequence"} {
-                    set summary "one PNG per frame, NAME-0000$extension, NAME-0001$extension, …"
+                    regsub {, numbered from --first$} $summary \
+                        ", NAME-0000$extension, NAME-0001$extension, …" summary
                 }
                 lappend types [list "[string toupper $name]: $summary" [list $extension]]
             }
@@ -137,7 +138,7 @@ proc ::viewer::start_recording {file} {
         return
     }
     set record [dict create handle $handle name $name size $drawn_size frames 0 \
-        started [clock milliseconds] playing $playing]
+        started [clock milliseconds] playing $playing stretch {}]
     after cancel ::viewer::measure_fps
     wm resizable . 0 0
     set record_label "Stop recording"
@@ -156,9 +157,7 @@ proc ::viewer::record_tick {} {
     if {![recording]} {
         return
     }
-    if {[dict get $record frames] > 0 && [record_playing]} {
-        zelkori::clock set [expr {[zelkori::clock get] + [zelkori::clock speed] / $record_fps}]
-    }
+    step_clock
     set take 1
     $gl render
     set take 0
@@ -174,6 +173,30 @@ proc ::viewer::record_tick {} {
     set wait [expr {max(0, $due - [clock milliseconds])}]
     # Idle work first (widgets redrawn, geometry), then the timer.
     after idle [list after $wait ::viewer::record_tick]
+}
+
+# Sets the clock for the next frame of the recording while it plays, by
+# the renderer's rule from the start of the stretch it belongs to: a
+# stretch begins at the first frame, and again wherever the clock was
+# paused, moved by hand or given another speed, each frame after its start
+# one movie frame of clock time on at the clock's speed.
+proc ::viewer::step_clock {} {
+    variable record
+    variable record_fps
+    set frames [dict get $record frames]
+    if {$frames == 0 || ![record_playing]} {
+        dict set record stretch {}
+        return
+    }
+    set now [zelkori::clock get]
+    set speed [zelkori::clock speed]
+    lassign [dict get $record stretch] start first was_speed shown
+    if {[dict get $record stretch] eq "" || $now != $shown || $speed != $was_speed} {
+        lassign [list $now [expr {$frames - 1}] $speed] start first was_speed
+    }
+    set shown [::zelkori::frame_time $start [expr {$frames - $first}] [expr {$record_fps / $speed}]]
+    zelkori::clock set $shown
+    dict set record stretch [list $start $first $speed $shown]
 }
 
 # Called by the display callback before the swap: the frame just drawn

@@ -144,7 +144,7 @@ proc ::viewer::timed_name {extension} {
 # sequence, movie, scene): what quick saves and dialogs offer first.
 proc ::viewer::first_extension {kind} {
     foreach format [zelkori::formats] {
-        if {[dict get $format kind] eq $kind && [string match .* [dict get $format extension]]} {
+        if {[dict get $format kind] eq $kind && ![dict get $format stdout]} {
             return [dict get $format extension]
         }
     }
@@ -199,10 +199,11 @@ proc ::viewer::set_playing {on} {
     if {$on} {
         request_redraw
     }
+    timeline::playing_changed $on
 }
 
 proc ::viewer::playing {} {
-    expr {[recording] ? [record_playing] : [zelkori::clock playing]}
+    expr {[recording] ? [record_playing] : [zelkori::clock playing] || [timeline::reversing]}
 }
 
 proc ::viewer::toggle_play {} {
@@ -268,6 +269,7 @@ proc ::viewer::update_readouts {} {
     }
     .status.text configure -text $status
     update_title
+    timeline::show
 }
 
 proc ::viewer::apply_time {} {

@@ -65,6 +65,10 @@ int zk_capture_start(const char **error) {
     return 1;
 }
 
+void zk_capture_draw(int draw) {
+    state().capture.draws = draw != 0;
+}
+
 void zk_capture_frame(void) {
     if (state().capture.on) {
         state().capture.frames += 1;

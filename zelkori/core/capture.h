@@ -1,6 +1,6 @@
 // Scene capture: while on, the sphere and cylinder primitives record what
 // they are asked to draw (primitive, sizes, colour, model-view matrix) and,
-// once, the camera, instead of drawing. It holds numbers only; the scene
+// once, the camera, as well as drawing it. It holds numbers only; the scene
 // writer decides what they become. The C face is zk_capture_* in
 // zelkori_host.h.
 #ifndef ZELKORI_CAPTURE_H
@@ -14,6 +14,7 @@ namespace zelkori {
 
 struct Capture {
     bool on = false;
+    bool draws = true;  // the primitives draw as well as record
     int frames = 0;  // frames begun so far
     bool out_of_memory = false;  // a primitive could not be kept
     std::vector<zk_primitive> primitives;  // in frame order

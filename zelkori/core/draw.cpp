@@ -26,7 +26,6 @@ const int kLevelCount = sizeof(kSliceLevels) / sizeof(kSliceLevels[0]);
 static_assert(kSliceLevels[kLevelCount - 1] == kFinestSlices, "lighting.h");
 static_assert(2 * kLevelCount <= 64, "one bit per display list in MeshSet::compiled");
 const double kMaxErrorPx = 0.5;  // silhouette tolerance
-const double kPi = 3.141592653589793;
 
 // How far in the faces of a unit mesh reach, as the distance of the nearest
 // face plane from the axis or centre. A sphere's worst face is a whole
@@ -330,7 +329,9 @@ void sphere(double radius) {
     }
     if (state().capture.on) {
         zelkori::capture_primitive(0, radius, 0.0, 0.0);
-        return;
+        if (!state().capture.draws) {
+            return;
+        }
     }
     zelkori::MeshSet *set = zelkori::meshes();
     if (set == nullptr) {
@@ -355,7 +356,9 @@ void cylinder(double length, double radius1, double radius2) {
     }
     if (state().capture.on) {
         zelkori::capture_primitive(1, length, radius1, radius2);
-        return;
+        if (!state().capture.draws) {
+            return;
+        }
     }
     zelkori::MeshSet *set = zelkori::meshes();
     if (set == nullptr) {

@@ -1,5 +1,6 @@
-// The host's fixed lighting, shared by the primitives (draw.cpp) and the
-// scene writer, which describes the same lights to other renderers.
+// The host's fixed lighting and mesh geometry, shared by the primitives
+// (draw.cpp) and the scene writer, which describes the same lights and
+// meshes to other renderers.
 #ifndef ZELKORI_LIGHTING_H
 #define ZELKORI_LIGHTING_H
 
@@ -17,6 +18,7 @@ const float kAmbientShare = 0.35f;  // of the diffuse colour
 
 // Slice count of the finest mesh level; the scene writer's meshes use it.
 constexpr int kFinestSlices = 128;
+constexpr double kPi = 3.141592653589793;
 
 }  // namespace zelkori
 

@@ -16,7 +16,8 @@
 namespace zelkori {
 namespace {
 
-const int kMaxSide = 16384;  // beyond any renderbuffer Mesa allows here
+// Beyond any renderbuffer Mesa allows here; every format's limit too.
+const int kMaxSide = ZK_MAX_SIDE;
 
 void release_framebuffer(Offscreen &offscreen) {
     if (offscreen.framebuffer != 0) {

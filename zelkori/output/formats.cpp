@@ -1,5 +1,6 @@
 // The formats the host library writes, in one table: a new format is a row
-// here and a writer (writers.h). Limits and defaults are read from here by
+// here naming its writer (writers.h) or, for a movie, its codec row
+// (movie/codecs.cpp). Limits and defaults are read from here by
 // every caller, the Tcl face and the applications included.
 #include <strings.h>
 
@@ -10,21 +11,28 @@
 #include <string>
 
 #include "output/errors.h"
+#include "output/movie/codecs.h"
+#include "output/writers.h"
 #include "zelkori_host.h"
 
+namespace zelkori {
 namespace {
 
-const int kMaxSide = 16384;  // the offscreen framebuffer's limit
+const int kMaxSide = ZK_MAX_SIDE;
+const int kWebpSide = 16383;  // WebP's 14-bit sizes
 const long long kNoPixelLimit = 1LL * kMaxSide * kMaxSide;
 const long long kSequenceFrames = 1000000000;
 // Movies. Rates: at most 1000 frames a second (WebM counts milliseconds);
 // at least one in 5000 s, which keeps MP4's 32-bit composition offsets in
 // range. GIF counts hundredths of a second in 16 bits, and browsers show
 // any delay under 0.02 s as 0.1 s; they do the same with animated PNG at
-// 0.01 s. Limits are short decimals, so that the numbers in a refusal are
+// 0.01 s. Scenes take the movies' slowest rate, which keeps 10000 sample
+// times apart as floats. Limits are short decimals, so that the numbers in a refusal are
 // accepted as typed. Sizes: H.264 and VP9 at their highest levels, which
 // browsers play (H.264 allows 16880 a side, more than the framebuffer);
-// pixels in all for a few GB at most.
+// pixels in all for a few GB at most. AV1's level 6 holds as many pixels.
+// Browsers show a WebP frame of 10 ms or less for 0.1 s, and WebP counts
+// milliseconds.
 const double kSlowest = 0.0002;
 const long long kMovieFrames = 1000000;
 const long long kLevelPixels = 35651584;  // H.264 level 6.2, VP9 level 6.2
@@ -34,43 +42,54 @@ const int kDefaultQuality = 50;
 const double kFps = 30.0;
 const double kAnyRate = HUGE_VAL;
 
+// The writers the rows name.
+const zk_format_writer kStill = {open_png};
+const zk_format_writer kSequence = {open_sequence};
+const zk_format_writer kStream = {open_stream};
+const zk_format_writer kMovie = {open_movie};
+const zk_format_writer kScene = {open_scene};
+
+const int kPattern = ZK_FORMAT_PATTERN, kStdout = ZK_FORMAT_STDOUT, kJoinable = ZK_FORMAT_JOINABLE;
+
 const zk_format kFormats[] = {
-    {"png", ".png", ZK_KIND_STILL, "one PNG image", kMaxSide, kNoPixelLimit, 0, kAnyRate, 1,
-     0, kQuality, kDefaultQuality, kFps},
-    {"png-sequence", ".png", ZK_KIND_SEQUENCE, "one PNG per frame, numbered from --first",
-     kMaxSide, kNoPixelLimit, 0, kAnyRate, kSequenceFrames, 0, kQuality, kDefaultQuality, kFps},
-    {"stdout", "-", ZK_KIND_SEQUENCE, "PNG data on standard output, one image a frame",
-     kMaxSide, kNoPixelLimit, 0, kAnyRate, kSequenceFrames, 0, kQuality, kDefaultQuality, kFps},
-    {"mp4", ".mp4", ZK_KIND_MOVIE, "H.264, plays in every browser and player", kMaxSide,
-     kLevelPixels, kSlowest, 1000, kMovieFrames, 1, kQuality, kDefaultQuality, kFps},
-    {"webm", ".webm", ZK_KIND_MOVIE, "VP9, the open web format", kMaxSide, kLevelPixels,
-     kSlowest, 1000, kMovieFrames, 1, kQuality, kDefaultQuality, kFps},
-    {"gif", ".gif", ZK_KIND_MOVIE, "GIF with a palette made for the animation, loops",
-     kMaxSide, kImagePixels, 0.0016, 50, kMovieFrames, 1, kQuality, kDefaultQuality, kFps},
-    {"apng", ".apng", ZK_KIND_MOVIE, "animated PNG, lossless, loops", kMaxSide, kImagePixels,
-     kSlowest, 90, kMovieFrames, 0, kQuality, kDefaultQuality, kFps},
-    {"glb", ".glb", ZK_KIND_SCENE, "binary glTF scene, all frames as one animation", kMaxSide,
-     kNoPixelLimit, 0, 10000, 10000, 0, kQuality, kDefaultQuality, kFps},
-    {"gltf", ".gltf", ZK_KIND_SCENE, "glTF scene as JSON, all frames as one animation",
-     kMaxSide, kNoPixelLimit, 0, 10000, 10000, 0, kQuality, kDefaultQuality, kFps},
+    {"png", ".png", ZK_KIND_STILL, 0, "one PNG image", kMaxSide, kNoPixelLimit, 0, kAnyRate, 1,
+     0, kQuality, kDefaultQuality, kFps, &kStill, nullptr},
+    {"png-sequence", ".png", ZK_KIND_SEQUENCE, kPattern, "one PNG per frame, numbered from --first",
+     kMaxSide, kNoPixelLimit, 0, kAnyRate, kSequenceFrames, 0, kQuality, kDefaultQuality, kFps,
+     &kSequence, nullptr},
+    {"stdout", "-", ZK_KIND_SEQUENCE, kStdout, "PNG data on standard output, one image a frame",
+     kMaxSide, kNoPixelLimit, 0, kAnyRate, kSequenceFrames, 0, kQuality, kDefaultQuality, kFps,
+     &kStream, nullptr},
+    {"mp4", ".mp4", ZK_KIND_MOVIE, kJoinable, "H.264, plays in every browser and player",
+     kMaxSide, kLevelPixels, kSlowest, 1000, kMovieFrames, 1, kQuality, kDefaultQuality, kFps,
+     &kMovie, &kH264},
+    {"webm", ".webm", ZK_KIND_MOVIE, kJoinable, "VP9, the open web format", kMaxSide,
+     kLevelPixels, kSlowest, 1000, kMovieFrames, 1, kQuality, kDefaultQuality, kFps, &kMovie,
+     &kVp9},
+    {"gif", ".gif", ZK_KIND_MOVIE, 0, "GIF with a palette made for the animation, loops",
+     kMaxSide, kImagePixels, 0.0016, 50, kMovieFrames, 1, kQuality, kDefaultQuality, kFps,
+     &kMovie, &kGif},
+    {"apng", ".apng", ZK_KIND_MOVIE, 0, "animated PNG, lossless, loops", kMaxSide, kImagePixels,
+     kSlowest, 90, kMovieFrames, 0, kQuality, kDefaultQuality, kFps, &kMovie, &kApng},
+    {"webp", ".webp", ZK_KIND_MOVIE, 0, "animated WebP, loops", kWebpSide, kImagePixels,
+     kSlowest, 90, kMovieFrames, 1, kQuality, kDefaultQuality, kFps, &kMovie, &kWebp},
+    {"avif", ".avif", ZK_KIND_MOVIE, 0, "AV1 image sequence (AVIF), loops", kMaxSide,
+     kLevelPixels, kSlowest, 1000, kMovieFrames, 1, kQuality, kDefaultQuality, kFps, &kMovie,
+     &kAv1},
+    {"glb", ".glb", ZK_KIND_SCENE, 0, "binary glTF scene, all frames as one animation", kMaxSide,
+     kNoPixelLimit, kSlowest, 10000, 10000, 0, kQuality, kDefaultQuality, kFps, &kScene, nullptr},
+    {"gltf", ".gltf", ZK_KIND_SCENE, 0, "glTF scene as JSON, all frames as one animation",
+     kMaxSide, kNoPixelLimit, kSlowest, 10000, 10000, 0, kQuality, kDefaultQuality, kFps, &kScene,
+     nullptr},
 };
 const int kFormatCount = sizeof kFormats / sizeof kFormats[0];
-
-const zk_format *by_name(const char *name) {
-    for (const zk_format &format : kFormats) {
-        if (std::strcmp(format.name, name) == 0) {
-            return &format;
-        }
-    }
-    return nullptr;
-}
 
 // The extensions, as a list for messages: ".png, .mp4, ... or .gltf".
 std::string extensions() {
     std::string seen[kFormatCount];
     int count = 0;
     for (const zk_format &format : kFormats) {
-        if (format.extension[0] == '.' && (count == 0 || seen[count - 1] != format.extension)) {
+        if (!(format.flags & ZK_FORMAT_STDOUT) && (count == 0 || seen[count - 1] != format.extension)) {
             seen[count++] = format.extension;
         }
     }
@@ -86,7 +105,24 @@ bool ends_with(const char *path, const char *suffix) {
     return length >= size && strcasecmp(path + length - size, suffix) == 0;
 }
 
+// Whether `path` holds a number field: a % other than %%.
+bool is_pattern(const char *path) {
+    for (const char *at = std::strchr(path, '%'); at != nullptr; at = std::strchr(at + 2, '%')) {
+        if (at[1] != '%') {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool named_like(const zk_format &format, bool pattern) {
+    return ((format.flags & ZK_FORMAT_PATTERN) != 0) == pattern;
+}
+
 }  // namespace
+}  // namespace zelkori
+
+using namespace zelkori;
 
 extern "C" {
 
@@ -102,15 +138,21 @@ const zk_format *zk_format_of(const char *path, const char **error) {
         return nullptr;
     }
     if (std::strcmp(path, "-") == 0) {
-        return by_name("stdout");
+        for (const zk_format &format : kFormats) {
+            if (format.flags & ZK_FORMAT_STDOUT) {
+                return &format;
+            }
+        }
     }
     // The last name in the path; "x.png/" is a PNG's name, which writing
     // refuses as a directory's.
     std::string base(path);
     base.erase(base.find_last_not_of('/') + 1);
     base.erase(0, base.rfind('/') + 1);
+    const bool pattern = is_pattern(path);
+    const zk_format *found = nullptr;
     for (const zk_format &format : kFormats) {
-        if (format.extension[0] != '.' || !ends_with(base.c_str(), format.extension)) {
+        if ((format.flags & ZK_FORMAT_STDOUT) || !ends_with(base.c_str(), format.extension)) {
             continue;
         }
         if (base.size() == std::strlen(format.extension)) {
@@ -118,15 +160,13 @@ const zk_format *zk_format_of(const char *path, const char **error) {
                           error);
             return nullptr;
         }
-        if (format.kind == ZK_KIND_STILL || format.kind == ZK_KIND_SEQUENCE) {
-            // A pattern holds a % other than %%.
-            std::string bare(path);
-            for (size_t at = bare.find("%%"); at != std::string::npos; at = bare.find("%%")) {
-                bare.erase(at, 2);
-            }
-            return by_name(bare.find('%') != std::string::npos ? "png-sequence" : "png");
+        // The row whose names look like this one, else the extension's first.
+        if (found == nullptr || (!named_like(*found, pattern) && named_like(format, pattern))) {
+            found = &format;
         }
-        return &format;
+    }
+    if (found != nullptr) {
+        return found;
     }
     zelkori::fail("unknown format \"" + std::string(path) + "\": the name must end in " +
                       extensions() + ", or be - for standard output",

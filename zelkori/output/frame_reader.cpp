@@ -5,17 +5,11 @@
 #include <GL/glx.h>
 
 #include <algorithm>
-#include <cstddef>
-#include <memory>
-#include <new>
 
-#include "output/pixels.h"
 #include "core/state.h"
 
 namespace zelkori {
 namespace {
-
-const size_t kStripBytes = 256 * 1024;  // RGBA read at a time for RGB frames
 
 bool context_current() {
     return eglGetCurrentContext() != EGL_NO_CONTEXT || glXGetCurrentContext() != nullptr;
@@ -98,36 +92,6 @@ int zk_frame_size(int *width, int *height) {
     *width = std::min(viewport[2], limit_w);
     *height = std::min(viewport[3], limit_h);
     return 1;
-}
-
-int zk_read_frame(int width, int height, unsigned char *rgb) {
-    if (width < 1 || height < 1 || rgb == nullptr || !zelkori::context_current()) {
-        return 0;
-    }
-    // Read as GL keeps it, a strip at a time, and packed to RGB top down.
-    const size_t gl_stride = static_cast<size_t>(width) * 4;
-    const size_t stride = static_cast<size_t>(width) * 3;
-    const int strip_rows = static_cast<int>(
-        std::min<size_t>(static_cast<size_t>(height), std::max<size_t>(1, zelkori::kStripBytes / gl_stride)));
-    // Left uncleared: GL fills it before every use.
-    const std::unique_ptr<unsigned char[]> strip(
-        new (std::nothrow) unsigned char[gl_stride * static_cast<size_t>(strip_rows)]);
-    if (strip == nullptr) {
-        return 0;
-    }
-    zelkori::begin_read();
-    for (int bottom = 0; bottom < height; bottom += strip_rows) {
-        const int rows = std::min(strip_rows, height - bottom);
-        glReadPixels(0, bottom, width, rows, GL_RGBA, GL_UNSIGNED_BYTE, strip.get());
-        // The strip's top row is the image's row height - bottom - rows;
-        // its rows are packed in the order they lie in memory, bottom up.
-        const zelkori::PixelRows image = zelkori::gl_rows(width, rows, strip.get());
-        unsigned char *top = rgb + stride * static_cast<size_t>(height - bottom - rows);
-        for (int y = rows - 1; y >= 0; --y) {
-            zelkori::copy_rgb_row(image, y, top + stride * static_cast<size_t>(y));
-        }
-    }
-    return glGetError() == GL_NO_ERROR ? 1 : 0;
 }
 
 }  // extern "C"

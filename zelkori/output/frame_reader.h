@@ -18,6 +18,9 @@ class FrameReader {
     virtual bool read(int width, int height, unsigned char *rgba) const = 0;
 };
 
+// Why a writer has no frame to take, in every writer's words.
+constexpr char kNoFrame[] = "no frame to read: no OpenGL context is current";
+
 // Frames of the current GL context: the offscreen framebuffer, or a
 // window's back buffer before it is swapped.
 const FrameReader &gl_frame_reader();

@@ -2,6 +2,9 @@
 // checked against the format table before anything is opened, every
 // failure is worded once, and writers still open when the process ends
 // are abandoned.
+#include <limits.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -20,6 +23,7 @@ struct zk_writer {
     std::string name;  // as messages give it
     double fps = 0;    // as given, or the format's default
     long long frames = 0;
+    std::string anchor;  // put before a relative name when opened
 };
 
 namespace zelkori {
@@ -33,8 +37,8 @@ std::string number(double value) {
 
 // How messages name a format.
 std::string label(const zk_format &format) {
-    return format.extension[0] == '.' ? std::string("a ") + format.extension + " file"
-                                      : std::string("standard output");
+    return format.flags & ZK_FORMAT_STDOUT ? std::string("standard output")
+                                           : std::string("a ") + format.extension + " file";
 }
 
 // The limit checks, each on one parameter; false with *error.
@@ -108,7 +112,16 @@ bool check(const char *path, const zk_writer_params &params, const zk_format **f
         *field = ZK_FIELD_LEVEL;
         *error = "expected a level from 0 to 9 or \"fast\" but got \"" +
                  std::to_string(params.level) + "\"";
-    } else if (f.kind == ZK_KIND_SEQUENCE && f.extension[0] == '.') {
+    } else if (params.lights != -1 &&
+               (f.kind != ZK_KIND_SCENE || params.lights < 0 || params.lights > ZK_LIGHTS_NONE)) {
+        *field = ZK_FIELD_LIGHTS;
+        *error = f.kind != ZK_KIND_SCENE ? "only a scene has lights, not " + label(f)
+                                         : "no such lights: " + std::to_string(params.lights);
+    } else if (params.pictures != -1 && (f.kind != ZK_KIND_SCENE || (params.pictures != 0 && params.pictures != 1))) {
+        *field = ZK_FIELD_PICTURES;
+        *error = f.kind != ZK_KIND_SCENE ? "only a scene records without drawing, not " + label(f)
+                                         : "pictures are 0 or 1, got " + std::to_string(params.pictures);
+    } else if (f.flags & ZK_FORMAT_PATTERN) {
         if (!sequence_name(path, params.first, target, error)) {
             *field = ZK_FIELD_NAME;
         }
@@ -118,6 +131,17 @@ bool check(const char *path, const zk_writer_params &params, const zk_format **f
     return error->empty();
 }
 
+// A relative name means the directory current when the output is opened,
+// whatever the process does later: the directory to put before it.
+std::string anchor(const zk_format &format, const char *path) {
+    char here[PATH_MAX];
+    if ((format.flags & ZK_FORMAT_STDOUT) || path[0] == '/' ||
+        getcwd(here, sizeof here) == nullptr) {
+        return "";
+    }
+    return std::string(here) + "/";
+}
+
 void forget(zk_writer *writer) {
     std::vector<zk_writer *> &open = state().writers;
     open.erase(std::remove(open.begin(), open.end(), writer), open.end());
@@ -125,7 +149,10 @@ void forget(zk_writer *writer) {
 }
 
 int failed(zk_writer *writer, const Failure &failure, const char **error) {
-    const std::string file = failure.file.empty() ? writer->name : failure.file;
+    std::string file = failure.file.empty() ? writer->name : failure.file;
+    if (!writer->anchor.empty() && file.rfind(writer->anchor, 0) == 0) {
+        file.erase(0, writer->anchor.size());  // named as it was given
+    }
     return fail(write_error(file, failure.cause), error);
 }
 
@@ -141,6 +168,8 @@ void zk_writer_params_init(zk_writer_params *params) {
     params->fps = NAN;
     params->quality = -1;
     params->level = ZK_DEFAULT_PNG_LEVEL;
+    params->lights = -1;
+    params->pictures = -1;
 }
 
 int zk_writer_check(const char *path, const zk_writer_params *params, const zk_format **format,
@@ -182,12 +211,13 @@ zk_writer *zk_writer_open(const char *path, const zk_writer_params *params, cons
         }
         const zk_format &format = *request.format;
         const zelkori::FrameReader &reader = zelkori::gl_frame_reader();
-        request.path = path;
+        const std::string anchor = zelkori::anchor(format, path);
+        request.path = anchor + path;
         request.width = params->width;
         request.height = params->height;
         if (format.kind == ZK_KIND_MOVIE && request.width == 0 &&
             !reader.size(&request.width, &request.height)) {
-            zelkori::fail(zelkori::write_error(name, "no frame to record: no OpenGL context is current"),
+            zelkori::fail(zelkori::write_error(name, zelkori::kNoFrame),
                           error);
             return nullptr;
         }
@@ -196,17 +226,15 @@ zk_writer *zk_writer_open(const char *path, const zk_writer_params *params, cons
         request.level = params->level;
         request.first = params->first;
         request.frames = params->frames;
+        request.lights = params->lights < 0 ? ZK_LIGHTS_WEB : params->lights;
+        request.pictures = params->pictures != 0;
         zelkori::Failure failure;
-        zelkori::WriterPtr writer =
-            format.kind == ZK_KIND_STILL    ? zelkori::open_png(request, reader, &failure)
-            : format.kind == ZK_KIND_MOVIE  ? zelkori::open_movie(request, reader, &failure)
-            : format.kind == ZK_KIND_SCENE  ? zelkori::open_scene(request, reader, &failure)
-            : format.extension[0] == '.'    ? zelkori::open_sequence(request, reader, &failure)
-                                            : zelkori::open_stream(request, reader, &failure);
+        zelkori::WriterPtr writer = format.writer->open(request, reader, &failure);
         made = new zk_writer;
         made->format = request.format;
         made->name = name;
         made->fps = request.fps;
+        made->anchor = anchor;
         if (writer == nullptr) {
             zelkori::failed(made, failure, error);
             delete made;

@@ -21,8 +21,11 @@
 #include "core/state.h"
 
 struct zk_output {
-    std::string target;     // the file that is replaced: links followed
+    std::string target;     // the file that is replaced: links followed, absolute
     std::string temporary;  // absolute, so a later chdir cannot lose it
+    std::string name;       // the temporary's name in its directory
+    int directory = -1;     // the directory, held: removing the temporary
+                            // finds it there even once it is renamed
     int fd = -1;
     bool existed = false;
     struct stat original = {};
@@ -253,7 +256,8 @@ void set_attributes(zk_output &out) {
     }
 }
 
-// Creates the temporary file beside out.target.
+// Creates the temporary file beside out.target, and makes the target
+// absolute: a relative name means the directory it named when opened.
 bool create_temporary(zk_output &out, std::string &error) {
     std::string directory = directory_of(out.target);
     char absolute[PATH_MAX];
@@ -261,18 +265,25 @@ bool create_temporary(zk_output &out, std::string &error) {
         error = zk_errno_text(errno);
         return false;
     }
+    install_cleanup();
+    hold_standard_fds();
+    out.directory = open(absolute, O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (out.directory < 0) {
+        error = zk_errno_text(errno);
+        return false;
+    }
     directory = absolute;
     if (directory != "/") {
         directory += '/';
     }
-    install_cleanup();
-    hold_standard_fds();
+    out.target = directory + out.target.substr(out.target.find_last_of('/') + 1);
     TemporaryList &list = temporaries();
     // Replacing a file: nobody else may open the new one before it has the
     // target's owner and mode.
     const mode_t initial = out.existed ? kWhileWritten : 0666;
     for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
-        out.temporary = directory + kTemporaryPrefix + random_suffix();
+        out.name = kTemporaryPrefix + random_suffix();
+        out.temporary = directory + out.name;
         // Listed before it exists, so that no signal can leave it behind.
         list.creating.fetch_add(1);
         if (list.dying.load()) {
@@ -281,8 +292,8 @@ bool create_temporary(zk_output &out, std::string &error) {
             return false;
         }
         out.slot = claim_slot(out.temporary);
-        out.fd = open(out.temporary.c_str(),
-                      O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, initial);
+        out.fd = openat(out.directory, out.name.c_str(),
+                        O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, initial);
         const int code = errno;
         list.creating.fetch_sub(1);
         if (out.fd >= 0) {
@@ -317,8 +328,11 @@ void discard(zk_output *out) {
     if (out->fd >= 0) {
         close(out->fd);
     }
-    if (!out->temporary.empty()) {
-        unlink(out->temporary.c_str());
+    if (!out->name.empty()) {
+        unlinkat(out->directory, out->name.c_str(), 0);
+    }
+    if (out->directory >= 0) {
+        close(out->directory);
     }
     release_slot(out->slot);
     delete out;
@@ -366,7 +380,8 @@ zk_output *zk_output_open(const char *path, const char **error) {
         if (!zelkori::resolve(path, *out, message) ||
             !zelkori::create_temporary(*out, message)) {
             *error = zelkori::set_error(message);
-            delete out;
+            out->name.clear();  // none was made
+            zelkori::discard(out);
             return nullptr;
         }
         return out;
@@ -409,7 +424,7 @@ int zk_output_commit(zk_output *output, const char **error) {
         return 0;
     }
     zelkori::note_directory(output->temporary);  // absolute, as cwd may change
-    output->temporary.clear();  // in place: nothing to remove
+    output->name.clear();  // in place: nothing to remove
     zelkori::discard(output);
     return 1;
 }

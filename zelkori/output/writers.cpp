@@ -1,6 +1,4 @@
-// The writers of PNG files, sequences, standard output and scenes, and the
-// loader of the movie module.
-#include <dlfcn.h>
+// The writers of PNG files, sequences, standard output and scenes.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -13,7 +11,6 @@
 #include <vector>
 
 #include "output/frame_queue.h"
-#include "output/movie/movie_module.h"
 #include "output/output_file.h"
 #include "output/png/png_writer.h"
 #include "core/state.h"
@@ -82,7 +79,7 @@ class SequenceWriter : public Writer {
         }
         int width = 0, height = 0;
         if (!reader_.size(&width, &height)) {
-            failure->cause = "no frame to save: no OpenGL context is current";
+            failure->cause = kNoFrame;
             return false;
         }
         const int queued = save_queue().push(width, height, name, level_);
@@ -160,13 +157,13 @@ class StreamWriter : public Writer {
     std::vector<unsigned char> rgba_;
 };
 
-// A glTF scene: from opening to closing the primitives are captured
-// instead of drawn, a frame between adds. Made once the capture has
+// A glTF scene: from opening to closing the primitives are captured as
+// they are drawn, a frame between adds. Made once the capture has
 // started.
 class SceneWriter : public Writer {
   public:
     SceneWriter(const OpenRequest &request)
-        : path_(request.path), fps_(request.fps),
+        : path_(request.path), fps_(request.fps), lights_(request.lights),
           expected_(request.frames > 0 ? request.frames : 1) {}
     ~SceneWriter() override { zk_capture_stop(); }
 
@@ -188,7 +185,7 @@ class SceneWriter : public Writer {
             return false;
         }
         const char *reason = "";
-        if (!zk_scene_write(path_.c_str(), fps_, &reason)) {
+        if (!zk_scene_write(path_.c_str(), fps_, lights_, &reason)) {
             failure->cause = reason;
             return false;
         }
@@ -198,38 +195,10 @@ class SceneWriter : public Writer {
   private:
     const std::string path_;
     const double fps_;
+    const int lights_;
     const long long expected_;
     long long added_ = 0;
 };
-
-// The movie module's entry, loaded from beside this library once.
-ZelkoriOpenMovie movie_entry(std::string *error) {
-    static std::once_flag once;
-    static ZelkoriOpenMovie entry = nullptr;
-    static std::string failure;
-    std::call_once(once, [] {
-        Dl_info self;
-        std::string path = ZELKORI_MOVIE_MODULE;
-        if (dladdr(reinterpret_cast<void *>(&movie_entry), &self) != 0 &&
-            self.dli_fname != nullptr && std::strchr(self.dli_fname, '/') != nullptr) {
-            const std::string library = self.dli_fname;
-            path = library.substr(0, library.rfind('/') + 1) + ZELKORI_MOVIE_MODULE;
-        }
-        void *module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (module != nullptr) {
-            entry = reinterpret_cast<ZelkoriOpenMovie>(dlsym(module, ZELKORI_MOVIE_ENTRY));
-        }
-        if (entry == nullptr) {
-            const char *why = dlerror();
-            failure = std::string("cannot load the movie encoder: ") +
-                      (why != nullptr ? why : path.c_str());
-        }
-    });
-    if (entry == nullptr) {
-        *error = failure;
-    }
-    return entry;
-}
 
 }  // namespace
 
@@ -317,12 +286,8 @@ WriterPtr open_scene(const OpenRequest &request, const FrameReader &, Failure *f
         failure->cause = error;
         return nullptr;
     }
+    zk_capture_draw(request.pictures ? 1 : 0);
     return WriterPtr(new SceneWriter(request));
-}
-
-WriterPtr open_movie(const OpenRequest &request, const FrameReader &reader, Failure *failure) {
-    const ZelkoriOpenMovie open = movie_entry(&failure->cause);
-    return open != nullptr ? WriterPtr(open(&request, &reader, failure)) : nullptr;
 }
 
 }  // namespace zelkori

@@ -23,6 +23,8 @@ struct OpenRequest {
     int level = 0;
     long long first = 0;
     long long frames = 0;  // 0: not known
+    int lights = ZK_LIGHTS_WEB;  // a scene's
+    bool pictures = true;        // a scene's primitives draw while recorded
 };
 
 // Why a writer failed: the cause, and the file when it is not the
@@ -60,5 +62,11 @@ bool sequence_name(const std::string &pattern, long long number, std::string *na
                    std::string *error);
 
 }  // namespace zelkori
+
+// A format row's writer (zk_format.writer): what opens its files.
+struct zk_format_writer {
+    zelkori::WriterPtr (*open)(const zelkori::OpenRequest &request,
+                               const zelkori::FrameReader &reader, zelkori::Failure *failure);
+};
 
 #endif

@@ -1,6 +1,7 @@
 // The host library's Tcl face, `package require zelkori`: registers the
 // commands of face_controls.cpp (controls, clock, offscreen context,
 // counters, framing) and face_output.cpp (saves, movies, scenes, formats).
+#include <atomic>
 #include <cctype>
 #include <initializer_list>
 #include <cerrno>
@@ -81,6 +82,20 @@ int guarded(ClientData data, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]
 
 extern "C" __attribute__((visibility("default"))) int Zelkori_Init(Tcl_Interp *interp) {
     if (!zk_tcl_major_matches(interp, "libzelkori.so")) {
+        return TCL_ERROR;
+    }
+    // The host's state (controls, clock, capture, the offscreen context)
+    // is one per process, as the plug-in's calls have it: the first thread
+    // to load the package has it, and any other is refused here rather
+    // than failing later in GL.
+    static std::atomic<Tcl_ThreadId> owner{nullptr};
+    Tcl_ThreadId expected = nullptr;
+    const Tcl_ThreadId self = Tcl_GetCurrentThread();
+    if (!owner.compare_exchange_strong(expected, self) && expected != self) {
+        Tcl_SetObjResult(interp, Tcl_NewStringObj(
+            "libzelkori.so serves one thread, and another thread of this process loaded it first",
+            -1));
+        Tcl_SetErrorCode(interp, "ZELKORI", "THREAD", nullptr);
         return TCL_ERROR;
     }
     for (const zelkori::FaceCommand *list : {zelkori::kControlCommands, zelkori::kOutputCommands}) {

@@ -1,6 +1,6 @@
-// The Tcl face's outputs: saves, PNG data, movies, scenes and the general
-// writer commands, all over the writer interface (zk_writer_*), and the
-// format table for scripts. Outputs an interpreter leaves open are
+// The Tcl face's outputs: saves, PNG data and the general writer
+// commands, all over the writer interface (zk_writer_*), and the format
+// table for scripts; zelkori.tcl makes movies and scenes of them. Outputs an interpreter leaves open are
 // abandoned when it is deleted, and when the process ends.
 #include <cstdint>
 #include <cstdlib>
@@ -8,7 +8,6 @@
 #include <map>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "tcl/face.h"
 #include "zelkori_host.h"
@@ -17,7 +16,6 @@ namespace zelkori {
 namespace {
 
 const char kOutputsKey[] = "zelkori::outputs";
-const char kMovieSlot[] = "movie";  // zelkori::movie's one output
 
 // The outputs an interpreter has open, by handle.
 struct Outputs {
@@ -80,10 +78,12 @@ int get_level(Tcl_Interp *interp, Tcl_Obj *obj, int *level) {
 // ZK_KIND_* and ZK_FIELD_* as scripts see them.
 const char *const kKinds[] = {"still", "sequence", "movie", "scene"};
 const char *const kFieldNames[] = {"", "name", "size", "fps", "frames", "quality", "first",
-                                   "level"};
+                                   "level", "lights", "pictures"};
+// ZK_LIGHTS_* as scripts name them.
+const char *const kLightNames[] = {"web", "blender", "none", nullptr};
 
-// Output options: -size {w h} -fps F -quality Q -level L -first K -frames N,
-// those in `allowed` only.
+// Output options: -size {w h} -fps F -quality Q -level L -first K -frames N
+// -lights web|blender|none -pictures BOOLEAN, those in `allowed` only.
 int get_params(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[], const char *const allowed[],
                zk_writer_params *params) {
     for (int i = 0; i < objc; i += 2) {
@@ -99,6 +99,15 @@ int get_params(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[], const char *
             ok = get_finite(interp, value, &params->fps) == TCL_OK;
         } else if (name == "-level") {
             ok = get_level(interp, value, &params->level) == TCL_OK;
+        } else if (name == "-pictures") {
+            ok = Tcl_GetBooleanFromObj(interp, value, &params->pictures) == TCL_OK;
+        } else if (name == "-lights") {
+            ok = Tcl_GetIndexFromObj(nullptr, value, kLightNames, "lights", TCL_EXACT,
+                                     &params->lights) == TCL_OK;
+            if (!ok) {
+                Tcl_SetObjResult(interp, Tcl_ObjPrintf(
+                    "-lights: expected web, blender or none but got \"%s\"", Tcl_GetString(value)));
+            }
         } else if (name == "-size") {
             Tcl_Size count = 0;
             Tcl_Obj **sides = nullptr;
@@ -154,8 +163,8 @@ int check_params(Tcl_Interp *interp, const char *path, const zk_writer_params &p
     return TCL_ERROR;
 }
 
-const char *const kOutputOptions[] = {"-size", "-fps", "-quality", "-level", "-first", "-frames",
-                                      nullptr};
+const char *const kOutputOptions[] = {"-size",  "-fps",   "-quality", "-level",
+                                      "-first", "-frames", "-lights", "-pictures", nullptr};
 
 // Opens a writer on objv[0] with the options after it; *writer on success.
 int open_output(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[], const char *const options[],
@@ -180,13 +189,13 @@ int open_output(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[], const char 
 }
 
 // zelkori::output check FILE ?options? | open FILE ?options? | add H |
-// close H | abort H | frames H. check returns {format NAME kind KIND
+// close H | abort H | frames H | fps H. check returns {format NAME kind KIND
 // target FIRST-FILE}; its refusals have the error code {ZELKORI USAGE
 // field}.
 int output_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
-    static const char *const subcommands[] = {"check", "open", "add", "close", "abort", "frames",
-                                              nullptr};
-    enum { kCheck, kOpen, kAdd, kClose, kAbort, kFrames };
+    static const char *const subcommands[] = {"check", "open",   "add", "close",
+                                              "abort", "frames", "fps", nullptr};
+    enum { kCheck, kOpen, kAdd, kClose, kAbort, kFrames, kFps };
     int option = 0;
     if (objc < 3) {
         Tcl_WrongNumArgs(interp, 1, objv, "option file-or-handle ?arg ...?");
@@ -257,6 +266,9 @@ int output_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) 
     case kFrames:
         Tcl_SetObjResult(interp, Tcl_NewWideIntObj(zk_writer_frames(writer)));
         return TCL_OK;
+    case kFps:
+        Tcl_SetObjResult(interp, Tcl_NewDoubleObj(zk_writer_fps(writer)));
+        return TCL_OK;
     case kClose:
         outputs.open.erase(found);
         return zk_writer_close(writer, &error) ? TCL_OK : failed(interp, error);
@@ -293,141 +305,13 @@ int formats_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
         put("max-quality", Tcl_NewIntObj(format.max_quality));
         put("default-quality", Tcl_NewIntObj(format.default_quality));
         put("default-fps", Tcl_NewDoubleObj(format.default_fps));
+        put("pattern", Tcl_NewBooleanObj(format.flags & ZK_FORMAT_PATTERN));
+        put("stdout", Tcl_NewBooleanObj(format.flags & ZK_FORMAT_STDOUT));
+        put("joinable", Tcl_NewBooleanObj(format.flags & ZK_FORMAT_JOINABLE));
         Tcl_ListObjAppendElement(nullptr, list, dict);
     }
     Tcl_SetObjResult(interp, list);
     return TCL_OK;
-}
-
-// zelkori::movie open FILE ?-fps F? ?-quality Q? | add | close | abort:
-// one movie per interpreter, of the viewport's size.
-int movie_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
-    static const char *const options[] = {"open", "add", "close", "abort", nullptr};
-    static const char *const open_options[] = {"-fps", "-quality", nullptr};
-    enum { kOpen, kAdd, kClose, kAbort };
-    int option = 0;
-    if (objc < 2) {
-        Tcl_WrongNumArgs(interp, 1, objv, "option ?arg ...?");
-        return TCL_ERROR;
-    }
-    if (Tcl_GetIndexFromObj(interp, objv[1], options, "option", 0, &option) != TCL_OK) {
-        return TCL_ERROR;
-    }
-    if (option == kOpen ? objc < 3 || objc % 2 == 0 : objc != 2) {
-        Tcl_WrongNumArgs(interp, 2, objv, option == kOpen ? "file ?-fps fps? ?-quality quality?"
-                                                           : nullptr);
-        return TCL_ERROR;
-    }
-    Outputs &outputs = outputs_of(interp);
-    const auto found = outputs.open.find(kMovieSlot);
-    zk_writer *movie = found != outputs.open.end() ? found->second : nullptr;
-    const char *error = "";
-    if (option == kOpen) {
-        const char *file = Tcl_GetString(objv[2]);
-        const zk_format *format = zk_format_of(file, &error);
-        if (format == nullptr || format->kind != ZK_KIND_MOVIE) {
-            std::string known;
-            for (int i = 0, n = 0; i < zk_format_count(); ++i) {
-                if (zk_format_at(i)->kind == ZK_KIND_MOVIE) {
-                    known += std::string(n++ > 0 ? ", " : "") + zk_format_at(i)->extension;
-                }
-            }
-            known.replace(known.rfind(", "), 2, " or ");
-            Tcl_SetObjResult(interp, Tcl_ObjPrintf("unknown movie format \"%s\": use %s", file,
-                                                   known.c_str()));
-            Tcl_SetErrorCode(interp, "ZELKORI", "USAGE", "name", nullptr);
-            return TCL_ERROR;
-        }
-        if (movie != nullptr) {
-            return failed(interp, zk_write_error(file, "a movie is already open"));
-        }
-        zk_writer_params params;
-        zk_writer_params_init(&params);
-        if (open_output(interp, objc - 2, objv + 2, open_options, &params, &movie) != TCL_OK) {
-            return TCL_ERROR;
-        }
-        outputs.open[kMovieSlot] = movie;
-        return TCL_OK;
-    }
-    if (movie == nullptr) {
-        return option == kAbort ? TCL_OK : failed(interp, "no movie is open", "MOVIE");
-    }
-    if (option == kAdd) {
-        return zk_writer_add(movie, &error) ? TCL_OK : failed(interp, error);
-    }
-    outputs.open.erase(found);
-    if (option == kAbort) {
-        zk_writer_abort(movie);
-        return TCL_OK;
-    }
-    return zk_writer_close(movie, &error) ? TCL_OK : failed(interp, error);
-}
-
-// zelkori::scene file ?-frames n? ?-fps f? ?-draw script?: captures what
-// the draw script (default ::model::redraw) draws and writes it as a glTF
-// scene. With -frames the clock is stopped and set to start + k / fps
-// before the k-th draw, then put back.
-int scene_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
-    static const char *const options[] = {"-frames", "-fps", "-draw", nullptr};
-    static const char *const params_options[] = {"-frames", "-fps", nullptr};
-    if (objc < 2 || objc % 2 != 0) {
-        Tcl_WrongNumArgs(interp, 1, objv, "file ?-frames n? ?-fps f? ?-draw script?");
-        return TCL_ERROR;
-    }
-    // The file and the options that are the writer's.
-    Tcl_Obj *draw = nullptr;
-    std::vector<Tcl_Obj *> words{objv[1]};
-    for (int i = 2; i < objc; i += 2) {
-        int option = 0;
-        if (Tcl_GetIndexFromObj(interp, objv[i], options, "option", 0, &option) != TCL_OK) {
-            return TCL_ERROR;
-        }
-        if (option == 2) {
-            draw = objv[i + 1];
-        } else {
-            words.push_back(objv[i]);
-            words.push_back(objv[i + 1]);
-        }
-    }
-    const int count = static_cast<int>(words.size());
-    zk_writer_params params;
-    zk_writer_params_init(&params);
-    params.frames = 1;
-    zk_writer *writer = nullptr;
-    if (open_output(interp, count, words.data(), params_options, &params, &writer) != TCL_OK) {
-        return TCL_ERROR;
-    }
-    const long long frames = params.frames;
-    const double fps = zk_writer_fps(writer);
-    Tcl_Obj *script = draw != nullptr ? draw : Tcl_NewStringObj("::model::redraw", -1);
-    Tcl_IncrRefCount(script);
-    const double start = get_time();
-    const int playing = zk_clock_playing();
-    if (frames > 1) {
-        zk_clock_play(0);
-    }
-    int code = TCL_OK;
-    const char *error = "";
-    for (long long k = 0; k < frames && code == TCL_OK; ++k) {
-        if (frames > 1) {
-            zk_clock_set(start + k / fps);
-        }
-        code = Tcl_EvalObjEx(interp, script, TCL_EVAL_GLOBAL);
-        if (code == TCL_OK && !zk_writer_add(writer, &error)) {
-            code = failed(interp, error);
-        }
-    }
-    Tcl_DecrRefCount(script);
-    if (frames > 1) {
-        zk_clock_set(start);
-        zk_clock_play(playing);
-    }
-    if (code != TCL_OK) {
-        zk_writer_abort(writer);
-        return code;
-    }
-    Tcl_ResetResult(interp);
-    return zk_writer_close(writer, &error) ? TCL_OK : failed(interp, error);
 }
 
 // zelkori::save ?-async? file ?level?: writes the current viewport as a
@@ -525,7 +409,6 @@ void finish_outputs(ClientData) {
 const FaceCommand kOutputCommands[] = {
     {"::zelkori::save", save_cmd},     {"::zelkori::png", png_cmd},
     {"::zelkori::wait", wait_cmd},     {"::zelkori::writable", writable_cmd},
-    {"::zelkori::scene", scene_cmd},   {"::zelkori::movie", movie_cmd},
     {"::zelkori::output", output_cmd}, {"::zelkori::formats", formats_cmd},
     {nullptr, nullptr},
 };

@@ -30,7 +30,7 @@ namespace {
 // ZK_PNG_FAST, the setting image sequences use, is png_fast.h's path;
 // levels 0-9 go through libpng with its adaptive filtering.
 const int kFastLevel = ZK_PNG_FAST;
-const int kDefaultLevel = 6;
+const int kDefaultLevel = ZK_DEFAULT_PNG_LEVEL;
 const size_t kFileBufferBytes = 64 * 1024;
 
 enum class Encoded { kDone, kWriteFailed, kNoMemory, kEncoderFailed };
@@ -209,7 +209,7 @@ int encode_png(const PixelRows &image, int level, unsigned char **data, size_t *
 bool read_frame(const FrameReader &reader, std::vector<unsigned char> &rgba, int *width,
                 int *height, std::string *error) {
     if (!reader.size(width, height)) {
-        *error = "no frame to read: no OpenGL context is current";
+        *error = kNoFrame;
         return false;
     }
     try {
@@ -276,16 +276,6 @@ extern "C" int zk_save_frame(const char *path, const char *name, int level,
         [name](const char *cause) { return zelkori::write_error(name, cause); });
 }
 
-extern "C" int zk_write_png(const char *path, int width, int height,
-                            const unsigned char *rgb, int level,
-                            const char **error) {
-    static const char *unused = nullptr;
-    if (error == nullptr) {
-        error = &unused;
-    }
-    return zelkori::write_png(path, zelkori::rgb_rows(width, height, rgb), level, error);
-}
-
 // Background saving. Encoding costs about as much as drawing a frame, so a
 // renderer that hands frames to other cores keeps its own pace.
 namespace zelkori {
@@ -340,7 +330,7 @@ extern "C" int zk_save_frame_async(const char *path, int level, const char **err
     }
     int width = 0, height = 0;
     if (!zelkori::gl_frame_reader().size(&width, &height)) {
-        return zelkori::fail("no frame to save: no OpenGL context is current", error);
+        return zelkori::fail(zelkori::kNoFrame, error);
     }
     try {
         const int queued = zelkori::save_queue().push(width, height, path, level);

@@ -1,8 +1,9 @@
 // Writes a capture as a glTF 2.0 scene: one node per captured primitive in
 // draw order, sharing one unit sphere mesh and one capped unit cylinder
-// mesh (a unit frustum per radius ratio for cones), the camera the
-// projection describes at the origin, and the host's lights as
-// KHR_lights_punctual lights under the camera node. More than one frame
+// mesh (a unit frustum per radius ratio for cones), the figure centred on
+// the origin, the camera the projection describes where the view puts it,
+// and the host's lights as KHR_lights_punctual lights under the camera
+// node, at the levels chosen for the scene's readers. More than one frame
 // gives one animation with linear translation and rotation channels. The
 // document is built first and then handed to tinygltf's writers.
 #include "output/scene/scene_writer.h"
@@ -33,7 +34,6 @@
 namespace zelkori {
 namespace {
 
-const double kPi = 3.141592653589793;
 // The host's materials are plain diffuse ones.
 const double kMetallic = 0.0;
 const double kRoughness = 0.8;
@@ -274,12 +274,12 @@ bool describe_camera(const double *p, const int *viewport, tinygltf::Camera *cam
 // A directional light, shining along its node's -z, turned so that it
 // comes from `toward` as the host's light does; returns its node.
 tinygltf::Node add_light(tinygltf::Model &model, const char *name, const float *toward,
-                         const float *diffuse) {
+                         const float *diffuse, int lights) {
     tinygltf::Light light;
     light.name = name;
     light.type = "directional";
     light.color = {1.0, 1.0, 1.0};
-    light.intensity = shortest(float(light_lux(diffuse[0])));
+    light.intensity = shortest(float(light_lux(diffuse[0], lights)));
     model.lights.push_back(light);
 
     const double length = std::sqrt(toward[0] * toward[0] + toward[1] * toward[1] +
@@ -327,8 +327,8 @@ bool write_all(int fd, const std::string &bytes) {
 
 // Checks that every frame draws the first frame's primitives, and gives
 // each its node pose, rotations following their previous sample.
-bool check_frames(const Capture &capture, double fps, std::vector<NodePose> *poses,
-                  size_t *per_frame, std::string *error) {
+bool check_frames(const Capture &capture, double fps, const double origin[3],
+                  std::vector<NodePose> *poses, size_t *per_frame, std::string *error) {
     if (capture.out_of_memory) {
         return fail(error, "not enough memory for the capture");
     }
@@ -337,8 +337,12 @@ bool check_frames(const Capture &capture, double fps, std::vector<NodePose> *pos
     }
     const std::vector<zk_primitive> &all = capture.primitives;
     const int frames = std::max(capture.frames, 1);
-    if (frames > 1 && !(std::isfinite(fps) && fps > 0.0)) {
-        return fail(error, "the frame rate must be above 0");
+    // Sample times must be finite floats, each after the one before.
+    if (frames > 1 && !(std::isfinite(fps) && fps > 0.0 &&
+                        std::isfinite(float((frames - 1) / fps)) &&
+                        float((frames - 1) / fps) > float((frames - 2) / fps))) {
+        return fail(error, "the frame rate must be above 0 and keep the " +
+                               std::to_string(frames) + " sample times apart as floats");
     }
     // Primitives are kept in frame order; each frame draws the first's.
     const size_t count = static_cast<size_t>(
@@ -362,7 +366,13 @@ bool check_frames(const Capture &capture, double fps, std::vector<NodePose> *pos
     }
     poses->resize(all.size());
     for (size_t i = 0; i < all.size(); ++i) {
-        if (!node_pose(all[i], &(*poses)[i])) {
+        NodePose &pose = (*poses)[i];
+        bool finite = node_pose(all[i], &pose);
+        for (int c = 0; c < 3; ++c) {
+            pose.translation[c] = float(all[i].modelview[12 + c] - origin[c]);
+            finite = finite && std::isfinite(pose.translation[c]) && std::isfinite(pose.scale[c]);
+        }
+        if (!finite) {
             return fail(error, "primitive " + std::to_string(i % count) + " of frame " +
                                    std::to_string(i / count) +
                                    " was drawn under a matrix that is not finite or flattens it");
@@ -449,18 +459,53 @@ void add_animation(tinygltf::Model &model, Buffers &buffers, const std::vector<N
 
 }  // namespace
 
-double light_lux(double diffuse) {
+double light_lux(double diffuse, int lights) {
     // The host lights in display values; a renderer of glTF sums light in
-    // linear values and divides the diffuse reflection by pi, after
-    // turning lux into watts.
-    return kLumensPerWatt * kPi * srgb_to_linear(diffuse);
+    // linear values and divides the diffuse reflection by pi, a web
+    // viewer at exposure 1 taking lux as it finds it, Blender's importer
+    // first turning lux into watts.
+    const double units = lights == ZK_LIGHTS_BLENDER ? kLumensPerWatt : 1.0;
+    return units * kPi * srgb_to_linear(diffuse);
 }
 
-bool build_scene(const Capture &capture, double fps, tinygltf::Model *out,
+void figure_centre(const Capture &capture, double centre[3]) {
+    double low[3] = {INFINITY, INFINITY, INFINITY}, high[3] = {-INFINITY, -INFINITY, -INFINITY};
+    for (const zk_primitive &p : capture.primitives) {
+        const double *m = p.modelview;
+        // A sphere reaches its radius from its centre; a cylinder its
+        // larger radius from either end of its axis, scaled as drawn.
+        const double radius = p.kind == 0 ? std::fabs(p.size[0])
+                                          : std::max(std::fabs(p.size[1]), std::fabs(p.size[2]));
+        const double length = p.kind == 0 ? 0.0 : p.size[0];
+        double reach = 0.0;
+        for (int c = 0; c < 2; ++c) {
+            reach = std::max(reach, radius * std::sqrt(m[4 * c] * m[4 * c] +
+                                                       m[4 * c + 1] * m[4 * c + 1] +
+                                                       m[4 * c + 2] * m[4 * c + 2]));
+        }
+        for (int axis = 0; axis < 3; ++axis) {
+            for (const double end : {m[12 + axis], m[12 + axis] + length * m[8 + axis]}) {
+                if (std::isfinite(end) && std::isfinite(reach)) {
+                    low[axis] = std::min(low[axis], end - reach);
+                    high[axis] = std::max(high[axis], end + reach);
+                }
+            }
+        }
+    }
+    for (int axis = 0; axis < 3; ++axis) {
+        // A float that reads back as itself, so that the camera's place
+        // and the nodes' agree to the last digit written.
+        centre[axis] = low[axis] <= high[axis] ? shortest(float((low[axis] + high[axis]) / 2)) : 0.0;
+    }
+}
+
+bool build_scene(const Capture &capture, double fps, int lights, tinygltf::Model *out,
                  std::string *error) {
     std::vector<NodePose> poses;
     size_t count = 0;
-    if (!check_frames(capture, fps, &poses, &count, error)) {
+    double origin[3];
+    figure_centre(capture, origin);
+    if (!check_frames(capture, fps, origin, &poses, &count, error)) {
         return false;
     }
     tinygltf::Camera camera;
@@ -470,7 +515,9 @@ bool build_scene(const Capture &capture, double fps, tinygltf::Model *out,
     tinygltf::Model model;
     model.asset.version = "2.0";
     model.asset.generator = "zelkori scene writer";
-    model.extensionsUsed.push_back(kLights);
+    if (lights != ZK_LIGHTS_NONE) {
+        model.extensionsUsed.push_back(kLights);
+    }
     model.cameras.push_back(camera);
     Buffers buffers(model);
     // The two meshes and every node's tracks, so that the buffer grows once.
@@ -525,15 +572,21 @@ bool build_scene(const Capture &capture, double fps, tinygltf::Model *out,
         scene.nodes.push_back(static_cast<int>(i));
     }
 
-    // The camera at the origin looking down -z, the lights turning with it.
-    model.nodes.push_back(add_light(model, "key light", kKeyDirection, kKeyDiffuse));
-    model.nodes.push_back(add_light(model, "fill light", kFillDirection, kFillDiffuse));
+    // The camera where the view puts it, looking down -z, the lights
+    // turning with it.
     tinygltf::Node eye;
     eye.name = "camera";
     eye.camera = 0;
-    eye.children = {static_cast<int>(count), static_cast<int>(count + 1)};
+    if (origin[0] != 0.0 || origin[1] != 0.0 || origin[2] != 0.0) {
+        eye.translation = {0.0 - origin[0], 0.0 - origin[1], 0.0 - origin[2]};  // no -0
+    }
+    if (lights != ZK_LIGHTS_NONE) {
+        model.nodes.push_back(add_light(model, "key light", kKeyDirection, kKeyDiffuse, lights));
+        model.nodes.push_back(add_light(model, "fill light", kFillDirection, kFillDiffuse, lights));
+        eye.children = {static_cast<int>(count), static_cast<int>(count + 1)};
+    }
+    scene.nodes.push_back(static_cast<int>(model.nodes.size()));
     model.nodes.push_back(eye);
-    scene.nodes.push_back(static_cast<int>(count + 2));
     model.scenes.push_back(scene);
     model.defaultScene = 0;
 
@@ -630,11 +683,11 @@ void follow_sign(const float previous[4], float q[4]) {
 }
 
 
-bool encode_scene(const Capture &capture, double fps, bool binary, std::string *out,
-                  std::string *error) {
+bool encode_scene(const Capture &capture, double fps, int lights, bool binary,
+                  std::string *out, std::string *error) {
     try {
         tinygltf::Model model;
-        if (!build_scene(capture, fps, &model, error)) {
+        if (!build_scene(capture, fps, lights, &model, error)) {
             return false;
         }
         std::ostringstream stream;
@@ -651,12 +704,12 @@ bool encode_scene(const Capture &capture, double fps, bool binary, std::string *
     }
 }
 
-bool write_scene(const Capture &capture, const char *path, double fps,
+bool write_scene(const Capture &capture, const char *path, double fps, int lights,
                  std::string *error) {
     const size_t length = std::strlen(path);
     const bool json = length >= 5 && strcasecmp(path + length - 5, ".gltf") == 0;
     std::string bytes;
-    if (!encode_scene(capture, fps, !json, &bytes, error)) {
+    if (!encode_scene(capture, fps, lights, !json, &bytes, error)) {
         return false;
     }
     const char *message = "";

@@ -30,23 +30,29 @@ bool node_pose(const zk_primitive &primitive, NodePose *pose);
 void follow_sign(const float previous[4], float q[4]);
 
 // Intensity in lux of a directional light standing for one of the host's
-// lights, whose diffuse level is `diffuse` (display value, 0 to 1).
-double light_lux(double diffuse);
+// lights, whose diffuse level is `diffuse` (display value, 0 to 1), for
+// the readers `lights` (ZK_LIGHTS_WEB or ZK_LIGHTS_BLENDER) names.
+double light_lux(double diffuse, int lights);
+
+// The middle of the box that holds every primitive of the capture, in the
+// camera's coordinates: the scene's origin.
+void figure_centre(const Capture &capture, double centre[3]);
 
 // The document a capture describes, frame k of an animation at k / fps
-// seconds. False with *error set when the capture cannot be a scene.
-bool build_scene(const Capture &capture, double fps, tinygltf::Model *model,
+// seconds, with the lights `lights` (ZK_LIGHTS_*) names. False with
+// *error set when the capture cannot be a scene.
+bool build_scene(const Capture &capture, double fps, int lights, tinygltf::Model *model,
                  std::string *error);
 
 // The capture as binary glTF (binary) or as glTF JSON with the buffer
 // embedded. False with *error set when it cannot be written as a scene.
 // Throws nothing.
-bool encode_scene(const Capture &capture, double fps, bool binary,
+bool encode_scene(const Capture &capture, double fps, int lights, bool binary,
                   std::string *out, std::string *error);
 
 // Encodes the capture and writes it to `path` whole or not at all, as
 // JSON when the name ends in ".gltf".
-bool write_scene(const Capture &capture, const char *path, double fps,
+bool write_scene(const Capture &capture, const char *path, double fps, int lights,
                  std::string *error);
 
 }  // namespace zelkori
