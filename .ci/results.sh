@@ -37,6 +37,7 @@ ctest_results() {
         why=$(entry_output "$build" "$name" | sed -n 's/^SKIP: *//p' | head -1)
         result skipped "$label$name" "${why:-ctest skipped it}"
         ;;
+      Disabled) result skipped "$label$name" "disabled in its CMakeLists.txt" ;;
       *) result failed "$label$name" "$status" ;;
     esac
     why=$(entry_output "$build" "$name" |
@@ -48,7 +49,13 @@ ctest_results() {
       echo "cases $label$name: $why" >>"$MORVAKINE_RESULTS"
       echo "== skipped inside $label$name: $why"
     fi
-  done < <(sed -nE 's/^ *[0-9]+\/[0-9]+ Test +#[0-9]+: ([^ ]+) \.* *(\*\*\*)?([A-Za-z]+( [A-Za-z]+)?).*/\1 \3/p' "$log")
+  done < <(awk '/^ *[0-9]+\/[0-9]+ Test +#[0-9]+: / {
+      status = "Passed"
+      if (/\*\*\*Not Run \(Disabled\)/) status = "Disabled"
+      else if (match($0, /\*\*\*[A-Za-z]+/)) status = substr($0, RSTART + 3, RLENGTH - 3)
+      else if ($0 !~ / Passed +[0-9.]+ sec$/) status = "unread"
+      print $4, status
+    }' "$log")
 }
 
 # The output ctest kept of entry NAME in BUILD's last run.
@@ -67,7 +74,8 @@ results_summary() {
   passed=$(grep -c '^passed ' "$MORVAKINE_RESULTS" || true)
   failed=$(grep -c '^failed ' "$MORVAKINE_RESULTS" || true)
   skipped=$(grep -c '^skipped ' "$MORVAKINE_RESULTS" || true)
-  cases=$(sed -n 's/^cases [^:]*: \([0-9]*\) .*/\1/p' "$MORVAKINE_RESULTS" | awk '{ n += $1 } END { print n + 0 }')
+  cases=$(sed -n 's/^cases .*: \([0-9]*\) cases* (constraint .*/\1/p' "$MORVAKINE_RESULTS" |
+    awk '{ n += $1 } END { print n + 0 }')
   grep -E '^(skipped|failed|cases) ' "$MORVAKINE_RESULTS" | sed 's/^cases /skipped inside /; s/^/== /' || true
   echo "== $passed passed, $failed failed, $skipped skipped; $cases test cases skipped inside entries (in $SECONDS s)"
   [ "$failed" = 0 ]
