@@ -29,7 +29,18 @@ result() {
 # reason is its own SKIP: line; cases that tcltest skipped inside a
 # passing file are named with their constraints, a line each.
 ctest_results() {
-  local log=$1 build=$2 label=$3 name status why
+  local log=$1 build=$2 label=$3 name status why entries
+  entries=$(awk '/^ *[0-9]+\/[0-9]+ Test +#[0-9]+: / {
+      status = "Passed"
+      if (/\*\*\*Not Run \(Disabled\)/) status = "Disabled"
+      else if (match($0, /\*\*\*[A-Za-z]+/)) status = substr($0, RSTART + 3, RLENGTH - 3)
+      else if ($0 !~ / Passed +[0-9.]+ sec$/) status = "unread"
+      print $4, status
+    }' "$log")
+  if [ -z "$entries" ]; then
+    result failed "${label}ctest in $build" "no entry ran"
+    return
+  fi
   while read -r name status; do
     case $status in
       Passed) result passed "$label$name" ;;
@@ -49,13 +60,7 @@ ctest_results() {
       echo "cases $label$name: $why" >>"$MORVAKINE_RESULTS"
       echo "== skipped inside $label$name: $why"
     fi
-  done < <(awk '/^ *[0-9]+\/[0-9]+ Test +#[0-9]+: / {
-      status = "Passed"
-      if (/\*\*\*Not Run \(Disabled\)/) status = "Disabled"
-      else if (match($0, /\*\*\*[A-Za-z]+/)) status = substr($0, RSTART + 3, RLENGTH - 3)
-      else if ($0 !~ / Passed +[0-9.]+ sec$/) status = "unread"
-      print $4, status
-    }' "$log")
+  done <<<"$entries"
 }
 
 # The output ctest kept of entry NAME in BUILD's last run.

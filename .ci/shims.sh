@@ -22,7 +22,8 @@ done
 
 # The decisions, one a line, under the PATH it is given.
 decisions() {
-  local path=$1 movie=(movie.mp4 --size 63x47 --frames 3) status
+  local path=$1 movie=(movie.mp4 --size 63x47 --frames 3) status log
+  log=$(mktemp -p "$scratch")
   PATH=$path "$top/scripts/tools.sh" --report
   # shellcheck disable=SC2016
   PATH=$path /usr/bin/tclsh8.6 <<EOF
@@ -32,18 +33,21 @@ EOF
   for probe in "" sigill; do
     status=0
     PATH=$path MORVAKINE_VALGRIND_PROBE=$probe "$top/.ci/memcheck.sh" "${movie[@]}" \
-      >"$scratch/memcheck.log" 2>&1 || status=$?
+      >"$log" 2>&1 || status=$?
     case $status in
       0) echo "memcheck of the movie (probe '$probe'): runs" ;;
       77) echo "memcheck of the movie (probe '$probe'): cannot run here" ;;
-      *) echo "memcheck of the movie (probe '$probe'): fails"; cat "$scratch/memcheck.log" >&2 ;;
+      *) echo "memcheck of the movie (probe '$probe'): fails"; cat "$log" >&2 ;;
     esac
   done
 }
 
 echo "== shims: under the PATH of shims, python3 is $(PATH=$shims:$PATH command -v python3)"
-decisions "$PATH" >"$scratch/plain"
+# Side by side: each is mostly one valgrind process.
+decisions "$PATH" >"$scratch/plain" &
+plain=$!
 decisions "$shims:$PATH" >"$scratch/shimmed"
+wait $plain
 status=0
 if ! diff -u --label "this PATH" --label "shims first" "$scratch/plain" "$scratch/shimmed"; then
   echo "== shims: FAILED: the decisions differ under a PATH of shims"
