@@ -14,9 +14,13 @@ proc help_text {} {
     set png [::morvakine::format_row png]
     set movie [::morvakine::format_row mp4]
     set formats {}
+    set graded {}
     foreach format [zelkori::formats] {
         dict with format {
-            set name [expr {$kind eq "sequence" && $extension ne "-" ? "f%04d.png" : $extension}]
+            if {${takes-quality}} {
+                lappend graded $extension
+            }
+            set name [expr {$pattern ? "f%04d$extension" : $extension}]
             set limits {}
             if {${max-frames} > 1 && ${max-frames} < 1000000000} {
                 lappend limits "up to ${max-frames} frames"
@@ -46,8 +50,14 @@ or a glTF scene, its format named by the output's extension.
   --first K         with --frames, start at frame K: frame k shows clock time
                     --time + k/fps and a sequence numbers its files from K,
                     so slices of a run match one long run
-  --quality Q       movie quality 0-[dict get $movie max-quality] (default [dict get $movie default-quality]); H.264 and VP9 constant
-                    quality, GIF palette colours; animated PNG is lossless
+  --quality Q       quality 0-[dict get $movie max-quality] (default [dict get $movie default-quality]) of [join [lrange $graded 0 end-1] {, }] or [lindex $graded end]
+                    files: the codec's own quality, or GIF's palette colours
+  --plugin FILE     draw with the plug-in FILE (a library whose Name_Init
+                    registers ::model::setup, resize and redraw) instead of
+                    the build's own morvakine.so
+  --lights L        a scene's lights: web (default; right in three.js and web
+                    viewers at exposure 1), blender (studio levels for
+                    Blender's importer) or none
   --framed          frame the whole figure as the viewer opens (zoom and
                     shift around the plug-in's camera, which leaves the top
                     half of the picture empty)
@@ -58,7 +68,8 @@ Exit status: 0 done, 2 bad usage, 1 failure while running."
 }
 
 set accepted {-o string --size size --time number --set set --manual flag
-              --frames count --fps number --first count --quality count --framed flag --help flag
+              --frames count --fps number --first count --quality count --lights string
+              --framed flag --plugin string --help flag
               --version flag}
 set defaults {-o morvakine.png --size {800 600} --time 12.0 --manual 0
               --framed 0 --help 0 --version 0}
@@ -92,9 +103,10 @@ if {[dict exists $options --frames] && $frames == 0} {
 }
 set first [expr {[dict exists $options --first] ? [dict get $options --first] : 0}]
 ::morvakine::require_host $program $libdir
+::morvakine::check_size $program --size [list $width $height]
 # Every limit is the format's, from the host library's table.
 set check [list -size [list $width $height] -first $first -level fast]
-foreach {option name} {--fps -fps --quality -quality} {
+foreach {option name} {--fps -fps --quality -quality --lights -lights} {
     if {[dict exists $options $option]} {
         lappend check $name [dict get $options $option]
     }
@@ -106,10 +118,14 @@ if {[dict get $format kind] eq "movie" && $frames == 0} {
 }
 set frames [expr {max($frames, 1)}]
 lappend check -frames $frames
+# A scene is the only output here: its primitives need only be recorded.
+if {[dict get $format kind] eq "scene"} {
+    lappend check -pictures 0
+}
 set fps [expr {[dict exists $options --fps] ? [dict get $options --fps]
                : [dict get [::morvakine::format_row [dict get $format format]] default-fps]}]
 # Every frame's clock reading must be a number; the last is the largest.
-if {[catch {expr {[dict get $options --time] + double($first + $frames - 1) / $fps}} last]
+if {[catch {::zelkori::frame_time [dict get $options --time] [expr {$first + $frames - 1}] $fps} last]
         || abs($last) == Inf} {
     ::morvakine::usage_error $program "--time and --fps take the clock past any number by frame [expr {$first + $frames}]"
 }
@@ -118,7 +134,7 @@ set streaming [expr {$output eq "-"}]
 if {$streaming && ([info exists env(MORVAKINE_STDOUT_CLOSED)] || [catch {fconfigure stdout}])} {
     ::morvakine::fail $program "cannot write \"-\": standard output is closed"
 }
-::morvakine::load_plugin $program $libdir
+::morvakine::load_plugin $program $libdir [::morvakine::plugin_option $program $options]
 if {!$streaming} {
     ::morvakine::check_output $program -o [dict get $format target]
 }
@@ -152,7 +168,7 @@ set began [clock milliseconds]
 set shown 0
 set start [dict get $options --time]
 for {set k $first} {$k < $first + $frames} {incr k} {
-    zelkori::clock set [expr {$start + double($k) / $fps}]
+    zelkori::clock set [::zelkori::frame_time $start $k $fps]
     ::model::redraw
     if {[catch {zelkori::output add $writer} message]} {
         ::morvakine::fail $program $message

@@ -13,6 +13,10 @@ Shows the animated figure in a window, with its control panel on the right.
   --size WxH        drawing area in pixels (default 800x600)
   --time T          clock time to start from, in seconds (default 0)
   --paused          start with the clock stopped
+  --fps F           frames per second of the timeline and of recordings
+                    (default 30); frame k shows the clock at --time + k/F,
+                    as morvakine-render numbers its frames
+  --first K         start at frame K: the clock at --time + K/F
   --set ID=VALUE    set a control by id or label, e.g. --set 1=300 or
                     --set "x view=300"; sliders clamp to their range (repeatable)
   --manual          tick "manual control": pose from the sliders, not the clock
@@ -22,6 +26,13 @@ Shows the animated figure in a window, with its control panel on the right.
                     draw one frame at these settings, save it as PNG, exit
   --bench SECONDS   run for SECONDS, at most 1000000 (playing unless --paused),
                     print "frames N seconds S fps F", exit
+  --plugin FILE     draw with the plug-in FILE (a library whose Name_Init
+                    registers ::model::setup, resize and redraw) instead of
+                    the build's own morvakine.so
+  --watch, --no-watch
+                    load each new build of the plug-in file as it is
+                    replaced, keeping the pose, controls and view (on by
+                    default with --plugin)
   --eval FILE       source a Tcl script once the window is up (automation)
   --help            show this text
   --version         show the version
@@ -37,11 +48,11 @@ records under names of your choosing.
 Without a display, morvakine-render draws the figure headless.
 Exit status: 0 done, 2 bad usage, 1 failure while running.}
 
-set accepted {--size size --time number --paused flag --set set --manual flag
+set accepted {--size size --time number --fps number --first count --paused flag --set set --manual flag
               --theme string --screenshot string --bench number --eval string
-              --help flag --version flag}
+              --plugin string --watch flag --no-watch flag --help flag --version flag}
 set defaults {--size {800 600} --time 0.0 --paused 0 --manual 0 --theme auto
-              --help 0 --version 0}
+              --watch 0 --no-watch 0 --help 0 --version 0}
 set options [::morvakine::parse_options $program $argv $accepted $defaults]
 if {[dict get $options --help]} {
     puts $help
@@ -67,9 +78,16 @@ if {[dict exists $options --screenshot]} {
 if {[dict get $options --theme] ni {auto light dark}} {
     ::morvakine::usage_error $program "--theme expects light, dark or auto, got \"[dict get $options --theme]\""
 }
+if {[dict exists $options --fps]
+        && ([dict get $options --fps] <= 0 || [dict get $options --fps] > 1000)} {
+    ::morvakine::usage_error $program "--fps must be above 0 and at most 1000, got \"[dict get $options --fps]\""
+}
 if {[dict exists $options --eval] && ![file readable [dict get $options --eval]]} {
     ::morvakine::fail $program "cannot read the script \"[dict get $options --eval]\""
 }
+set libdir [expr {[info exists env(MORVAKINE_LIBDIR)] ? $env(MORVAKINE_LIBDIR) : $here}]
+::morvakine::require_host $program $libdir
+::morvakine::check_size $program --size [dict get $options --size]
 
 # Tk reads its own options from argv; everything there has been handled.
 # The name makes the window's class (WM_CLASS) Morvakine-view, which the
@@ -79,22 +97,31 @@ set argc 2
 if {[catch {package require Tk} message]} {
     ::morvakine::fail $program "cannot open a window ($message); morvakine-render draws the figure without a display"
 }
-if {[catch {package require Togl 2.0} message]} {
-    ::morvakine::fail $program "cannot load the Togl 2.0 OpenGL widget (Debian package libtogl2): $message"
-}
 set libdir [expr {[info exists env(MORVAKINE_LIBDIR)] ? $env(MORVAKINE_LIBDIR) : $here}]
-::morvakine::load_plugin $program $libdir
+set plugin_file [::morvakine::plugin_option $program $options]
+set watch [expr {[dict get $options --watch]
+                 || ($plugin_file ne "" && ![dict get $options --no-watch])}]
+source [file join $here view reload.tcl]
+::morvakine::require_host $program $libdir
+::morvakine::load_plugin $program $libdir \
+    [::viewer::reload::first_copy $program $plugin_file $watch]
+# The drawing area, built for this Tcl beside the host library.
+if {[catch {load [file join $::zelkori::library libzelkori_glwidget.so] Glwidget} message]} {
+    ::morvakine::fail $program "cannot load the OpenGL widget: $message"
+}
 if {[dict exists $options --screenshot]} {
     ::morvakine::check_output $program --screenshot [dict get $options --screenshot]
 }
 
-foreach part {theme viewer panel navigation record menus} {
+foreach part {theme viewer panel navigation record menus timeline} {
     source [file join $here view $part.tcl]
 }
 
 ::viewer::theme::apply [::viewer::theme::choose [dict get $options --theme]]
 lassign [dict get $options --size] width height
 ::viewer::build $width $height
+set fps [expr {[dict exists $options --fps] ? [dict get $options --fps] : $::viewer::record_fps}]
+::viewer::timeline::build [dict get $options --time] $fps
 
 # The panel follows the plug-in's declarations, in their order; controls
 # declared again make no new widget.
@@ -103,8 +130,10 @@ zelkori::control ondeclare ::viewer::add_control
 ::morvakine::apply_controls $program $options
 ::viewer::sync_panel
 ::viewer::fix_side_width
+::viewer::reload::start $watch
 
-zelkori::clock set [dict get $options --time]
+set first [expr {[dict exists $options --first] ? [dict get $options --first] : 0}]
+zelkori::clock set [::viewer::timeline::time_of $first]
 # --bench counts frames as the viewer runs: playing, or paused with
 # --paused, where nothing should be drawn once the window is up.
 set playing [expr {![dict get $options --paused]}]
@@ -112,10 +141,10 @@ if {[dict exists $options --screenshot]} {
     set playing 0
 }
 
-tkwait visibility $::viewer::togl
+tkwait visibility $::viewer::gl
 update
 ::viewer::set_playing $playing
-focus $::viewer::togl
+focus $::viewer::gl
 
 if {[dict exists $options --screenshot]} {
     if {[catch {::viewer::draw_now [dict get $options --screenshot]} message]} {

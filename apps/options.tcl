@@ -74,19 +74,26 @@ proc ::morvakine::whole {text high} {
     return $number
 }
 
+# WIDTHxHEIGHT, decimal whatever the leading zeros; its bounds are the
+# host library's (check_size), known once the library is loaded.
 proc ::morvakine::parse_size {program option value} {
-    if {![regexp {^([0-9]+)[xX]([0-9]+)$} $value -> w h]
-            || [catch {list [whole $w 16384] [whole $h 16384]} size]} {
-        if {[info exists w]} {
-            usage_error $program "$option: width and height must be 1 to 16384, got \"$value\""
-        }
+    if {![regexp {^([0-9]+)[xX]([0-9]+)$} $value -> w h]} {
         usage_error $program "$option expects WIDTHxHEIGHT, got \"$value\""
     }
-    lassign $size w h
-    if {$w < 1 || $h < 1} {
-        usage_error $program "$option: width and height must be 1 to 16384, got \"$value\""
+    return [lmap side [list $w $h] {regsub {^0+(?=[0-9])} $side {}}]
+}
+
+# Refuses a size with a side under 1 or over the largest the host
+# library's formats (and framebuffer) take.
+proc ::morvakine::check_size {program option size} {
+    set most 0
+    foreach format [zelkori::formats] {
+        set most [expr {max($most, [dict get $format max-side])}]
     }
-    return $size
+    lassign $size w h
+    if {$w < 1 || $h < 1 || $w > $most || $h > $most} {
+        usage_error $program "$option: width and height must be 1 to $most, got \"[join $size x]\""
+    }
 }
 
 proc ::morvakine::parse_number {program option value {kind double}} {
@@ -262,7 +269,7 @@ proc ::morvakine::require_host {program libdir} {
 # The options each parameter of an output comes from, for usage errors.
 namespace eval ::morvakine {
     variable output_options {name -o size --size fps --fps frames --frames
-        quality --quality first --first level --level}
+        quality --quality first --first level --level lights --lights}
 }
 
 # Checks an output and its parameters (zelkori::output check's options)
@@ -292,17 +299,94 @@ proc ::morvakine::format_row {name} {
     return {}
 }
 
-# Loads the host package and the plug-in from `libdir`, reporting a missing
-# piece by name rather than with a stack trace.
-proc ::morvakine::load_plugin {program libdir} {
-    require_host $program $libdir
-    # The plug-in built for this Tcl lies beside the host library loaded.
-    set plugin [file join $::zelkori::library morvakine.so]
-    if {![file readable $plugin]} {
-        fail $program "missing file $plugin (is the build complete?)"
+# The file --plugin names, checked; empty without the option.
+proc ::morvakine::plugin_option {program options} {
+    if {![dict exists $options --plugin]} {
+        return {}
     }
-    if {[catch {load $plugin} message]} {
+    set file [dict get $options --plugin]
+    if {$file eq ""} {
+        usage_error $program "--plugin needs a file name"
+    }
+    return [file normalize [literal $file]]
+}
+
+# Loads the host package, then the plug-in: `file`, or the build's own
+# morvakine.so beside the host library loaded. Reports a missing piece by
+# name rather than with a stack trace.
+proc ::morvakine::load_plugin {program libdir {file {}}} {
+    require_host $program $libdir
+    set plugin [expr {$file eq "" ? [file join $::zelkori::library morvakine.so] : $file}]
+    if {![file exists $plugin]} {
+        set hint [expr {$file eq "" ? " (is the build complete?)" : ""}]
+        fail $program "missing file $plugin$hint"
+    }
+    if {![file isfile $plugin] || ![file readable $plugin]} {
+        fail $program "cannot load the plug-in $plugin: not a readable regular file"
+    }
+    if {[catch {load_library $plugin} message]} {
         fail $program "cannot load the plug-in $plugin: $message"
+    }
+}
+
+# The prefixes of the Tcl entry points (`Name_Init`) that the library
+# `file` exports, read from its symbol names; empty when it has none.
+proc ::morvakine::init_prefixes {file} {
+    if {[file size $file] > (1 << 30)} {
+        error "larger than 1 GiB, not a plug-in"
+    }
+    set channel [open $file rb]
+    try {
+        set bytes [read $channel]
+    } finally {
+        close $channel
+    }
+    if {[string range $bytes 0 3] ne "\x7fELF"} {
+        error "not a shared library"
+    }
+    set prefixes {}
+    foreach {- prefix} [regexp -all -inline {\x00([A-Z][A-Za-z0-9]*)_Init\x00} $bytes] {
+        if {$prefix ni $prefixes} {
+            lappend prefixes $prefix
+        }
+    }
+    return $prefixes
+}
+
+# Loads the plug-in library `file` into this interpreter by the entry point
+# it exports, whatever the file is named, and checks that it registered the
+# three commands a host calls. Raises a one-line error otherwise.
+proc ::morvakine::load_library {file} {
+    set prefixes [init_prefixes $file]
+    if {[llength $prefixes] == 0} {
+        error "it exports no Tcl entry point (a function Name_Init)"
+    }
+    if {[llength $prefixes] > 1} {
+        error "it exports more than one Tcl entry point: [join [lmap p $prefixes {string cat $p _Init}] {, }]"
+    }
+    set prefix [lindex $prefixes 0]
+    foreach command {setup resize redraw} {
+        rename_away ::model::$command
+    }
+    if {[catch {uplevel #0 [list load $file $prefix]} message]} {
+        error [lindex [split $message \n] 0]
+    }
+    set missing {}
+    foreach command {setup resize redraw} {
+        if {[namespace which ::model::$command] eq ""} {
+            lappend missing ::model::$command
+        }
+    }
+    if {[llength $missing]} {
+        error "${prefix}_Init registers no [join $missing {, }]"
+    }
+    return $prefix
+}
+
+# Deletes a command when there is one.
+proc ::morvakine::rename_away {command} {
+    if {[namespace which $command] ne ""} {
+        rename $command {}
     }
 }
 

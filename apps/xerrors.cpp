@@ -7,8 +7,10 @@
 // destroyed. Once this command has run, such an error instead runs SCRIPT,
 // with the error's text appended, as idle work at the global level; the
 // first error alone is reported. A connection lost for good (the client
-// killed, the server gone) leaves no Tcl to run: LOST, one line, goes to
-// stderr in place of Xlib's own and Xlib ends the process with status 1.
+// killed, the server gone) runs the script LOST at once, from inside
+// Xlib, in place of Xlib's report: it must not touch the window, and is
+// meant to end the process (finishing its files); should it return, Xlib
+// ends the process with status 1.
 #include <X11/Xlib.h>
 #include <tcl.h>
 #include <tk.h>
@@ -20,10 +22,18 @@
 
 namespace {
 
-std::string lost_line;
+Tcl_Interp *lost_interp = nullptr;
+Tcl_Obj *lost_script = nullptr;
 
 int on_lost_connection(Display *) {
-    std::fprintf(stderr, "%s\n", lost_line.c_str());
+    // Once only: ending the process may meet the lost connection again.
+    static bool lost = false;
+    if (!lost && lost_script != nullptr) {
+        lost = true;
+        if (Tcl_EvalObjEx(lost_interp, lost_script, TCL_EVAL_GLOBAL) != TCL_OK) {
+            std::fprintf(stderr, "%s\n", Tcl_GetString(Tcl_GetObjResult(lost_interp)));
+        }
+    }
     return 0;
 }
 
@@ -71,7 +81,12 @@ int on_x_error_cmd(ClientData, Tcl_Interp *interp, int objc,
         Tcl_WrongNumArgs(interp, 1, objv, "script lost");
         return TCL_ERROR;
     }
-    lost_line = Tcl_GetString(objv[2]);
+    if (lost_script != nullptr) {
+        Tcl_DecrRefCount(lost_script);
+    }
+    lost_interp = interp;
+    lost_script = objv[2];
+    Tcl_IncrRefCount(lost_script);
     XSetIOErrorHandler(on_lost_connection);
     Tk_Window main = Tk_MainWindow(interp);
     if (main == nullptr) {

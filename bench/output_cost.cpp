@@ -17,9 +17,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "png_fast.h"
+#include "output/png/png_fast.h"
 #include "support.h"
-#include "zelkori/output_file.h"
+#include "zelkori/output/output_file.h"
 #include "zelkori/zelkori_host.h"
 
 extern "C" int Zelkori_Init(Tcl_Interp *interp);
@@ -195,7 +195,7 @@ void BM_Sequence(benchmark::State &state, Tcl_Interp *interp,
             zk_clock_set(bench::frame_time(frame));
             bench::redraw(interp);
             if (sequence->output == Output::kReadBack) {
-                zk_read_frame(kWidth, kHeight, rgb.data());
+                rgb = bench::read_frame(kWidth, kHeight);
                 continue;
             }
             const std::string save = "zelkori::save " + mode + files[frame] + " " +

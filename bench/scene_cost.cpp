@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "scene_writer.h"
+#include "output/scene/scene_writer.h"
 #include "support.h"
 
 namespace {
@@ -38,7 +38,7 @@ zelkori::Capture capture_figure(Tcl_Interp *interp) {
 void BM_EncodeScene(benchmark::State &state, const zelkori::Capture *capture, bool binary) {
     std::string out, error;
     for (auto _ : state) {
-        if (!zelkori::encode_scene(*capture, 30.0, binary, &out, &error)) {
+        if (!zelkori::encode_scene(*capture, 30.0, ZK_LIGHTS_WEB, binary, &out, &error)) {
             state.SkipWithError(error.c_str());
             break;
         }

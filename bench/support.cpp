@@ -2,6 +2,7 @@
 
 #include <GL/gl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -67,9 +68,18 @@ void redraw_finished(Tcl_Interp *interp) {
     glFinish();
 }
 
+// As the host library's frame source reads (RGBA, bottom row first), then
+// packed to RGB, top row first, for the encoders measured here.
 std::vector<unsigned char> read_frame(int width, int height) {
-    std::vector<unsigned char> rgb(static_cast<size_t>(width) * height * 3);
-    zk_read_frame(width, height, rgb.data());
+    const size_t pixels = static_cast<size_t>(width) * height;
+    std::vector<unsigned char> rgba(pixels * 4), rgb(pixels * 3);
+    glFinish();
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
+    for (size_t i = 0; i < pixels; ++i) {
+        const size_t x = i % width, y = height - 1 - i / width;
+        std::copy_n(&rgba[(y * width + x) * 4], 3, &rgb[i * 3]);
+    }
     return rgb;
 }
 

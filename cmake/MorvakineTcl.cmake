@@ -3,7 +3,8 @@
 # prefix in CMAKE_PREFIX_PATH holding a Tcl wins, then /usr/local and /usr.
 # Sets MORVAKINE_TCL_VERSION (8.6, 9.0), MORVAKINE_TCL_MAJOR, TCL_TCLSH and
 # the target morvakine_tcl; with a Tk of the same major, morvakine_tk and
-# MORVAKINE_TK_FOUND.
+# MORVAKINE_TK_FOUND, and morvakine_tk_stubs for modules that reach Tcl
+# and Tk through their stub tables alone.
 
 # Reads the NAME='value' lines of a tclConfig.sh or tkConfig.sh.
 function(morvakine_read_config file)
@@ -72,11 +73,16 @@ if(TK_CONFIG)
   morvakine_flag_dir(_tk_include -I "${TK_INCLUDE_SPEC}")
   morvakine_flag_dir(_tk_libdir -L "${TK_LIB_SPEC}")
   if(TK_VERSION STREQUAL TCL_VERSION AND EXISTS ${_tk_include}/tk.h
-     AND EXISTS ${_tk_libdir}/${TK_LIB_FILE})
+     AND EXISTS ${_tk_libdir}/${TK_LIB_FILE}
+     AND EXISTS "${TK_STUB_LIB_PATH}" AND EXISTS "${TCL_STUB_LIB_PATH}")
     set(MORVAKINE_TK_FOUND ON)
     add_library(morvakine_tk INTERFACE)
     target_include_directories(morvakine_tk INTERFACE ${_tk_include})
     target_link_libraries(morvakine_tk INTERFACE ${_tk_libdir}/${TK_LIB_FILE} morvakine_tcl)
+    add_library(morvakine_tk_stubs INTERFACE)
+    target_include_directories(morvakine_tk_stubs INTERFACE ${_tk_include} ${_tcl_include})
+    target_compile_definitions(morvakine_tk_stubs INTERFACE USE_TCL_STUBS USE_TK_STUBS)
+    target_link_libraries(morvakine_tk_stubs INTERFACE ${TK_STUB_LIB_PATH} ${TCL_STUB_LIB_PATH})
   endif()
 endif()
 if(NOT MORVAKINE_TK_FOUND)

@@ -59,12 +59,16 @@ if [ "$first" -ge "$total" ]; then
 fi
 count=$((total - first < size ? total - first : size))
 
+[ "$output" != - ] || fail "a slice writes files: OUTPUT cannot be - (standard output)"
 shopt -s nocasematch
-if [[ $output =~ \.(mp4|webm|gif|apng)$ ]]; then
-    # One segment a slice, named by its first frame.
-    [[ $output =~ ^[^%]*%0?[0-9]*d[^%]*$ ]] ||
+if [[ ! $output =~ \.png$ ]]; then
+    # Only PNG numbers a file a frame: any other format makes one file a
+    # slice (a movie segment), named by its first frame. The number alone
+    # goes through printf, never the name.
+    [[ $output =~ ^([^%]*)%(0?)([0-9]{0,2})d([^%]*)$ ]] ||
         fail "a movie slice needs one number field in OUTPUT, such as parts/spin%05d.mp4, got \"$output\""
-    output=$(printf -- "$output" "$first")
+    printf -v number "%${BASH_REMATCH[2]}${BASH_REMATCH[3]}d" "$first"
+    output=${BASH_REMATCH[1]}$number${BASH_REMATCH[4]}
 fi
 shopt -u nocasematch
 mkdir -p -- "$(dirname -- "$output")" || exit 1

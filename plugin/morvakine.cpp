@@ -1,9 +1,24 @@
 #include "morvakine.h"
 
+#include <string>
+
 #include "model/model.h"
-#include "zelkori/tcl_compat.h"
 
 namespace {
+
+// A plug-in built for one major version of Tcl loads into the other without
+// a word, but their structures differ, so nothing else may run there. Says
+// so through calls both majors share.
+bool built_for_running_tcl(Tcl_Interp *interp) {
+    int major = 0, minor = 0;
+    Tcl_GetVersion(&major, &minor, nullptr, nullptr);
+    if (major != TCL_MAJOR_VERSION) {
+        const std::string running = std::to_string(major) + "." + std::to_string(minor);
+        Tcl_AppendResult(interp, "morvakine.so was built for Tcl " TCL_VERSION
+                         " and cannot run in Tcl ", running.c_str(), nullptr);
+    }
+    return major == TCL_MAJOR_VERSION;
+}
 
 struct CommandEntry {
     const char *name;
@@ -25,7 +40,7 @@ const CommandEntry kCommands[] = {
 // result of the interpreter is left as it was, unless the running Tcl is
 // of another major version than the one built for.
 extern "C" int Morvakine_Init(Tcl_Interp *interp) {
-    if (!zk_tcl_major_matches(interp, "morvakine.so")) {
+    if (!built_for_running_tcl(interp)) {
         return TCL_ERROR;
     }
     for (const CommandEntry &command : kCommands) {

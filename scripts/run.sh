@@ -11,6 +11,10 @@ if [ -n "${DISPLAY:-}" ] &&
    echo 'if {[catch {package require Tk}]} {exit 1}; exit 0' | tclsh8.6 2>/dev/null; then
   exec "$top/build/morvakine-view" "$@"
 fi
+# Without arguments, the first picture is the whole figure at a moving pose.
+if [ $# -eq 0 ]; then
+  set -- --framed
+fi
 "$top/build/morvakine-render" "$@"
 output=morvakine.png
 for ((i = 1; i <= $#; i++)); do

@@ -8,11 +8,11 @@ top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 packages=(
   cmake g++ make pkg-config
-  tcl8.6 tcl8.6-dev tk8.6 tk8.6-dev libtogl2
+  tcl8.6 tcl8.6-dev tk8.6 tk8.6-dev libx11-dev
   libgl-dev libglu1-mesa-dev libegl-dev libegl-mesa0 libgl1-mesa-dri
   libpng-dev zlib1g-dev libisal-dev libglm-dev libgtest-dev libbenchmark-dev libtinygltf-dev
-  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libavfilter-dev ffmpeg
-  xvfb xauth python3 strace ccache
+  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libavfilter-dev ffmpeg webp
+  xvfb xauth xdotool python3 strace ccache
 )
 # shellcheck disable=SC2206
 packages+=(${MORVAKINE_PACKAGES_EXTRA:-})

@@ -36,13 +36,14 @@ tools=$("$top/scripts/tools.sh" cmake ctest node npm clang++)
   >"$scratch/npm.log" 2>&1 &
 npm_pid=$!
 
-# The plug-in, host library and renderer built for Tcl 9.0 too, from a
-# Tcl built once per machine (scripts/tcl9.sh), without the viewer.
+# The plug-in, host library, renderer and viewer built for Tcl 9.0 too,
+# from a Tcl and Tk built once per machine (scripts/tcl9.sh).
 start=$SECONDS
-tcl9=$("$top/scripts/tcl9.sh")
+tcl9=$(MORVAKINE_TK9=1 "$top/scripts/tcl9.sh")
 "$cmake" -S "$top" -B "$top/build-tcl9" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_PREFIX_PATH="$tcl9" -DMORVAKINE_BENCH=OFF >/dev/null
-"$cmake" --build "$top/build-tcl9" -j"$jobs" --target zelkori zelkori_movie morvakine png_probe morvakine_docs
+"$cmake" --build "$top/build-tcl9" -j"$jobs" --target zelkori zelkori_movie morvakine png_probe morvakine_docs \
+  zelkori_glwidget xerrors test_plugins
 if ! wait "$npm_pid"; then
   cat "$scratch/npm.log"
   result failed "npm ci in tests/scene"
@@ -75,7 +76,7 @@ prebuild=$!
 start=$SECONDS
 MORVAKINE_OTHER_BUILD=$top/build-tcl9 suite "$top/build" ""
 MORVAKINE_OTHER_BUILD=$top/build suite "$top/build-tcl9" "tcl9: " \
-  -R '^(tcl\.|scene_export$)' -E '^tcl\.viewer$'
+  -R '^(tcl\.|scene_export$)'
 echo "== test: the suites for Tcl 8.6 and 9.0 took $((SECONDS - start)) s"
 if kill -0 "$prebuild" 2>/dev/null; then
   echo "== test: the sanitizer builds were not done beside the suites; .ci/sanitize.sh goes on with them"

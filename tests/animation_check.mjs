@@ -1,10 +1,11 @@
-// Shows an animated PNG's or GIF's frames as headless Chromium composes
-// them (its ImageDecoder, the decoder behind <img>) and compares each with
-// the PNG of the same moment.
-//   node animation_check.mjs MOVIE.apng|MOVIE.gif FRAME0.png FRAME1.png ...
+// Shows an animated image's frames (APNG, GIF, WebP, AVIF) as headless
+// Chromium composes them (its ImageDecoder, the decoder behind <img>) and
+// compares each with the PNG of the same moment.
+//   node animation_check.mjs MOVIE.apng|.gif|.webp|.avif FRAME0.png FRAME1.png ...
 // Prints "frames N", "seconds S" (all frames' delays together), then one
-// line per PNG given: "frame K differs D", the largest difference of any
-// channel (0-255); the alpha counts, so a hole shows as 255.
+// line per PNG given: "frame K differs D mean M", the largest difference
+// of any channel (0-255) and the mean over all; the alpha counts, so a
+// hole shows as 255.
 import { readFileSync } from 'node:fs';
 
 import { askChromium } from './chromium.mjs';
@@ -12,7 +13,7 @@ import { askChromium } from './chromium.mjs';
 const [movieFile, ...pictureFiles] = process.argv.slice(2);
 const movie = readFileSync(movieFile);
 const pictures = pictureFiles.map((file) => readFileSync(file));
-const type = movieFile.endsWith('.gif') ? 'image/gif' : 'image/png';
+const type = { gif: 'image/gif', webp: 'image/webp', avif: 'image/avif' }[movieFile.split('.').pop()] || 'image/png';
 
 const page = `<!doctype html><html><body><script type="module">
 function pixels(image, width, height) {
@@ -37,9 +38,13 @@ async function run() {
         image.close();
         const reference = pixels(await createImageBitmap(await (await fetch('/picture/' + k)).blob()),
                                  width, height);
-        let most = 0;
-        for (let i = 0; i < shown.length; ++i) most = Math.max(most, Math.abs(shown[i] - reference[i]));
-        lines.push('frame ' + k + ' differs ' + most);
+        let most = 0, sum = 0;
+        for (let i = 0; i < shown.length; ++i) {
+            const difference = Math.abs(shown[i] - reference[i]);
+            most = Math.max(most, difference);
+            sum += difference;
+        }
+        lines.push('frame ' + k + ' differs ' + most + ' mean ' + (sum / shown.length).toFixed(1));
     }
     return lines.join('\\n');
 }

@@ -89,8 +89,9 @@ proc ::testing::same_picture {a b} {
 # Starts a throwaway Xvfb, with `args` added to its command line, on a
 # display number the server picks and claims itself (-displayfd): servers
 # of test files running side by side never race for one. Returns the
-# display, or {} when there is no Xvfb or it exits without one. A watcher
-# stops the server once this process is gone, whichever way it goes.
+# display, or {} when there is no Xvfb or it exits without one; the
+# server's process id is ::testing::xvfb_pid($display). A watcher stops the
+# server once this process is gone, whichever way it goes.
 proc ::testing::xvfb {args} {
     if {[auto_execok Xvfb] eq ""} {
         return {}
@@ -101,7 +102,9 @@ proc ::testing::xvfb {args} {
     set channel [open |[list env -u LD_PRELOAD sh -c {
         parent=$1
         shift
-        Xvfb -displayfd 1 -screen 0 1600x1200x24 -nolisten tcp "$@" 2>/dev/null &
+        # The shell names its own process, which becomes the server's.
+        sh -c 'echo "pid $$"; exec Xvfb -displayfd 1 -screen 0 1600x1200x24 -nolisten tcp "$@" 2>/dev/null' \
+            xvfb "$@" &
         server=$!
         while kill -0 $parent 2>/dev/null && kill -0 $server 2>/dev/null; do sleep 0.2; done
         kill $server 2>/dev/null
@@ -109,7 +112,10 @@ proc ::testing::xvfb {args} {
     # Bounded for a server that hangs before it listens, not for a slow one.
     set timer [after 120000 [list set ::testing::xvfb_line {}]]
     fileevent $channel readable [list apply {{channel} {
-        set ::testing::xvfb_line [gets $channel]
+        set line [gets $channel]
+        if {![regexp {^pid ([0-9]+)$} $line -> ::testing::xvfb_server]} {
+            set ::testing::xvfb_line $line
+        }
     }} $channel]
     vwait ::testing::xvfb_line
     after cancel $timer
@@ -120,6 +126,8 @@ proc ::testing::xvfb {args} {
     variable servers
     lappend servers $channel
     if {[regexp {^[0-9]+$} $::testing::xvfb_line]} {
+        variable xvfb_pid
+        set xvfb_pid(:$::testing::xvfb_line) $::testing::xvfb_server
         return :$::testing::xvfb_line
     }
     return {}

@@ -69,18 +69,11 @@ void zk_offscreen_destroy(void);
  * context is current. */
 int zk_frame_size(int *width, int *height);
 
-/* Reads the current read buffer's colour (RGB, top row first) of the
- * viewport-sized area at the origin. */
-int zk_read_frame(int width, int height, unsigned char *rgb);
-
-/* Writes rgb (top row first) as a PNG through a temporary file in the same
- * directory renamed into place, so no half-written file is ever seen.
- * level: 0-9, zlib's level through libpng (others read as 6), or
- * ZK_PNG_FAST: PNG's Up filter and ISA-L's deflate at its level 1, made
- * for image sequences. */
+/* PNG levels: 0-9, zlib's level through libpng (others read as the
+ * default), or ZK_PNG_FAST: PNG's Up filter and ISA-L's deflate at its
+ * level 1, made for image sequences. */
 #define ZK_PNG_FAST (-1)
-int zk_write_png(const char *path, int width, int height,
-                 const unsigned char *rgb, int level, const char **error);
+#define ZK_DEFAULT_PNG_LEVEL 6
 
 /* Writes the current frame to `path` as a PNG, named `name` in messages. */
 int zk_save_frame(const char *path, const char *name, int level, const char **error);
@@ -103,8 +96,9 @@ int zk_save_wait(const char **error);
 void zk_save_shutdown(void);
 
 /* Scene capture. From zk_capture_start to zk_capture_stop the sphere and
- * cylinder primitives record what they are asked to draw instead of drawing
- * it: the primitive, its sizes, the diffuse colour and the model-view
+ * cylinder primitives record what they are asked to draw, and draw it as
+ * always, so that every other output open meanwhile gets its picture: the
+ * primitive, its sizes, the diffuse colour and the model-view
  * matrix, and at the first one the projection and viewport. Primitives
  * without a current GL context are not recorded. zk_capture_frame begins
  * the next frame (animation sample); zk_capture_start begins the first and
@@ -120,19 +114,27 @@ typedef struct zk_primitive {
     double modelview[16]; /* column-major, as GL gives it */
 } zk_primitive;
 int zk_capture_start(const char **error);
+/* Whether the running capture's primitives draw as well as record (1, as
+ * each capture starts) or only record (0: nothing else reads the frames,
+ * and drawing them would be wasted). */
+void zk_capture_draw(int draw);
 void zk_capture_frame(void);
 void zk_capture_stop(void);
 /* The primitives of the last capture, in draw order. */
 int zk_capture_count(void);
 int zk_capture_at(int index, zk_primitive *out);
 
+/* A scene's lights: for web viewers at their defaults (three.js at
+ * exposure 1), in Blender's studio levels (its importer's default
+ * conversion), or none. */
+enum { ZK_LIGHTS_WEB, ZK_LIGHTS_BLENDER, ZK_LIGHTS_NONE };
 /* Writes the last capture as a glTF 2.0 scene through zelkori/output_file.h:
  * JSON with the buffer embedded when `path` ends in ".gltf", binary glTF
  * otherwise. One frame gives a still scene; more give one animation with
  * frame k at k / fps seconds. Every frame must draw the same primitives in
  * the same order. Returns 0 and fills error (valid until the next call)
  * on failure, leaving no file behind. */
-int zk_scene_write(const char *path, double fps, const char **error);
+int zk_scene_write(const char *path, double fps, int lights, const char **error);
 
 /* Errors. Every call here that can fail returns 0 (or NULL) and sets
  * *error to one line, valid until the same thread's next failing call; a
@@ -147,10 +149,22 @@ enum {
     ZK_KIND_MOVIE,
     ZK_KIND_SCENE
 };
+/* What a row's names look like, and what its files allow. */
+enum {
+    ZK_FORMAT_PATTERN = 1,  /* the name holds a number field: one file a frame */
+    ZK_FORMAT_STDOUT = 2,   /* written to standard output, named "-" */
+    ZK_FORMAT_JOINABLE = 4  /* movies rendered in slices join into one (morvakine-join) */
+};
+/* Sides, in pixels, that any frame may have: the offscreen framebuffer's
+ * limit, and every format's at most. */
+#define ZK_MAX_SIDE 16384
+struct zk_format_writer;  /* a row's writer: its open function (output/writers.h) */
+struct zk_codec;          /* a movie's encoder and container (output/movie/codecs.h) */
 typedef struct zk_format {
     const char *name;       /* short name: "png", "mp4", ... */
     const char *extension;  /* ".png"; "-" for standard output */
     int kind;
+    int flags;              /* ZK_FORMAT_... */
     const char *summary;    /* one line on what it writes */
     int max_side;           /* width and height, pixels */
     long long max_pixels;   /* width times height */
@@ -161,13 +175,16 @@ typedef struct zk_format {
     int max_quality;        /* quality runs from 0 to this */
     int default_quality;
     double default_fps;
+    const struct zk_format_writer *writer;
+    const struct zk_codec *codec;  /* movies; NULL for the others */
 } zk_format;
 int zk_format_count(void);
 const zk_format *zk_format_at(int index);
-/* The format `path` names by its extension, case aside: a .png name with
- * a printf number field (%d, %04d, ...; %% is a percent sign) is a
- * sequence, "-" is PNG data on standard output. NULL, with *error, for
- * anything else. */
+/* The format `path` names by its extension, case aside: of the rows with
+ * that extension, a name with a printf number field (%d, %04d, ...; %% is
+ * a percent sign) takes the one with ZK_FORMAT_PATTERN where there is
+ * one, any other name the one without; "-" is the ZK_FORMAT_STDOUT row.
+ * NULL, with *error, for anything else. */
 const zk_format *zk_format_of(const char *path, const char **error);
 
 /* Outputs: every format is written through these calls. A writer is
@@ -184,13 +201,19 @@ typedef struct zk_writer_params {
     long long frames;   /* frames to come; 0 when not known (a scene
                            must know) */
     const char *name;   /* the file as messages name it; NULL: the path */
+    int lights;         /* a scene's, ZK_LIGHTS_*; -1: ZK_LIGHTS_WEB, and
+                           the only value other formats take */
+    int pictures;       /* a scene's: 1 the primitives draw while recorded,
+                           so that other outputs get pictures; 0 they only
+                           record (a scene that is the only output); -1: 1,
+                           and the only value other formats take */
 } zk_writer_params;
-#define ZK_DEFAULT_PNG_LEVEL 6
 void zk_writer_params_init(zk_writer_params *params);
 
 /* Which parameter a check refused. */
 enum { ZK_FIELD_NAME = 1, ZK_FIELD_SIZE, ZK_FIELD_FPS, ZK_FIELD_FRAMES,
-       ZK_FIELD_QUALITY, ZK_FIELD_FIRST, ZK_FIELD_LEVEL };
+       ZK_FIELD_QUALITY, ZK_FIELD_FIRST, ZK_FIELD_LEVEL, ZK_FIELD_LIGHTS,
+       ZK_FIELD_PICTURES };
 /* Checks a target and its parameters against the format's limits,
  * touching nothing: the checks zk_writer_open makes before anything else.
  * Returns 0 with *error (which says what is wrong, naming no option) and

@@ -117,12 +117,12 @@ proc ::viewer::toggle_panel {} {
 
 proc ::viewer::panel_shown_changed {} {
     variable side
-    variable togl
+    variable gl
     if {$::viewer::panel_shown} {
-        pack $side -side right -fill y -before $togl
+        pack $side -side right -fill y -before $gl
     } else {
         pack forget $side
-        focus $togl
+        focus $gl
     }
 }
 

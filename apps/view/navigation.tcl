@@ -30,14 +30,14 @@ proc ::viewer::set_view {new_zoom new_x new_y} {
     variable pan_x
     variable pan_y
     variable zoom_limits
-    variable togl
+    variable gl
     lassign $zoom_limits low high
     set zoom [expr {min(max($new_zoom, $low), $high)}]
     set pan_x [expr {min(max($new_x, -10.0), 10.0)}]
     set pan_y [expr {min(max($new_y, -10.0), 10.0)}]
     variable zoom_shown [format "zoom %.0f%%" [expr {100.0 * $zoom / [dict get $::viewer::home zoom]}]]
-    if {[winfo exists $togl] && [winfo ismapped $togl]} {
-        $togl makecurrent
+    if {[winfo exists $gl] && [winfo ismapped $gl]} {
+        $gl makecurrent
         project
         request_redraw
     }
@@ -55,14 +55,14 @@ proc ::viewer::zoom_by {factor {x {}} {y {}}} {
     variable pan_x
     variable pan_y
     variable zoom_limits
-    variable togl
+    variable gl
     set factor [expr {min(max($zoom * $factor, [lindex $zoom_limits 0]),
                           [lindex $zoom_limits 1]) / $zoom}]
     set cx 0.0
     set cy 0.0
     if {$x ne ""} {
-        set cx [expr {2.0 * $x / max(1, [winfo width $togl]) - 1.0}]
-        set cy [expr {1.0 - 2.0 * $y / max(1, [winfo height $togl])}]
+        set cx [expr {2.0 * $x / max(1, [winfo width $gl]) - 1.0}]
+        set cy [expr {1.0 - 2.0 * $y / max(1, [winfo height $gl])}]
     }
     set_view [expr {$zoom * $factor}] \
         [expr {$cx - $factor * ($cx - $pan_x)}] [expr {$cy - $factor * ($cy - $pan_y)}]
@@ -83,15 +83,15 @@ proc ::viewer::pan_start {x y} {
 # Moves the picture with the pointer.
 proc ::viewer::pan_move {x y} {
     variable pan_from
-    variable togl
+    variable gl
     if {$pan_from eq ""} {
         return
     }
     lassign $pan_from x0 y0
     set pan_from [list $x $y]
     set_view $::viewer::zoom \
-        [expr {$::viewer::pan_x + 2.0 * ($x - $x0) / max(1, [winfo width $togl])}] \
-        [expr {$::viewer::pan_y - 2.0 * ($y - $y0) / max(1, [winfo height $togl])}]
+        [expr {$::viewer::pan_x + 2.0 * ($x - $x0) / max(1, [winfo width $gl])}] \
+        [expr {$::viewer::pan_y - 2.0 * ($y - $y0) / max(1, [winfo height $gl])}]
 }
 
 proc ::viewer::bind_navigation {w} {

@@ -38,7 +38,7 @@ proc ::viewer::build_panel {} {
     ttk::entry $time_entry -width 8 -textvariable ::viewer::time_text
     bind $time_entry <Return> ::viewer::apply_time
     bind $time_entry <KP_Enter> ::viewer::apply_time
-    bind $time_entry <Escape> {focus $::viewer::togl; ::viewer::update_readouts; break}
+    bind $time_entry <Escape> {focus $::viewer::gl; ::viewer::update_readouts; break}
     bind $time_entry <Control-a> {%W selection range 0 end; %W icursor end; break}
     ttk::label $clock.speed_name -text speed
     ttk::scale $clock.speed -orient horizontal -from [tune speed_low] -to [tune speed_high] \

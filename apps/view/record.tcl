@@ -28,7 +28,7 @@ proc ::viewer::file_types {kinds} {
     set types {}
     foreach format [zelkori::formats] {
         dict with format {
-            if {$kind in $kinds && [string match .* $extension]} {
+            if {$kind in $kinds && !$stdout} {
                 lappend types [list "[string toupper $name]: $summary" [list $extension]]
             }
         }
@@ -96,7 +96,7 @@ proc ::viewer::record_target {file} {
 }
 
 proc ::viewer::start_recording {file} {
-    variable togl
+    variable gl
     variable record
     variable record_fps
     variable record_label
@@ -108,7 +108,7 @@ proc ::viewer::start_recording {file} {
         show_message "cannot record: $name"
         return
     }
-    $togl makecurrent
+    $gl makecurrent
     project
     # The recording steps the clock from here on; it stops first, so that
     # the first frame shows the time the recording was asked for however
@@ -123,7 +123,7 @@ proc ::viewer::start_recording {file} {
         return
     }
     set record [dict create handle $handle name $name size $drawn_size frames 0 \
-        started [clock milliseconds] playing $playing]
+        started [clock milliseconds] playing $playing stretch {}]
     after cancel ::viewer::measure_fps
     wm resizable . 0 0
     set record_label "Stop recording"
@@ -137,16 +137,14 @@ proc ::viewer::start_recording {file} {
 proc ::viewer::record_tick {} {
     variable record
     variable record_fps
-    variable togl
+    variable gl
     variable take
     if {![recording]} {
         return
     }
-    if {[dict get $record frames] > 0 && [record_playing]} {
-        zelkori::clock set [expr {[zelkori::clock get] + [zelkori::clock speed] / $record_fps}]
-    }
+    step_clock
     set take 1
-    $togl render
+    $gl render
     set take 0
     if {![recording]} {
         return
@@ -160,6 +158,30 @@ proc ::viewer::record_tick {} {
     set wait [expr {max(0, $due - [clock milliseconds])}]
     # Idle work first (widgets redrawn, geometry), then the timer.
     after idle [list after $wait ::viewer::record_tick]
+}
+
+# Sets the clock for the next frame of the recording while it plays, by
+# the renderer's rule from the start of the stretch it belongs to: a
+# stretch begins at the first frame, and again wherever the clock was
+# paused, moved by hand or given another speed, each frame after its start
+# one movie frame of clock time on at the clock's speed.
+proc ::viewer::step_clock {} {
+    variable record
+    variable record_fps
+    set frames [dict get $record frames]
+    if {$frames == 0 || ![record_playing]} {
+        dict set record stretch {}
+        return
+    }
+    set now [zelkori::clock get]
+    set speed [zelkori::clock speed]
+    lassign [dict get $record stretch] start first was_speed shown
+    if {[dict get $record stretch] eq "" || $now != $shown || $speed != $was_speed} {
+        lassign [list $now [expr {$frames - 1}] $speed] start first was_speed
+    }
+    set shown [::zelkori::frame_time $start [expr {$frames - $first}] [expr {$record_fps / $speed}]]
+    zelkori::clock set $shown
+    dict set record stretch [list $start $first $speed $shown]
 }
 
 # Called by the display callback before the swap: the frame just drawn
@@ -189,32 +211,64 @@ proc ::viewer::stop_recording {{why {}}} {
 # Ends the recording: `how` is close (finish the file) or abort (remove
 # it); `why` leads the message.
 proc ::viewer::end_recording {how why} {
-    variable record
     variable record_label
-    set handle [dict get $record handle]
-    set name [dict get $record name]
-    set frames [dict get $record frames]
-    set playing [dict get $record playing]
-    set record {}
-    after cancel ::viewer::record_tick
+    set playing [dict get $::viewer::record playing]
+    lassign [finish_recording $how] ok text
     if {$how eq "abort"} {
-        zelkori::output abort $handle
         set text $why
-    } else {
-        if {[catch {zelkori::output close $handle} message]} {
-            set text "recording failed: $message"
-        } else {
-            set text "saved [file normalize [::morvakine::literal $name]] ($frames frames)"
-        }
-        if {$why ne ""} {
-            set text "$why; $text"
-        }
+    } elseif {$why ne ""} {
+        set text "$why; $text"
     }
     wm resizable . 1 1
     set record_label "Record movie…"
     pack forget .status.recording
     set_playing $playing
     show_message $text
+}
+
+# Closes the recording's file whole (`how` close) or removes it (abort).
+# It touches no widget, so that it serves when the window is gone too.
+# Returns {ok text}: whether all went well, and what became of the file.
+proc ::viewer::finish_recording {how} {
+    variable record
+    set handle [dict get $record handle]
+    set name [dict get $record name]
+    set frames [dict get $record frames]
+    set record {}
+    after cancel ::viewer::record_tick
+    if {$how eq "abort"} {
+        zelkori::output abort $handle
+        return {1 {}}
+    }
+    if {[catch {zelkori::output close $handle} message]} {
+        return [list 0 "recording failed: $message"]
+    }
+    return [list 1 "saved [file normalize [::morvakine::literal $name]] ($frames frames)"]
+}
+
+# Leaving while recording finishes the file first, whoever asks: q, the
+# window manager's close, a script's `exit` or `destroy .`. It says so on
+# standard output; a file that cannot be finished makes the exit a failure.
+# A failure's own exit (status 1) finishes it without a word more.
+rename exit ::viewer::exit_now
+proc exit {{status 0}} {
+    if {[::viewer::recording]} {
+        lassign [::viewer::finish_recording close] ok text
+        if {$status == 0} {
+            set status [expr {$ok ? 0 : 1}]
+            catch {puts [expr {$ok ? "stdout" : "stderr"}] "$::program: $text"}
+        }
+    }
+    ::viewer::exit_now $status
+}
+
+# A failure that ends the viewer: a recording keeps the frames it has, and
+# the line says where.
+proc ::viewer::fail {text} {
+    if {[recording]} {
+        append text "; " [lindex [finish_recording close] 1]
+    }
+    ::morvakine::fail $::program $text
 }
 
 # The drawing area changed size: a recording cannot go on at another size.

@@ -11,11 +11,12 @@ namespace eval ::viewer {
         speed_high 4.0 \
         speed_step 0.25]
 
-    variable togl .view
+    variable gl .view              ;# the drawing area
     variable side .side            ;# the panel with its scroll bar
     variable panel {}              ;# the plug-in's controls, set by build_panel
     variable frames 0              ;# frames drawn since start
     variable updating 0            ;# depth of `update` calls under way
+    variable frame_due 0           ;# the next frame of play is scheduled
     variable shot {}               ;# file to save with the next frame
     variable shot_result {}        ;# {code message} of the last save
     variable value                 ;# array: control id -> widget value
@@ -37,25 +38,23 @@ proc ::viewer::tune {key} {
 # ---- drawing
 
 proc ::viewer::request_redraw {} {
-    variable togl
-    if {[winfo exists $togl]} {
-        $togl postredisplay
+    variable gl
+    if {[winfo exists $gl]} {
+        $gl postredisplay
     }
 }
 
-proc ::viewer::reshape {w} {
+# The drawing area took a new size; it draws again next.
+proc ::viewer::reshape {w width height} {
     variable drawn_size
     # A squeezed or unmapped window can report no area at all; the
     # projection needs at least a pixel each way.
-    set size [list [expr {max(1, [$w cget -width])}] [expr {max(1, [$w cget -height])}]]
+    set size [list [expr {max(1, $width)}] [expr {max(1, $height)}]]
     if {$size ne $drawn_size} {
         set drawn_size $size
         size_changed
     }
     project
-    # Togl does not always draw again after a new size, and a frame drawn
-    # at the old one would stay on screen.
-    after idle ::viewer::request_redraw
 }
 
 # Sets the projection for the drawing area: the plug-in's, then the view's
@@ -85,19 +84,28 @@ proc ::viewer::display {w} {
     }
     $w swapbuffers
     if {[zelkori::clock playing]} {
-        # Postredisplay from inside the display callback is dropped by Togl,
-        # and `after 0` starves its idle redraw: queue the next frame as idle
-        # work so that events still get through between frames. Inside
-        # `update` a chain of idle work would never let it return: there the
-        # next frame waits for a timer.
-        if {$::viewer::updating} {
-            after 1 ::viewer::request_redraw
-        } else {
-            after idle ::viewer::request_redraw
+        # The next frame comes from a timer set once the idle work this one
+        # left is done. A chain of idle work alone never lets the idle queue
+        # run dry, which Tk waits for before it maps a new toplevel (the
+        # list of keys would never appear, and nothing else would run); a
+        # chain of timers due at once would starve the idle work (widgets
+        # redrawn, geometry). Inside `update` the timer waits a
+        # millisecond, so that update finds nothing due and returns.
+        if {!$::viewer::frame_due} {
+            set ::viewer::frame_due 1
+            after idle [list after [expr {$::viewer::updating ? 1 : 0}] ::viewer::next_frame]
         }
         if {[clock milliseconds] - $::viewer::readout_ms >= [tune readout_period_ms]} {
             update_readouts
         }
+    }
+}
+
+proc ::viewer::next_frame {} {
+    variable gl
+    set ::viewer::frame_due 0
+    if {[zelkori::clock playing] && [winfo exists $gl]} {
+        $gl render
     }
 }
 
@@ -116,12 +124,12 @@ proc update {args} {
 # Draws one frame now, saving it to `file` when given; a failed save is an
 # error of this command.
 proc ::viewer::draw_now {{file {}}} {
-    variable togl
+    variable gl
     variable shot
     variable shot_result
     set shot $file
     set shot_result {}
-    $togl render
+    $gl render
     if {$file ne "" && [lindex $shot_result 0] != 0} {
         return -code error [lindex $shot_result 1]
     }
@@ -136,7 +144,7 @@ proc ::viewer::timed_name {extension} {
 # sequence, movie, scene): what quick saves and dialogs offer first.
 proc ::viewer::first_extension {kind} {
     foreach format [zelkori::formats] {
-        if {[dict get $format kind] eq $kind && [string match .* [dict get $format extension]]} {
+        if {[dict get $format kind] eq $kind && ![dict get $format stdout]} {
             return [dict get $format extension]
         }
     }
@@ -153,11 +161,11 @@ proc ::viewer::save_frame {{file {}}} {
 # Saves the pose on screen as a glTF scene, binary unless the name ends in
 # .gltf.
 proc ::viewer::export_scene {{file {}}} {
-    variable togl
+    variable gl
     if {$file eq ""} {
         set file [timed_name [first_extension scene]]
     }
-    $togl makecurrent
+    $gl makecurrent
     if {[catch {zelkori::scene $file} result] == 0} {
         set result "saved [file normalize [::morvakine::literal $file]]"
     }
@@ -191,10 +199,11 @@ proc ::viewer::set_playing {on} {
     if {$on} {
         request_redraw
     }
+    timeline::playing_changed $on
 }
 
 proc ::viewer::playing {} {
-    expr {[recording] ? [record_playing] : [zelkori::clock playing]}
+    expr {[recording] ? [record_playing] : [zelkori::clock playing] || [timeline::reversing]}
 }
 
 proc ::viewer::toggle_play {} {
@@ -260,11 +269,12 @@ proc ::viewer::update_readouts {} {
     }
     .status.text configure -text $status
     update_title
+    timeline::show
 }
 
 proc ::viewer::apply_time {} {
     variable time_text
-    variable togl
+    variable gl
     if {![catch {::morvakine::decimal $time_text} seconds]} {
         zelkori::clock set $seconds
         show_message {}
@@ -272,7 +282,7 @@ proc ::viewer::apply_time {} {
     } else {
         show_message "time must be a number of seconds, got \"$time_text\""
     }
-    focus $togl
+    focus $gl
     update_readouts
 }
 
@@ -296,7 +306,7 @@ proc ::viewer::background_error {message options} {
 # ---- the window
 
 proc ::viewer::build {width height} {
-    variable togl
+    variable gl
     variable side
     wm title . morvakine
     wm protocol . WM_DELETE_WINDOW ::viewer::quit
@@ -305,17 +315,16 @@ proc ::viewer::build {width height} {
     # An X error Tk does not expect (drawing into a window another client
     # destroyed, say) ends the viewer in one line rather than in Xlib's
     # report. Without the guard's library the viewer runs unguarded.
-    set guard [file join $::libdir xerrors.so]
+    set guard [file join $::zelkori::library xerrors.so]
     if {[file exists $guard] && ![catch {load $guard Xerrors}]} {
         ::viewer::on_x_error {apply {{text} {
-            ::morvakine::fail $::program "lost the window: X error $text"
-        }}} "$::program: lost the connection to the X server"
+            ::viewer::fail "lost the window: X error $text"
+        }}} {::viewer::fail "lost the connection to the X server"}
     }
-    # Destroyed by another X client rather than closed. Exiting destroys
-    # the window too, but runs no more idle work.
+    # Exiting destroys the window too, but runs no more idle work.
     bind . <Destroy> {
         if {"%W" eq "."} {
-            after idle {::morvakine::fail $::program "the window was destroyed by another X client"}
+            after idle ::viewer::window_destroyed
         }
     }
     interp bgerror {} ::viewer::background_error
@@ -327,19 +336,15 @@ proc ::viewer::build {width height} {
     build_panel
     build_menus
 
-    # On an X server without GLX Togl fails here; given a size as well, it
-    # would go on to resize the window it could not make, and Xlib would
-    # end the process.
-    if {[catch {togl $togl -rgba true -double true -depth true \
+    if {[catch {zelkori::glwidget $gl -width $width -height $height \
             -reshapecommand ::viewer::reshape -displaycommand ::viewer::display} message]} {
         ::morvakine::fail $::program "cannot open an OpenGL window: [lindex [split $message \n] 0]"
     }
-    $togl configure -width $width -height $height
     pack .status -side bottom -fill x
     pack [ttk::separator .rule] -side bottom -fill x
     pack $side -side right -fill y
-    pack $togl -side left -fill both -expand 1
-    bind_navigation $togl
+    pack $gl -side left -fill both -expand 1
+    bind_navigation $gl
     bind_keys
 }
 
@@ -357,10 +362,24 @@ proc ::viewer::set_icon {} {
 }
 
 proc ::viewer::quit {} {
-    if {[recording]} {
-        stop_recording
-    }
     exit 0
+}
+
+# `destroy .` from a script closes the viewer as quitting does; the window
+# destroyed by another X client is a failure.
+rename destroy ::viewer::destroy_now
+proc destroy {args} {
+    if {"." in $args} {
+        set ::viewer::closing 1
+    }
+    ::viewer::destroy_now {*}$args
+}
+
+proc ::viewer::window_destroyed {} {
+    if {[info exists ::viewer::closing]} {
+        exit 0
+    }
+    fail "the window was destroyed by another X client"
 }
 
 proc ::viewer::finish_bench {start counted} {

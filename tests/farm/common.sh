@@ -5,7 +5,8 @@ set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 build=${MORVAKINE_BUILD:?MORVAKINE_BUILD names the build directory}
 export MORVAKINE_RENDER=$build/morvakine-render
-join=$build/morvakine-join
+export MORVAKINE_JOIN=$build/morvakine-join
+join=$MORVAKINE_JOIN
 size=64x48
 work=$(mktemp -d "${TMPDIR:-/tmp}/morvakine-farm.XXXXXX")
 cleanups=("rm -rf '$work'")
@@ -93,4 +94,51 @@ finish() {
         exit 1
     fi
     echo "all farm checks passed"
+}
+
+# The one-command farm on ENGINE, 40 frames in 5 slices of 8: a run with no
+# fault; one where slice 2's renderer dies by SIGKILL and slice 4's target
+# is unwritable, once each, which must end byte for byte as the first; one
+# stopped part way (SIGTERM) and run again, which must render only the
+# slices missing and end the same; and a usage error, never retried.
+farm_command() {
+    local engine=$1 farm=$top/farm/morvakine-farm done missing
+    local args=(--engine "$engine" --frames 40 --slice 8 --size $size)
+    local flaky=(env FLAKY="$work/flaky" REAL="$MORVAKINE_RENDER"
+                 MORVAKINE_RENDER="$top/tests/farm/flaky-render.sh" "$farm")
+    "$MORVAKINE_RENDER" -o one40.mp4 --frames 40 --size $size
+    check "$engine: the farm renders a movie" "$farm" -o whole.mp4 "${args[@]}"
+    check "$engine: the farm's movie is one run's" diff <(probe one40.mp4) <(probe whole.mp4)
+    check "$engine: the farm leaves no work behind" test ! -e .whole.mp4.farm
+
+    rm -rf flaky && mkdir flaky && touch flaky/kill-8 flaky/block-24
+    check "$engine: the farm mends a killed and an unwritable slice" \
+        "${flaky[@]}" -o mended.mp4 "${args[@]}" 2>err.txt
+    check "$engine: a mended render is an uninterrupted one" cmp whole.mp4 mended.mp4
+    check "$engine: only the failed slices ran again" \
+        test "$(sort -n flaky/rendered | xargs)" = "0 8 8 16 24 24 32"
+
+    rm -rf flaky && mkdir flaky && touch flaky/stop-16
+    "${flaky[@]}" -o resumed.mp4 --jobs 1 "${args[@]}" 2>err.txt &
+    echo $! >flaky/farm.pid
+    wait $! && done=0 || done=$?
+    check "$engine: a stopped farm exits 143, not $done" test "$done" -eq 143
+    done=$(cd .resumed.mp4.farm/parts && ls | sed 's/^part0*\([0-9]\)/\1/; s/\..*//' | xargs)
+    missing=$(for k in 0 8 16 24 32; do [[ " $done " == *" $k "* ]] || echo $k; done | xargs)
+    check "$engine: a dry run lists the slices missing" \
+        grep -q "^# $(wc -w <<<"$missing") of 5 slices to render" <("$farm" -o resumed.mp4 "${args[@]}" --dry-run)
+    : >flaky/rendered
+    check "$engine: the farm run again finishes" "${flaky[@]}" -o resumed.mp4 "${args[@]}"
+    check "$engine: run again, it renders only what was missing ($missing)" \
+        test "$(sort -n flaky/rendered | xargs)" = "$missing"
+    check "$engine: a resumed render is an uninterrupted one" cmp whole.mp4 resumed.mp4
+
+    : >flaky/rendered
+    if "${flaky[@]}" -o usage.mp4 "${args[@]}" --quality 500 2>err.txt; then
+        check "$engine: a usage error fails the farm" false
+    else
+        check "$engine: a usage error is the farm's exit 2" test $? -eq 2
+    fi
+    check "$engine: a usage error is never retried" test -z "$(sort flaky/rendered | uniq -d)"
+    check "$engine: a usage error says why" grep -q 'quality' err.txt
 }

@@ -10,6 +10,7 @@ if ! command -v parallel >/dev/null; then
 fi
 farm=$top/farm/render-parallel.sh
 reference 11 mp4 webm
+farm_command parallel
 
 check "PNG slices" "$farm" 11 4 out/f%05d.png --size $size
 check "PNG slices are one run's" same_frames out all
@@ -28,18 +29,42 @@ else
     echo "note: no node or chromium here, the joined movies were not played in a browser"
 fi
 
-# Joins that would not give one run's movie are refused, naming why.
+# Damaged and mismatched segments beside the good ones: the middle MP4 cut
+# short, the last WebM cut in half, the first MP4 with a block zeroed, a
+# WebM slice of another quality; and a link to a segment.
+mkdir -p cut
+cp parts/* cut/
+truncate -s 1000 cut/m00004.mp4
+truncate -s $(($(stat -c %s cut/m00008.webm) / 2)) cut/m00008.webm
+cp parts/m00000.mp4 zeroed.mp4
+dd if=/dev/zero of=zeroed.mp4 bs=1 count=200 seek=$(($(stat -c %s zeroed.mp4) / 2)) conv=notrunc 2>/dev/null
+"$MORVAKINE_RENDER" -o q00004.webm --first 4 --frames 4 --size $size --quality 20
+ln -s parts/m00000.mp4 link.mp4
+untouched=$(md5sum parts/* cut/* zeroed.mp4 q00004.webm)
+
+# Joins that would not give one run's movie are refused, naming why, and
+# touch nothing.
 while IFS='|' read -r output segments expected; do
     if "$join" "$output" $segments 2>err.txt; then
         check "join $segments is refused" false
     fi
     check "join $segments says: $expected" grep -q "$expected" err.txt
+    check "join $segments says it in one line" test "$(wc -l <err.txt)" -eq 1
 done <<'CASES'
 refused.mp4|parts/m00000.mp4 parts/m00008.mp4|frames 4 to 7 are missing between
 refused.mp4|parts/m00004.mp4 parts/m00000.mp4|already holds
 refused.mp4|parts/m00000.mp4 one.mp4|already holds
 refused.gif|a.gif b.gif|cannot be joined without encoding again
+refused.mp4|cut/m00000.mp4 cut/m00004.mp4 cut/m00008.mp4|"cut/m00004.mp4" is truncated
+refused.webm|cut/m00000.webm cut/m00004.webm cut/m00008.webm|"cut/m00008.webm" is truncated
+refused.mp4|zeroed.mp4 parts/m00004.mp4|"zeroed.mp4" is corrupt
+refused.webm|parts/m00000.webm q00004.webm parts/m00008.webm|(quality 20, not quality 50)
+parts/m00004.mp4|parts/m00004.mp4 parts/m00008.mp4|is the segment "parts/m00004.mp4"
+link.mp4|parts/m00000.mp4 parts/m00004.mp4 parts/m00008.mp4|is the segment "parts/m00000.mp4"
+parts/m00000.mp4|parts/m00004.mp4 parts/m00008.mp4|holds frames 0 to 3 of this render, which the segments do not
 CASES
+check "refused joins touch nothing" test "$untouched" = "$(md5sum parts/* cut/* zeroed.mp4 q00004.webm)"
+check "refused joins write nothing" test ! -e refused.mp4 -a ! -e refused.webm
 
 # Slice 1 (frames 4-7) cannot write its first file.
 mkdir -p bad/f00004.png
@@ -48,6 +73,32 @@ if "$farm" 11 4 bad/f%05d.png --size $size 2>err.txt; then
 fi
 check "the failing slice names its first file" grep -q 'bad/f00004.png": is a directory' err.txt
 check "what the slices left is whole" same_frames bad
+# A movie slice's name is taken as it is, only its number field filled.
+MORVAKINE_SLICE=1 "$top/farm/render-slice.sh" 8 4 'odd\x41 \n/s%05d.mp4' --size $size 2>err.txt ||
+    check "a slice with a backslash in its name renders" false
+check "a slice's name is no printf format" test -f 'odd\x41 \n/s00004.mp4'
+
+# A signal stops every slice and ends the script with 128 + its number,
+# leaving no temporary file (job control, so that SIGINT is not ignored).
+while read -r signal status; do
+    rm -rf stop
+    set -m
+    "$farm" 90000 45000 stop/f%05d.png --size $size 2>err.txt &
+    set +m
+    pid=$!
+    for ((tries = 600; tries > 0; tries--)); do  # a bound only a hang reaches
+        [ -e stop/f00000.png ] && break
+        sleep 0.1
+    done
+    kill -"$signal" "$pid"
+    wait "$pid" && got=0 || got=$?
+    check "SIG$signal ends render-parallel.sh with $status, not $got" test "$got" -eq "$status"
+    check "SIG$signal leaves no temporary file" test -z "$(find stop -name '.*' -type f)"
+done <<'SIGNALS'
+INT 130
+TERM 143
+SIGNALS
+
 # A slice checks its own first file before drawing.
 if "$MORVAKINE_RENDER" -o gone/f%05d.png --first 2 --frames 3 --size $size 2>err.txt; then
     check "a slice with no directory fails" false

@@ -5,6 +5,8 @@
 # 11 frames in slices of 4 (the last one shorter): the PNGs are one run's
 # byte for byte and the movie segments join into one run's movie. A slice
 # that cannot write fails its array task (FAILED) naming its first file.
+# morvakine-farm mends failed slices there, resumes, and says in one line
+# what it cannot mend (a partition that does not exist, munge stopped).
 . "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 missing=
 for program in munged slurmctld slurmd sbatch squeue scontrol sinfo; do
@@ -144,4 +146,21 @@ check "array job with a failing slice" run_array 0-2 11 4 bad/f%05d.png --size $
 check "the failing slice alone fails" tasks_ended "0 COMPLETED" "1 FAILED" "2 COMPLETED"
 check "the failing slice names its first file" grep -q 'bad/f00004.png": is a directory' slurm/task-1.log
 check "what the slices left is whole" same_frames bad
+
+# The farm command on the same Slurm, looking at its jobs five times a second.
+export MORVAKINE_FARM_POLL=0.2
+farm_command slurm
+
+# What the farm cannot mend is one line naming it, exit 1.
+unmendable() {  # unmendable WHAT EXPECTED FARM-OPTIONS...
+    local status=0
+    "$top/farm/morvakine-farm" -o never.mp4 --engine slurm --frames 8 --slice 4 --size $size \
+        "${@:3}" 2>err.txt || status=$?
+    check "$1: exit 1, not $status" test $status -eq 1
+    check "$1: one line" test "$(wc -l <err.txt)" -eq 1
+    check "$1: the line names it" grep -qi "$2" err.txt
+}
+unmendable "a partition that does not exist" 'partition "nosuch"' --partition nosuch
+kill "${daemons[0]}" && wait "${daemons[0]}" 2>/dev/null
+unmendable "munge stopped" munge
 finish

@@ -9,7 +9,7 @@
 #include <dirent.h>
 #include <unistd.h>
 
-#include "frame_queue.h"
+#include "output/frame_queue.h"
 #include "zelkori_host.h"
 
 namespace {
@@ -50,8 +50,12 @@ TEST(FormatCheck, EachFormatAndLimit) {
         {"m.gif", 50, 2, -1, 0, 0, "gif m.gif"},
         {"m.gif", 51, 2, -1, 0, ZK_FIELD_FPS, "the rate must be from"},
         {"m.gif", 0.001, 2, -1, 0, ZK_FIELD_FPS, "the rate must be from"},
+        {"M.WEBP", 90, 2, 0, 0, 0, "webp M.WEBP"},
+        {"m.webp", 91, 2, -1, 0, ZK_FIELD_FPS, "the rate must be from 0.0002 to 90 "},
+        {"m.avif", 1000, 2, 100, 0, 0, "avif m.avif"},
+        {"p%05d.avif", D, 2, -1, 0, 0, "avif p%05d.avif"},
         {"s.glb", 10000, 10000, -1, 0, 0, "glb s.glb"},
-        {"s.glb", 10001, 3, -1, 0, ZK_FIELD_FPS, "the rate must be above 0 and at most 10000"},
+        {"s.glb", 10001, 3, -1, 0, ZK_FIELD_FPS, "the rate must be from 0.0002 to 10000"},
         {"s.gltf", D, 10001, -1, 0, ZK_FIELD_FRAMES, "a .gltf file holds 1 to 10000"},
         {"s.glb", D, 0, -1, 0, ZK_FIELD_FRAMES, "a .glb file holds 1 to 10000"},
         {"f%d.png", D, 2, -1, -1, ZK_FIELD_FIRST, "the first frame's number"},
@@ -83,10 +87,10 @@ TEST(FormatCheck, SizesAgainstEachFormatsLimits) {
     for (int i = 0; i < zk_format_count(); ++i) {
         const zk_format &format = *zk_format_at(i);
         SCOPED_TRACE(format.name);
-        const std::string path = format.extension[0] == '.'
-                                     ? std::string(format.kind == ZK_KIND_SEQUENCE ? "f%d" : "a") +
-                                           format.extension
-                                     : "-";
+        const std::string path = format.flags & ZK_FORMAT_STDOUT
+                                     ? "-"
+                                     : std::string(format.flags & ZK_FORMAT_PATTERN ? "f%d" : "a") +
+                                           format.extension;
         const struct { int width, height; bool ok; } sizes[] = {
             {1, 1, true},
             {format.max_side, 1, true},
@@ -125,7 +129,7 @@ std::vector<std::string> files_in(const std::string &dir) {
 TEST(Writers, NoContextRefusesFramesAndAnEmptyOutputLeavesNothing) {
     char dir_template[] = "/tmp/zk-output-XXXXXX";
     const std::string dir = mkdtemp(dir_template);
-    for (const char *name : {"a.png", "f%03d.png", "m.webm", "m.mp4", "m.gif", "m.apng"}) {
+    for (const char *name : {"a.png", "f%03d.png", "m.webm", "m.mp4", "m.gif", "m.apng", "m.webp", "m.avif"}) {
         SCOPED_TRACE(name);
         const std::string path = dir + "/" + name;
         zk_writer_params params;

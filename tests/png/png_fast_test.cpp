@@ -19,7 +19,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include "png_fast.h"
+#include "output/png/png_fast.h"
 
 namespace {
 

@@ -1,4 +1,5 @@
-# Imports a glTF scene into Blender with the importer's default settings,
+# Imports a glTF scene (written with --lights blender) into Blender with
+# the importer's default settings,
 # renders it through the file's camera with Cycles at the size of a
 # reference PNG, and compares the two pictures as browser_check.mjs does.
 # Not part of the suite (Blender is not a build dependency); docs/scenes.md

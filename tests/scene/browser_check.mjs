@@ -1,5 +1,6 @@
-// Opens glTF scenes in headless Chromium with three.js, renders each
-// through the file's own camera at the size of a reference PNG, and
+// Opens glTF scenes in headless Chromium with three.js at its defaults,
+// renders each through the file's own camera at the size of a reference
+// PNG, and
 // compares the two pictures in the page.
 //   node browser_check.mjs CASE...   CASE: FILE.glb,REFERENCE.png,SECONDS
 // SECONDS is the animation time to show, or - for a still. Prints one line
@@ -47,11 +48,7 @@ async function check(index) {
     renderer.setPixelRatio(1);
     renderer.setSize(width, height);
     renderer.setClearColor(0x000000, 1);
-    // The scene's lights are in lux at a studio's level; a viewer shows them
-    // through an exposure, here the one that turns lux into watts as
-    // physical renderers do (1 W = 683 lm), drawn without a tone curve.
-    renderer.toneMapping = THREE.LinearToneMapping;
-    renderer.toneMappingExposure = 1 / 683;
+    // The renderer as a web page leaves it: no tone curve, exposure 1.
     if (cases[index].seconds !== null) {
         const mixer = new THREE.AnimationMixer(gltf.scene);
         mixer.clipAction(gltf.animations[0]).play();

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "model/model.h"
-#include "scene_writer.h"
+#include "output/scene/scene_writer.h"
 #include "zelkori_host.h"
 
 namespace {
@@ -165,9 +165,10 @@ int nodes_named(const tinygltf::Model &model, const std::string &prefix) {
 }
 
 TEST_F(SceneWriter, StillDocumentHoldsTheFigureItsCameraAndLights) {
+    const zelkori::Capture capture = capture_clock(3.0, 0.0, 1);
     tinygltf::Model model;
     std::string error;
-    ASSERT_TRUE(zelkori::build_scene(capture_clock(3.0, 0.0, 1), 30.0, &model, &error)) << error;
+    ASSERT_TRUE(zelkori::build_scene(capture, 30.0, ZK_LIGHTS_WEB, &model, &error)) << error;
     EXPECT_EQ(nodes_named(model, "sphere "), 51);
     EXPECT_EQ(nodes_named(model, "cylinder "), 50);
     EXPECT_TRUE(model.animations.empty());
@@ -188,12 +189,57 @@ TEST_F(SceneWriter, StillDocumentHoldsTheFigureItsCameraAndLights) {
         const tinygltf::Node &light = model.nodes[static_cast<size_t>(eye.children[i])];
         EXPECT_EQ(light.extensions.at("KHR_lights_punctual").Get("light").Get<int>(), i);
     }
+    // The figure about the origin, the camera where the view has it: a
+    // node's place seen from the camera is where GL drew it.
+    double centre[3];
+    zelkori::figure_centre(capture, centre);
+    ASSERT_EQ(eye.translation.size(), 3u);
+    double low[3] = {1e9, 1e9, 1e9}, high[3] = {-1e9, -1e9, -1e9};
+    for (size_t i = 0; i < capture.primitives.size(); ++i) {
+        const tinygltf::Node &node = model.nodes[i];
+        for (int c = 0; c < 3; ++c) {
+            EXPECT_NEAR(node.translation[size_t(c)] - eye.translation[size_t(c)],
+                        capture.primitives[i].modelview[12 + c], 1e-5) << node.name;
+            low[c] = std::min(low[c], node.translation[size_t(c)]);
+            high[c] = std::max(high[c], node.translation[size_t(c)]);
+        }
+    }
+    EXPECT_GT(eye.translation[2], 20.0);  // some 35 units before the figure
+    for (int c = 0; c < 3; ++c) {
+        EXPECT_EQ(eye.translation[size_t(c)], -centre[c]);
+        EXPECT_LT(std::fabs(low[c] + high[c]), 0.1 * (high[c] - low[c]) + 0.5) << "axis " << c;
+    }
+}
+
+TEST_F(SceneWriter, LightsForEachReader) {
+    // Web viewers at exposure 1 take lux as shading units; Blender's
+    // importer divides by 683 lm/W first; none leaves the lights out.
+    const zelkori::Capture capture = capture_clock(3.0, 0.0, 1);
+    const struct {
+        int lights;
+        size_t count;
+        double key_lux;
+    } cases[] = {{ZK_LIGHTS_WEB, 2, M_PI * 0.69207106},
+                 {ZK_LIGHTS_BLENDER, 2, 683.0 * M_PI * 0.69207106},
+                 {ZK_LIGHTS_NONE, 0, 0.0}};
+    for (const auto &c : cases) {
+        tinygltf::Model model;
+        std::string error;
+        ASSERT_TRUE(zelkori::build_scene(capture, 30.0, c.lights, &model, &error)) << error;
+        ASSERT_EQ(model.lights.size(), c.count) << c.lights;
+        EXPECT_EQ(model.extensionsUsed.size(), c.count / 2) << c.lights;
+        const tinygltf::Node &eye = model.nodes.back();
+        EXPECT_EQ(eye.children.size(), c.count) << c.lights;
+        if (c.count > 0) {
+            EXPECT_NEAR(model.lights[0].intensity, c.key_lux, 1e-5 * c.key_lux) << c.lights;
+        }
+    }
 }
 
 TEST_F(SceneWriter, AnimationSamplesEveryNodeInAlignedViews) {
     tinygltf::Model model;
     std::string error;
-    ASSERT_TRUE(zelkori::build_scene(capture_clock(3.0, 0.1, 30), 10.0, &model, &error)) << error;
+    ASSERT_TRUE(zelkori::build_scene(capture_clock(3.0, 0.1, 30), 10.0, ZK_LIGHTS_WEB, &model, &error)) << error;
     ASSERT_EQ(model.animations.size(), 1u);
     const tinygltf::Animation &clock = model.animations[0];
     std::map<std::string, int> paths;
@@ -222,10 +268,10 @@ TEST_F(SceneWriter, BothFormsReadBackAsTheDocument) {
     const zelkori::Capture capture = capture_clock(3.0, 0.1, 3);
     tinygltf::Model model;
     std::string error;
-    ASSERT_TRUE(zelkori::build_scene(capture, 10.0, &model, &error)) << error;
+    ASSERT_TRUE(zelkori::build_scene(capture, 10.0, ZK_LIGHTS_WEB, &model, &error)) << error;
     for (const bool binary : {true, false}) {
         std::string bytes, warning;
-        ASSERT_TRUE(zelkori::encode_scene(capture, 10.0, binary, &bytes, &error)) << error;
+        ASSERT_TRUE(zelkori::encode_scene(capture, 10.0, ZK_LIGHTS_WEB, binary, &bytes, &error)) << error;
         tinygltf::TinyGLTF reader;
         tinygltf::Model back;
         const bool read = binary
@@ -243,15 +289,18 @@ TEST_F(SceneWriter, BothFormsReadBackAsTheDocument) {
     }
 }
 
-TEST(SceneLights, ShowTheHostsLevelsAfterTheLuxToWattConversion) {
-    // A reader of physical units shades a white diffuse surface facing a
-    // light of E lux at E / 683 / pi: that must give the host's level in
-    // linear values, from the sRGB curve.
+TEST(SceneLights, ShowTheHostsLevels) {
+    // A web viewer shades a white diffuse surface facing a light of E lux
+    // at E / pi, Blender after its import at E / 683 / pi: both must give
+    // the host's level in linear values, from the sRGB curve.
     const struct {
         double diffuse, linear;
     } cases[] = {{0.0, 0.0}, {0.3, 0.07323896}, {0.5, 0.21404114}, {0.85, 0.69207106}, {1.0, 1.0}};
     for (const auto &c : cases) {
-        EXPECT_NEAR(zelkori::light_lux(c.diffuse) / 683.0 / M_PI, c.linear, 1e-7) << c.diffuse;
+        EXPECT_NEAR(zelkori::light_lux(c.diffuse, ZK_LIGHTS_WEB) / M_PI, c.linear, 1e-7)
+            << c.diffuse;
+        EXPECT_NEAR(zelkori::light_lux(c.diffuse, ZK_LIGHTS_BLENDER) / 683.0 / M_PI, c.linear,
+                    1e-7) << c.diffuse;
     }
 }
 
@@ -260,12 +309,18 @@ TEST_F(SceneWriter, FramesThatDrawDifferentlyAreRefused) {
     std::string out, error;
     zelkori::Capture fewer = capture;
     fewer.primitives.pop_back();
-    EXPECT_FALSE(zelkori::encode_scene(fewer, 10.0, true, &out, &error));
+    EXPECT_FALSE(zelkori::encode_scene(fewer, 10.0, ZK_LIGHTS_WEB, true, &out, &error));
     EXPECT_EQ(error, "frame 1 drew 100 primitives where the first drew 101");
     zelkori::Capture swapped = capture;
     swapped.primitives[101 + 1].kind = 0;
-    EXPECT_FALSE(zelkori::encode_scene(swapped, 10.0, true, &out, &error));
+    EXPECT_FALSE(zelkori::encode_scene(swapped, 10.0, ZK_LIGHTS_WEB, true, &out, &error));
     EXPECT_EQ(error, "primitive 1 of frame 1 is a sphere where the first frame drew a cylinder");
+    // Sample times a float cannot hold, or cannot tell apart.
+    for (const double fps : {1e-39, 0.0, -1.0, double(NAN), 1e46}) {
+        EXPECT_FALSE(zelkori::encode_scene(capture, fps, ZK_LIGHTS_WEB, true, &out, &error)) << fps;
+        EXPECT_EQ(error, "the frame rate must be above 0 and keep the 2 sample times apart as "
+                         "floats") << fps;
+    }
 }
 
 }  // namespace

@@ -1,0 +1,37 @@
+/* Plug-in builds that go wrong in one way each, for the viewer's reload
+ * tests; VARIANT picks the way. */
+#include <GL/gl.h>
+#include <zelkori.h>
+
+#if VARIANT == 3
+/* Defined nowhere: loading fails on it. */
+extern void zk_nowhere_defined(void);
+#endif
+
+#if VARIANT == 2
+/* A library with no Tcl entry point at all. */
+__attribute__((visibility("default"))) int variant_entry(void) {
+    return 0;
+}
+#else
+static int ok(ClientData data, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+    (void)data, (void)interp, (void)objc, (void)objv;
+    return TCL_OK;
+}
+
+static int fails(ClientData data, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+    (void)data, (void)objc, (void)objv;
+    Tcl_SetObjResult(interp, Tcl_NewStringObj("the new build fails here", -1));
+    return TCL_ERROR;
+}
+
+__attribute__((visibility("default"))) int Variant_Init(Tcl_Interp *interp) {
+#if VARIANT == 3
+    zk_nowhere_defined();
+#endif
+    Tcl_CreateObjCommand(interp, "::model::setup", VARIANT == 4 ? fails : ok, NULL, NULL);
+    Tcl_CreateObjCommand(interp, "::model::resize", ok, NULL, NULL);
+    Tcl_CreateObjCommand(interp, "::model::redraw", VARIANT == 1 ? fails : ok, NULL, NULL);
+    return TCL_OK;
+}
+#endif

@@ -1,0 +1,97 @@
+#include "output/frame_reader.h"
+
+#include <EGL/egl.h>
+#include <GL/gl.h>
+#include <GL/glx.h>
+
+#include <algorithm>
+
+#include "core/state.h"
+
+namespace zelkori {
+namespace {
+
+bool context_current() {
+    return eglGetCurrentContext() != EGL_NO_CONTEXT || glXGetCurrentContext() != nullptr;
+}
+
+// Makes the frame drawn so far readable: whatever is being drawn to, the
+// offscreen attachment or the back buffer of a window before it is swapped.
+void begin_read() {
+    GLint draw_framebuffer = 0;
+    glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &draw_framebuffer);
+    if (draw_framebuffer == 0) {
+        glReadBuffer(GL_BACK);
+    }
+    glFinish();
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+}
+
+class GlReader : public FrameReader {
+  public:
+    bool size(int *width, int *height) const override {
+        return context_current() && zk_frame_size(width, height);
+    }
+    bool read(int width, int height, unsigned char *rgba) const override {
+        if (width < 1 || height < 1 || rgba == nullptr || !context_current()) {
+            return false;
+        }
+        while (glGetError() != GL_NO_ERROR) {
+        }
+        begin_read();
+        glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
+        return glGetError() == GL_NO_ERROR;
+    }
+};
+
+}  // namespace
+
+const FrameReader &gl_frame_reader() {
+    static const GlReader reader;
+    return reader;
+}
+
+}  // namespace zelkori
+
+using zelkori::state;
+
+extern "C" {
+
+int zk_frame_size(int *width, int *height) {
+    if (!zelkori::context_current()) {
+        return 0;
+    }
+    GLint viewport[4] = {0, 0, 0, 0};
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    if (viewport[2] < 1 || viewport[3] < 1) {
+        return 0;  // an empty viewport
+    }
+    int limit_w = viewport[2], limit_h = viewport[3];
+    GLint draw_framebuffer = 0;
+    glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &draw_framebuffer);
+    const zelkori::Offscreen &offscreen = state().offscreen;
+    if (draw_framebuffer != 0 &&
+        static_cast<unsigned>(draw_framebuffer) == offscreen.framebuffer &&
+        eglGetCurrentContext() == offscreen.context) {
+        limit_w = offscreen.width;
+        limit_h = offscreen.height;
+    } else if (draw_framebuffer == 0) {
+        // A window: its drawable's size.
+        Display *display = glXGetCurrentDisplay();
+        GLXDrawable drawable = glXGetCurrentDrawable();
+        unsigned side[2] = {0, 0};
+        if (display != nullptr && drawable != 0) {
+            glXQueryDrawable(display, drawable, GLX_WIDTH, &side[0]);
+            glXQueryDrawable(display, drawable, GLX_HEIGHT, &side[1]);
+            if (side[0] > 0 && side[1] > 0) {
+                limit_w = static_cast<int>(side[0]);
+                limit_h = static_cast<int>(side[1]);
+            }
+        }
+    }
+    *width = std::min(viewport[2], limit_w);
+    *height = std::min(viewport[3], limit_h);
+    return 1;
+}
+
+}  // extern "C"

@@ -1,0 +1,332 @@
+// The writers' C face: what every output shares. The parameters are
+// checked against the format table before anything is opened, every
+// failure is worded once, and writers still open when the process ends
+// are abandoned.
+#include <limits.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "output/errors.h"
+#include "output/output_file.h"
+#include "core/state.h"
+#include "output/writers.h"
+
+struct zk_writer {
+    zelkori::WriterPtr writer;
+    const zk_format *format = nullptr;
+    std::string name;  // as messages give it
+    double fps = 0;    // as given, or the format's default
+    long long frames = 0;
+    std::string anchor;  // put before a relative name when opened
+};
+
+namespace zelkori {
+namespace {
+
+std::string number(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
+// How messages name a format.
+std::string label(const zk_format &format) {
+    return format.flags & ZK_FORMAT_STDOUT ? std::string("standard output")
+                                           : std::string("a ") + format.extension + " file";
+}
+
+// The limit checks, each on one parameter; false with *error.
+bool check_size(const zk_format &format, int width, int height, std::string *error) {
+    if (width == 0 && height == 0) {
+        return true;  // the frame's own, known when opened
+    }
+    const std::string size = std::to_string(width) + "x" + std::to_string(height);
+    if (width < 1 || height < 1 || width > format.max_side || height > format.max_side) {
+        *error = "width and height must be 1 to " + std::to_string(format.max_side) +
+                 " for " + label(format) + ", got " + size;
+        return false;
+    }
+    if (1LL * width * height > format.max_pixels) {
+        *error = size + " is more than the " + std::to_string(format.max_pixels) +
+                 " pixels " + label(format) + " can hold";
+        return false;
+    }
+    return true;
+}
+
+bool check_fps(const zk_format &format, double fps, std::string *error) {
+    if (std::isfinite(fps) && fps > 0 && fps >= format.min_fps && fps <= format.max_fps) {
+        return true;
+    }
+    std::string range = format.min_fps > 0 ? "from " + number(format.min_fps) : "above 0";
+    if (std::isfinite(format.max_fps)) {
+        range += (format.min_fps > 0 ? " to " : " and at most ") + number(format.max_fps);
+    }
+    *error = "the rate must be " + range + " frames per second for " + label(format) +
+             ", got " + number(fps);
+    return false;
+}
+
+bool check_frames(const zk_format &format, long long frames, std::string *error) {
+    if (frames >= (format.kind == ZK_KIND_SCENE ? 1 : 0) && frames <= format.max_frames) {
+        return true;
+    }
+    *error = format.max_frames == 1
+                 ? label(format) + " holds one frame; a sequence such as f%04d.png holds many"
+                 : label(format) + " holds 1 to " + std::to_string(format.max_frames) +
+                       " frames, got " + std::to_string(frames);
+    return false;
+}
+
+bool check(const char *path, const zk_writer_params &params, const zk_format **format,
+           std::string *target, int *field, std::string *error) {
+    const char *reason = "";
+    *format = zk_format_of(path, &reason);
+    if (*format == nullptr) {
+        *field = ZK_FIELD_NAME;
+        *error = reason;
+        return false;
+    }
+    const zk_format &f = **format;
+    const double fps = std::isnan(params.fps) ? f.default_fps : params.fps;
+    if (!check_size(f, params.width, params.height, error)) {
+        *field = ZK_FIELD_SIZE;
+    } else if (!check_fps(f, fps, error)) {
+        *field = ZK_FIELD_FPS;
+    } else if (!check_frames(f, params.frames, error)) {
+        *field = ZK_FIELD_FRAMES;
+    } else if (params.quality < -1 || params.quality > f.max_quality) {
+        *field = ZK_FIELD_QUALITY;
+        *error = "quality runs from 0 to " + std::to_string(f.max_quality) + ", got " +
+                 std::to_string(params.quality);
+    } else if (params.first < 0) {
+        *field = ZK_FIELD_FIRST;
+        *error = "the first frame's number must be 0 or more, got " + std::to_string(params.first);
+    } else if (params.level != ZK_PNG_FAST && (params.level < 0 || params.level > 9)) {
+        *field = ZK_FIELD_LEVEL;
+        *error = "expected a level from 0 to 9 or \"fast\" but got \"" +
+                 std::to_string(params.level) + "\"";
+    } else if (params.lights != -1 &&
+               (f.kind != ZK_KIND_SCENE || params.lights < 0 || params.lights > ZK_LIGHTS_NONE)) {
+        *field = ZK_FIELD_LIGHTS;
+        *error = f.kind != ZK_KIND_SCENE ? "only a scene has lights, not " + label(f)
+                                         : "no such lights: " + std::to_string(params.lights);
+    } else if (params.pictures != -1 && (f.kind != ZK_KIND_SCENE || (params.pictures != 0 && params.pictures != 1))) {
+        *field = ZK_FIELD_PICTURES;
+        *error = f.kind != ZK_KIND_SCENE ? "only a scene records without drawing, not " + label(f)
+                                         : "pictures are 0 or 1, got " + std::to_string(params.pictures);
+    } else if (f.flags & ZK_FORMAT_PATTERN) {
+        if (!sequence_name(path, params.first, target, error)) {
+            *field = ZK_FIELD_NAME;
+        }
+    } else {
+        *target = path;
+    }
+    return error->empty();
+}
+
+// A relative name means the directory current when the output is opened,
+// whatever the process does later: the directory to put before it.
+std::string anchor(const zk_format &format, const char *path) {
+    char here[PATH_MAX];
+    if ((format.flags & ZK_FORMAT_STDOUT) || path[0] == '/' ||
+        getcwd(here, sizeof here) == nullptr) {
+        return "";
+    }
+    return std::string(here) + "/";
+}
+
+void forget(zk_writer *writer) {
+    std::vector<zk_writer *> &open = state().writers;
+    open.erase(std::remove(open.begin(), open.end(), writer), open.end());
+    delete writer;
+}
+
+int failed(zk_writer *writer, const Failure &failure, const char **error) {
+    std::string file = failure.file.empty() ? writer->name : failure.file;
+    if (!writer->anchor.empty() && file.rfind(writer->anchor, 0) == 0) {
+        file.erase(0, writer->anchor.size());  // named as it was given
+    }
+    return fail(write_error(file, failure.cause), error);
+}
+
+}  // namespace
+}  // namespace zelkori
+
+using zelkori::state;
+
+extern "C" {
+
+void zk_writer_params_init(zk_writer_params *params) {
+    *params = zk_writer_params();
+    params->fps = NAN;
+    params->quality = -1;
+    params->level = ZK_DEFAULT_PNG_LEVEL;
+    params->lights = -1;
+    params->pictures = -1;
+}
+
+int zk_writer_check(const char *path, const zk_writer_params *params, const zk_format **format,
+                    const char **target, int *field, const char **error) {
+    static thread_local std::string first;
+    try {
+        std::string why;
+        int which = 0;
+        const zk_format *found = nullptr;
+        const bool ok = zelkori::check(path, *params, &found, &first, &which, &why);
+        if (field != nullptr) {
+            *field = which;
+        }
+        if (format != nullptr) {
+            *format = found;
+        }
+        if (!ok) {
+            return zelkori::fail(why, error);
+        }
+        if (target != nullptr) {
+            *target = first.c_str();
+        }
+        return 1;
+    } catch (const std::exception &) {
+        return zelkori::fail("not enough memory", error);
+    }
+}
+
+zk_writer *zk_writer_open(const char *path, const zk_writer_params *params, const char **error) {
+    const std::string name = params->name != nullptr ? params->name : path != nullptr ? path : "";
+    zk_writer *made = nullptr;
+    try {
+        std::string why, target;
+        int field = 0;
+        zelkori::OpenRequest request;
+        if (!zelkori::check(path, *params, &request.format, &target, &field, &why)) {
+            zelkori::fail(zelkori::write_error(name, why), error);
+            return nullptr;
+        }
+        const zk_format &format = *request.format;
+        const zelkori::FrameReader &reader = zelkori::gl_frame_reader();
+        const std::string anchor = zelkori::anchor(format, path);
+        request.path = anchor + path;
+        request.width = params->width;
+        request.height = params->height;
+        if (format.kind == ZK_KIND_MOVIE && request.width == 0 &&
+            !reader.size(&request.width, &request.height)) {
+            zelkori::fail(zelkori::write_error(name, zelkori::kNoFrame),
+                          error);
+            return nullptr;
+        }
+        request.fps = std::isnan(params->fps) ? format.default_fps : params->fps;
+        request.quality = params->quality < 0 ? format.default_quality : params->quality;
+        request.level = params->level;
+        request.first = params->first;
+        request.frames = params->frames;
+        request.lights = params->lights < 0 ? ZK_LIGHTS_WEB : params->lights;
+        request.pictures = params->pictures != 0;
+        zelkori::Failure failure;
+        zelkori::WriterPtr writer = format.writer->open(request, reader, &failure);
+        made = new zk_writer;
+        made->format = request.format;
+        made->name = name;
+        made->fps = request.fps;
+        made->anchor = anchor;
+        if (writer == nullptr) {
+            zelkori::failed(made, failure, error);
+            delete made;
+            return nullptr;
+        }
+        made->writer = std::move(writer);
+        state().writers.push_back(made);
+        return made;
+    } catch (const std::exception &) {  // no memory or no thread
+        delete made;
+        zelkori::fail(zelkori::write_error(name, "not enough memory"), error);
+        return nullptr;
+    }
+}
+
+int zk_writer_add(zk_writer *writer, const char **error) {
+    if (writer == nullptr) {
+        return zelkori::fail("no output is open", error);
+    }
+    try {
+        if (writer->frames >= writer->format->max_frames) {
+            std::string why;
+            zelkori::check_frames(*writer->format, writer->frames + 1, &why);
+            return zelkori::failed(writer, {why, ""}, error);
+        }
+        zelkori::Failure failure;
+        if (!writer->writer->add(&failure)) {
+            return zelkori::failed(writer, failure, error);
+        }
+        writer->frames += 1;
+        return 1;
+    } catch (const std::exception &) {
+        return zelkori::failed(writer, {"not enough memory", ""}, error);
+    }
+}
+
+int zk_writer_close(zk_writer *writer, const char **error) {
+    if (writer == nullptr) {
+        return zelkori::fail("no output is open", error);
+    }
+    int done = 1;
+    try {
+        zelkori::Failure failure;
+        if (writer->frames == 0) {
+            writer->writer.reset();
+            done = zelkori::failed(writer, {"no frame was added", ""}, error);
+        } else if (!writer->writer->close(&failure)) {
+            done = zelkori::failed(writer, failure, error);
+        } else {
+            // The new names are made to last once, at the end.
+            const char *directory = "", *cause = "";
+            if (!zk_output_sync_dirs(&directory, &cause)) {
+                done = zelkori::failed(writer, {cause, directory}, error);
+            }
+        }
+    } catch (const std::exception &) {
+        done = zelkori::failed(writer, {"not enough memory", ""}, error);
+    }
+    zelkori::forget(writer);
+    return done;
+}
+
+void zk_writer_abort(zk_writer *writer) {
+    if (writer != nullptr) {
+        zelkori::forget(writer);
+    }
+}
+
+void zk_writer_abort_all(void) {
+    while (!state().writers.empty()) {
+        zelkori::forget(state().writers.back());
+    }
+}
+
+int zk_writable(const char *path, const char *name, const char **error) {
+    const char *reason = "";
+    if (zk_output_check(path, &reason)) {
+        return 1;
+    }
+    return zelkori::fail(zelkori::write_error(name != nullptr ? name : path, reason), error);
+}
+
+const char *zk_write_error(const char *name, const char *cause) {
+    const char *kept = "";
+    zelkori::fail(zelkori::write_error(name, cause), &kept);
+    return kept;
+}
+
+double zk_writer_fps(const zk_writer *writer) { return writer != nullptr ? writer->fps : 0; }
+
+long long zk_writer_frames(const zk_writer *writer) {
+    return writer != nullptr ? writer->frames : 0;
+}
+
+}  // extern "C"

@@ -1,0 +1,350 @@
+// PNG files, written so that a reader never sees a partial one.
+#include <png.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <new>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "output/errors.h"
+#include "output/frame_queue.h"
+#include "output/png/png_writer.h"
+#include "output/output_file.h"
+#include "output/png/png_fast.h"
+#include "core/state.h"
+#include "zelkori_host.h"
+
+namespace {
+
+// ZK_PNG_FAST, the setting image sequences use, is png_fast.h's path;
+// levels 0-9 go through libpng with its adaptive filtering.
+const int kFastLevel = ZK_PNG_FAST;
+const int kDefaultLevel = ZK_DEFAULT_PNG_LEVEL;
+const size_t kFileBufferBytes = 64 * 1024;
+
+enum class Encoded { kDone, kWriteFailed, kNoMemory, kEncoderFailed };
+
+// libpng's own handlers print; the library never does, and its callers
+// report the failure instead, with libpng's message.
+struct PngFailure {
+    char message[128] = "";
+};
+
+void on_png_error(png_structp png, png_const_charp message) {
+    PngFailure *failure = static_cast<PngFailure *>(png_get_error_ptr(png));
+    std::snprintf(failure->message, sizeof failure->message, "%s", message);
+    png_longjmp(png, 1);
+}
+void on_png_warning(png_structp, png_const_charp) {}
+
+// libpng reports failures through longjmp; nothing with a destructor may
+// live in this frame. A failed write leaves errno set by the stream.
+Encoded encode(FILE *file, const zelkori::PixelRows &image, int level,
+               PngFailure &failure) {
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &failure,
+                                              on_png_error, on_png_warning);
+    if (png == nullptr) {
+        return Encoded::kNoMemory;
+    }
+    png_infop info = png_create_info_struct(png);
+    if (info == nullptr || setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return ferror(file) ? Encoded::kWriteFailed
+               : info == nullptr || std::strstr(failure.message, "memory") != nullptr
+                   ? Encoded::kNoMemory
+                   : Encoded::kEncoderFailed;
+    }
+    png_init_io(png, file);
+    png_set_compression_level(png, level);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(image.width),
+                 static_cast<png_uint_32>(image.height), 8, PNG_COLOR_TYPE_RGB,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    if (image.pixel_bytes == 4) {
+        png_set_filler(png, 0, PNG_FILLER_AFTER);  // on writing: drop the fourth byte
+    }
+    for (int y = 0; y < image.height; ++y) {
+        png_write_row(png, image.row(y));
+    }
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    return Encoded::kDone;
+}
+
+Encoded encode_fast(FILE *file, const zelkori::PixelRows &image) {
+    const zelkori::PngSink to_file = [](void *to, const unsigned char *data, size_t size) {
+        return std::fwrite(data, 1, size, static_cast<FILE *>(to)) == size;
+    };
+    try {
+        return zelkori::write_png_fast(image, to_file, file) ? Encoded::kDone
+                                                             : Encoded::kWriteFailed;
+    } catch (const std::bad_alloc &) {
+        return Encoded::kNoMemory;
+    }
+}
+
+thread_local std::string libpng_message;
+
+const char *libpng_text(const char *message) {
+    libpng_message = std::string("libpng: ") + (*message != '\0' ? message : "failed");
+    return libpng_message.c_str();
+}
+
+
+// Encodes into `file` and closes it; fills error on failure.
+bool encode_to(FILE *file, const zelkori::PixelRows &image, int level,
+               const char **error) {
+    errno = 0;
+    PngFailure failure;
+    const Encoded encoded = level == kFastLevel
+                                ? encode_fast(file, image)
+                                : encode(file, image, level, failure);
+    const int write_errno = errno;
+    const bool flushed = fflush(file) == 0;
+    const int flush_errno = errno;
+    const bool closed = fclose(file) == 0;
+    if (encoded == Encoded::kDone && flushed && closed) {
+        return true;
+    }
+    *error = encoded == Encoded::kNoMemory ? zk_errno_text(ENOMEM)
+             : encoded == Encoded::kEncoderFailed
+                 ? libpng_text(failure.message)
+                 : zk_errno_text(write_errno != 0 ? write_errno
+                              : flush_errno != 0 ? flush_errno
+                                                 : errno);
+    return false;
+}
+
+int write_png_file(const char *path, const zelkori::PixelRows &image, int level,
+                   const char **error) {
+    if (path == nullptr || *path == '\0' || image.width < 1 || image.height < 1 ||
+        image.top == nullptr) {
+        *error = "nothing to write";
+        return 0;
+    }
+    if (level != kFastLevel && (level < 0 || level > 9)) {
+        level = kDefaultLevel;
+    }
+    zk_output *output = zk_output_open(path, error);
+    if (output == nullptr) {
+        return 0;
+    }
+    // A stream of its own over a copy of the descriptor, which
+    // zk_output_commit closes.
+    const int fd = dup(zk_output_fd(output));
+    FILE *file = fd >= 0 ? fdopen(fd, "wb") : nullptr;
+    if (file == nullptr) {
+        *error = zk_errno_text(errno);
+        if (fd >= 0) {
+            close(fd);
+        }
+        zk_output_abort(output);
+        return 0;
+    }
+    setvbuf(file, nullptr, _IOFBF, kFileBufferBytes);  // a frame in a few writes
+    if (!encode_to(file, image, level, error)) {
+        zk_output_abort(output);
+        return 0;
+    }
+    return zk_output_commit(output, error);
+}
+
+}  // namespace
+
+namespace zelkori {
+
+// write_png_file for the C interface and the background threads:
+// exceptions stop here. Nothing is on disk yet where an allocation can fail.
+int write_png(const char *path, const PixelRows &image, int level, const char **error) {
+    try {
+        return write_png_file(path, image, level, error);
+    } catch (const std::exception &) {
+        *error = "not enough memory";
+        return 0;
+    }
+}
+
+int encode_png(const PixelRows &image, int level, unsigned char **data, size_t *size,
+               const char **error) {
+    *data = nullptr;
+    *size = 0;
+    if (image.width < 1 || image.height < 1 || image.top == nullptr) {
+        *error = "nothing to write";
+        return 0;
+    }
+    char *buffer = nullptr;
+    FILE *file = open_memstream(&buffer, size);
+    if (file == nullptr) {
+        *error = zk_errno_text(errno);
+        return 0;
+    }
+    try {
+        if (!encode_to(file, image,
+                       level != kFastLevel && (level < 0 || level > 9) ? kDefaultLevel : level,
+                       error)) {
+            free(buffer);
+            *size = 0;
+            return 0;
+        }
+    } catch (const std::exception &) {
+        *error = zk_errno_text(ENOMEM);
+        return 0;
+    }
+    *data = reinterpret_cast<unsigned char *>(buffer);
+    return 1;
+}
+
+bool read_frame(const FrameReader &reader, std::vector<unsigned char> &rgba, int *width,
+                int *height, std::string *error) {
+    if (!reader.size(width, height)) {
+        *error = kNoFrame;
+        return false;
+    }
+    try {
+        rgba.resize(static_cast<size_t>(*width) * static_cast<size_t>(*height) * 4);
+    } catch (const std::exception &) {
+        *error = "not enough memory for the frame";
+        return false;
+    }
+    if (!reader.read(*width, *height, rgba.data())) {
+        *error = "cannot read the frame back from OpenGL";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace zelkori
+
+namespace zelkori {
+namespace {
+
+// Reads the current frame and hands its rows to `use`, which returns the
+// cause of a failure or null; failures are worded by `word`.
+template <typename Use, typename Word>
+int with_frame(const char **error, Use use, Word word) {
+    try {
+        std::vector<unsigned char> rgba;
+        int width = 0, height = 0;
+        std::string why;
+        if (!read_frame(gl_frame_reader(), rgba, &width, &height, &why)) {
+            return fail(why, error);
+        }
+        const char *cause = use(gl_rows(width, height, rgba.data()));
+        return cause == nullptr ? 1 : fail(word(cause), error);
+    } catch (const std::exception &) {
+        return fail(word("not enough memory"), error);
+    }
+}
+
+}  // namespace
+}  // namespace zelkori
+
+extern "C" int zk_encode_frame(int level, unsigned char **data, size_t *size,
+                               const char **error) {
+    *data = nullptr;
+    *size = 0;
+    return zelkori::with_frame(
+        error,
+        [&](const zelkori::PixelRows &rows) -> const char * {
+            const char *reason = "";
+            return zelkori::encode_png(rows, level, data, size, &reason) ? nullptr : reason;
+        },
+        [](const char *cause) { return std::string("cannot encode the frame: ") + cause; });
+}
+
+extern "C" int zk_save_frame(const char *path, const char *name, int level,
+                             const char **error) {
+    name = name != nullptr ? name : path;
+    return zelkori::with_frame(
+        error,
+        [&](const zelkori::PixelRows &rows) -> const char * {
+            const char *reason = "";
+            return zelkori::write_png(path, rows, level, &reason) ? nullptr : reason;
+        },
+        [name](const char *cause) { return zelkori::write_error(name, cause); });
+}
+
+// Background saving. Encoding costs about as much as drawing a frame, so a
+// renderer that hands frames to other cores keeps its own pace.
+namespace zelkori {
+namespace {
+
+const unsigned kMaxSavers = 4;       // encoder threads at most
+const unsigned kQueuedPerSaver = 2;  // frames waiting per thread
+const unsigned kMinQueued = 4;       // frames waiting, however few threads
+
+}  // namespace
+
+FrameQueue &save_queue() {
+    std::unique_ptr<FrameQueue, void (*)(FrameQueue *)> &saving = state().saving;
+    if (saving == nullptr) {
+        // One core is left to the thread that renders, which is the one
+        // that sets the pace; the encoders share the rest, and are at
+        // least two, so that one encodes while another waits for the disk
+        // to take a file that replaces one.
+        const unsigned cores = std::thread::hardware_concurrency();
+        const unsigned threads = std::max(2u, std::min(kMaxSavers, std::max(1u, cores) - 1));
+        const FrameQueue::Work save = [](const QueuedFrame &frame, std::string *error) {
+            const char *reason = "";
+            if (write_png(frame.path.c_str(), frame.rows(), frame.level, &reason)) {
+                return true;
+            }
+            *error = reason;
+            return false;
+        };
+        saving = {new FrameQueue(gl_frame_reader(), threads,
+                                 std::max(kMinQueued, threads * kQueuedPerSaver), 0, save),
+                  [](FrameQueue *queue) { delete queue; }};
+    }
+    return *saving;
+}
+
+}  // namespace zelkori
+
+extern "C" int zk_save_wait(const char **error) {
+    if (zelkori::state().saving == nullptr) {
+        return 1;  // nothing was ever saved in the background
+    }
+    const char *path = "", *reason = "";
+    if (zelkori::state().saving->wait(&path, &reason)) {
+        return 1;
+    }
+    return zelkori::fail(zelkori::write_error(path, reason), error);
+}
+
+extern "C" int zk_save_frame_async(const char *path, int level, const char **error) {
+    if (path == nullptr || *path == '\0') {
+        return zelkori::fail("no file name given", error);
+    }
+    int width = 0, height = 0;
+    if (!zelkori::gl_frame_reader().size(&width, &height)) {
+        return zelkori::fail(zelkori::kNoFrame, error);
+    }
+    try {
+        const int queued = zelkori::save_queue().push(width, height, path, level);
+        if (queued < 0) {
+            return zelkori::fail("cannot read the frame back from OpenGL", error);
+        }
+        return queued > 0 ? 1 : zk_save_wait(error);
+    } catch (const std::exception &) {  // no memory for the frame, or no thread
+        return zelkori::fail("not enough memory to save the frame", error);
+    }
+}
+
+extern "C" void zk_save_shutdown(void) {
+    if (zelkori::state().saving != nullptr) {
+        zelkori::state().saving->finish();
+    }
+}

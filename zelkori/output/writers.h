@@ -1,0 +1,72 @@
+// The writer interface every format implements: opened on a target with
+// its parameters, given frames, then closed or abandoned. The C face is
+// zk_writer_* in zelkori_host.h (output.cpp), which adds what every output
+// shares: the checks against the format table, the frame count, and the
+// wording of failures.
+#ifndef ZELKORI_WRITERS_H
+#define ZELKORI_WRITERS_H
+
+#include <memory>
+#include <string>
+
+#include "output/frame_reader.h"
+#include "zelkori_host.h"
+
+namespace zelkori {
+
+struct OpenRequest {
+    std::string path;  // in the file system's encoding
+    const zk_format *format = nullptr;
+    int width = 0, height = 0;
+    double fps = 0;
+    int quality = 0;
+    int level = 0;
+    long long first = 0;
+    long long frames = 0;  // 0: not known
+    int lights = ZK_LIGHTS_WEB;  // a scene's
+    bool pictures = true;        // a scene's primitives draw while recorded
+};
+
+// Why a writer failed: the cause, and the file when it is not the
+// target's name (a sequence's frame).
+struct Failure {
+    std::string cause;
+    std::string file;
+};
+
+class Writer {
+  public:
+    // Destroying a writer that was not closed leaves nothing unfinished.
+    virtual ~Writer() = default;
+    // Reads the current frame from the reader given at opening and takes
+    // it. False with *failure.
+    virtual bool add(Failure *failure) = 0;
+    // Finishes the output. False with *failure; nothing unfinished is left.
+    virtual bool close(Failure *failure) = 0;
+};
+
+typedef std::unique_ptr<Writer> WriterPtr;
+
+// The writers, one per kind of output; each returns null with *failure.
+WriterPtr open_png(const OpenRequest &request, const FrameReader &reader, Failure *failure);
+WriterPtr open_sequence(const OpenRequest &request, const FrameReader &reader,
+                        Failure *failure);
+WriterPtr open_stream(const OpenRequest &request, const FrameReader &reader, Failure *failure);
+WriterPtr open_scene(const OpenRequest &request, const FrameReader &reader, Failure *failure);
+// Movies load FFmpeg on first use (movie_module.h).
+WriterPtr open_movie(const OpenRequest &request, const FrameReader &reader, Failure *failure);
+
+// The file a sequence's frame `number` goes to, from its printf pattern
+// (one integer field). False with *error for a pattern that is not one.
+bool sequence_name(const std::string &pattern, long long number, std::string *name,
+                   std::string *error);
+
+}  // namespace zelkori
+
+// A format row's writer (zk_format.writer): what opens its files.
+struct zk_format_writer {
+    zelkori::WriterPtr (*open)(const zelkori::OpenRequest &request,
+                               const zelkori::FrameReader &reader, zelkori::Failure *failure);
+};
+
+#endif

@@ -1,0 +1,110 @@
+// The host library's Tcl face, `package require zelkori`: registers the
+// commands of face_controls.cpp (controls, clock, offscreen context,
+// counters, framing) and face_output.cpp (saves, movies, scenes, formats).
+#include <atomic>
+#include <cctype>
+#include <initializer_list>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <exception>
+
+#include "tcl/face.h"
+#include "zelkori_host.h"
+
+namespace zelkori {
+
+int get_finite(Tcl_Interp *interp, Tcl_Obj *obj, double *out) {
+    if (Tcl_GetDoubleFromObj(interp, obj, out) != TCL_OK) {
+        return TCL_ERROR;
+    }
+    if (!std::isfinite(*out)) {
+        Tcl_SetObjResult(interp, Tcl_ObjPrintf(
+            "expected a finite number but got \"%s\"", Tcl_GetString(obj)));
+        return TCL_ERROR;
+    }
+    return TCL_OK;
+}
+
+int get_bounded(Tcl_Interp *interp, Tcl_Obj *obj, double low, double high,
+                double *out) {
+    if (Tcl_GetDoubleFromObj(interp, obj, out) != TCL_OK) {
+        return TCL_ERROR;
+    }
+    if (!std::isfinite(*out) || *out < low || *out > high) {
+        Tcl_SetObjResult(interp, Tcl_ObjPrintf(
+            "expected a number from %g to %g but got \"%s\"", low, high,
+            Tcl_GetString(obj)));
+        return TCL_ERROR;
+    }
+    return TCL_OK;
+}
+
+bool get_decimal(Tcl_Obj *obj, long long low, long long high, long long *out) {
+    const char *text = Tcl_GetString(obj);
+    const char *at = text;
+    while (std::isspace(static_cast<unsigned char>(*at))) {
+        ++at;
+    }
+    if (*at == '+' || (*at == '-' && low < 0)) {
+        ++at;
+    }
+    if (!std::isdigit(static_cast<unsigned char>(*at))) {
+        return false;
+    }
+    errno = 0;
+    char *end = nullptr;
+    const long long value = std::strtoll(text, &end, 10);
+    while (std::isspace(static_cast<unsigned char>(*end))) {
+        ++end;
+    }
+    if (*end != '\0' || errno == ERANGE || value < low || value > high) {
+        return false;
+    }
+    *out = value;
+    return true;
+}
+
+namespace {
+
+// Every command runs through here: no C++ exception reaches Tcl.
+int guarded(ClientData data, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+    try {
+        return static_cast<const FaceCommand *>(data)->proc(nullptr, interp, objc, objv);
+    } catch (const std::exception &) {
+        Tcl_SetObjResult(interp, Tcl_NewStringObj("not enough memory", -1));
+        return TCL_ERROR;
+    }
+}
+
+}  // namespace
+}  // namespace zelkori
+
+extern "C" __attribute__((visibility("default"))) int Zelkori_Init(Tcl_Interp *interp) {
+    if (!zk_tcl_major_matches(interp, "libzelkori.so")) {
+        return TCL_ERROR;
+    }
+    // The host's state (controls, clock, capture, the offscreen context)
+    // is one per process, as the plug-in's calls have it: the first thread
+    // to load the package has it, and any other is refused here rather
+    // than failing later in GL.
+    static std::atomic<Tcl_ThreadId> owner{nullptr};
+    Tcl_ThreadId expected = nullptr;
+    const Tcl_ThreadId self = Tcl_GetCurrentThread();
+    if (!owner.compare_exchange_strong(expected, self) && expected != self) {
+        Tcl_SetObjResult(interp, Tcl_NewStringObj(
+            "libzelkori.so serves one thread, and another thread of this process loaded it first",
+            -1));
+        Tcl_SetErrorCode(interp, "ZELKORI", "THREAD", nullptr);
+        return TCL_ERROR;
+    }
+    for (const zelkori::FaceCommand *list : {zelkori::kControlCommands, zelkori::kOutputCommands}) {
+        for (const zelkori::FaceCommand *command = list; command->name != nullptr; ++command) {
+            Tcl_CreateObjCommand(interp, command->name, zelkori::guarded,
+                                 const_cast<zelkori::FaceCommand *>(command), nullptr);
+        }
+    }
+    zelkori::init_controls();
+    zelkori::init_output(interp);
+    return Tcl_PkgProvide(interp, "zelkori", ZELKORI_VERSION);
+}

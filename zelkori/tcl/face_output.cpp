@@ -1,0 +1,424 @@
+// The Tcl face's outputs: saves, PNG data and the general writer
+// commands, all over the writer interface (zk_writer_*), and the format
+// table for scripts; zelkori.tcl makes movies and scenes of them. Outputs an interpreter leaves open are
+// abandoned when it is deleted, and when the process ends.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <string_view>
+
+#include "tcl/face.h"
+#include "zelkori_host.h"
+
+namespace zelkori {
+namespace {
+
+const char kOutputsKey[] = "zelkori::outputs";
+
+// The outputs an interpreter has open, by handle.
+struct Outputs {
+    std::map<std::string, zk_writer *> open;
+    long long made = 0;
+};
+
+void delete_outputs(ClientData data, Tcl_Interp *) {
+    Outputs *outputs = static_cast<Outputs *>(data);
+    for (auto &entry : outputs->open) {
+        zk_writer_abort(entry.second);
+    }
+    delete outputs;
+}
+
+Outputs &outputs_of(Tcl_Interp *interp) {
+    return *static_cast<Outputs *>(Tcl_GetAssocData(interp, kOutputsKey, nullptr));
+}
+
+int failed(Tcl_Interp *interp, const char *message, const char *code = "WRITE") {
+    Tcl_SetObjResult(interp, Tcl_NewStringObj(message, -1));
+    Tcl_SetErrorCode(interp, "ZELKORI", code, nullptr);
+    return TCL_ERROR;
+}
+
+// The bytes of the file name `name` as the file system takes them: Tcl's
+// system encoding, with no ~ expansion (a name is a name). Fills `native`,
+// which the caller frees, on success only.
+int native_path(Tcl_Interp *interp, Tcl_Obj *name, Tcl_DString *native) {
+    Tcl_Size length = 0;
+    const char *utf = Tcl_GetStringFromObj(name, &length);
+    if (length == 0) {
+        Tcl_SetObjResult(interp, Tcl_NewStringObj("no file name given", -1));
+        Tcl_SetErrorCode(interp, "ZELKORI", "USAGE", "name", nullptr);
+        return TCL_ERROR;
+    }
+    Tcl_UtfToExternalDString(nullptr, utf, length, native);
+    if (std::strlen(Tcl_DStringValue(native)) != static_cast<size_t>(Tcl_DStringLength(native))) {
+        Tcl_DStringFree(native);
+        return failed(interp, zk_write_error(utf, "file names cannot hold a NUL character"));
+    }
+    return TCL_OK;
+}
+
+// A PNG level as the commands take it: zlib's 0-9, or "fast".
+int get_level(Tcl_Interp *interp, Tcl_Obj *obj, int *level) {
+    long long value = 0;
+    if (std::string_view(Tcl_GetString(obj)) == "fast") {
+        *level = ZK_PNG_FAST;
+    } else if (get_decimal(obj, 0, 9, &value)) {
+        *level = static_cast<int>(value);
+    } else {
+        Tcl_SetObjResult(interp, Tcl_ObjPrintf(
+            "expected a level from 0 to 9 or \"fast\" but got \"%s\"", Tcl_GetString(obj)));
+        return TCL_ERROR;
+    }
+    return TCL_OK;
+}
+
+// ZK_KIND_* and ZK_FIELD_* as scripts see them.
+const char *const kKinds[] = {"still", "sequence", "movie", "scene"};
+const char *const kFieldNames[] = {"", "name", "size", "fps", "frames", "quality", "first",
+                                   "level", "lights", "pictures"};
+// ZK_LIGHTS_* as scripts name them.
+const char *const kLightNames[] = {"web", "blender", "none", nullptr};
+
+// Output options: -size {w h} -fps F -quality Q -level L -first K -frames N
+// -lights web|blender|none -pictures BOOLEAN, those in `allowed` only.
+int get_params(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[], const char *const allowed[],
+               zk_writer_params *params) {
+    for (int i = 0; i < objc; i += 2) {
+        int option = 0;
+        if (Tcl_GetIndexFromObj(interp, objv[i], allowed, "option", 0, &option) != TCL_OK) {
+            return TCL_ERROR;
+        }
+        const std::string_view name = allowed[option];
+        Tcl_Obj *value = objv[i + 1];
+        long long number = 0;
+        bool ok = true;
+        if (name == "-fps") {
+            ok = get_finite(interp, value, &params->fps) == TCL_OK;
+        } else if (name == "-level") {
+            ok = get_level(interp, value, &params->level) == TCL_OK;
+        } else if (name == "-pictures") {
+            ok = Tcl_GetBooleanFromObj(interp, value, &params->pictures) == TCL_OK;
+        } else if (name == "-lights") {
+            ok = Tcl_GetIndexFromObj(nullptr, value, kLightNames, "lights", TCL_EXACT,
+                                     &params->lights) == TCL_OK;
+            if (!ok) {
+                Tcl_SetObjResult(interp, Tcl_ObjPrintf(
+                    "-lights: expected web, blender or none but got \"%s\"", Tcl_GetString(value)));
+            }
+        } else if (name == "-size") {
+            Tcl_Size count = 0;
+            Tcl_Obj **sides = nullptr;
+            long long w = 0, h = 0;
+            ok = Tcl_ListObjGetElements(nullptr, value, &count, &sides) == TCL_OK && count == 2 &&
+                 get_decimal(sides[0], 0, INT32_MAX, &w) && get_decimal(sides[1], 0, INT32_MAX, &h);
+            params->width = static_cast<int>(w);
+            params->height = static_cast<int>(h);
+            if (!ok) {
+                Tcl_SetObjResult(interp, Tcl_ObjPrintf(
+                    "expected -size {width height} but got \"%s\"", Tcl_GetString(value)));
+            }
+        } else {
+            ok = get_decimal(value, 0, INT64_MAX, &number);
+            if (!ok) {
+                Tcl_SetObjResult(interp, Tcl_ObjPrintf("expected %s to be a whole number but got \"%s\"",
+                                                       allowed[option], Tcl_GetString(value)));
+            } else if (name == "-quality") {
+                params->quality = number > 1000 ? 1000 : static_cast<int>(number);
+            } else if (name == "-first") {
+                params->first = number;
+            } else {
+                params->frames = number;
+            }
+        }
+        if (!ok) {
+            Tcl_SetErrorCode(interp, "ZELKORI", "USAGE", allowed[option] + 1, nullptr);
+            return TCL_ERROR;
+        }
+    }
+    return TCL_OK;
+}
+
+// Checks the target and its parameters against the format table; a
+// refusal is a usage error naming the option, when the caller gave one.
+int check_params(Tcl_Interp *interp, const char *path, const zk_writer_params &params,
+                 const char *const options[], const zk_format **format, const char **target) {
+    int field = 0;
+    const char *error = "";
+    if (zk_writer_check(path, &params, format, target, &field, &error)) {
+        return TCL_OK;
+    }
+    const char *field_name = kFieldNames[field];
+    std::string option;
+    for (int i = 0; options[i] != nullptr; ++i) {
+        if (std::strcmp(options[i] + 1, field_name) == 0) {
+            option = options[i];
+        }
+    }
+    Tcl_SetObjResult(interp, option.empty() ? Tcl_NewStringObj(error, -1)
+                                            : Tcl_ObjPrintf("%s: %s", option.c_str(), error));
+    Tcl_SetErrorCode(interp, "ZELKORI", "USAGE", field_name, nullptr);
+    return TCL_ERROR;
+}
+
+const char *const kOutputOptions[] = {"-size",  "-fps",   "-quality", "-level",
+                                      "-first", "-frames", "-lights", "-pictures", nullptr};
+
+// Opens a writer on objv[0] with the options after it; *writer on success.
+int open_output(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[], const char *const options[],
+                zk_writer_params *params, zk_writer **writer) {
+    if (get_params(interp, objc - 1, objv + 1, options, params) != TCL_OK) {
+        return TCL_ERROR;
+    }
+    Tcl_DString native;
+    if (native_path(interp, objv[0], &native) != TCL_OK) {
+        return TCL_ERROR;
+    }
+    const zk_format *format = nullptr;
+    const char *target = "", *error = "";
+    int code = check_params(interp, Tcl_DStringValue(&native), *params, options, &format, &target);
+    if (code == TCL_OK) {
+        params->name = Tcl_GetString(objv[0]);
+        *writer = zk_writer_open(Tcl_DStringValue(&native), params, &error);
+        code = *writer != nullptr ? TCL_OK : failed(interp, error);
+    }
+    Tcl_DStringFree(&native);
+    return code;
+}
+
+// zelkori::output check FILE ?options? | open FILE ?options? | add H |
+// close H | abort H | frames H | fps H. check returns {format NAME kind KIND
+// target FIRST-FILE}; its refusals have the error code {ZELKORI USAGE
+// field}.
+int output_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+    static const char *const subcommands[] = {"check", "open",   "add", "close",
+                                              "abort", "frames", "fps", nullptr};
+    enum { kCheck, kOpen, kAdd, kClose, kAbort, kFrames, kFps };
+    int option = 0;
+    if (objc < 3) {
+        Tcl_WrongNumArgs(interp, 1, objv, "option file-or-handle ?arg ...?");
+        return TCL_ERROR;
+    }
+    if (Tcl_GetIndexFromObj(interp, objv[1], subcommands, "option", 0, &option) != TCL_OK) {
+        return TCL_ERROR;
+    }
+    Outputs &outputs = outputs_of(interp);
+    if (option == kCheck || option == kOpen) {
+        if (objc % 2 == 0) {
+            Tcl_WrongNumArgs(interp, 2, objv, "file ?-option value ...?");
+            return TCL_ERROR;
+        }
+        zk_writer_params params;
+        zk_writer_params_init(&params);
+        if (option == kOpen) {
+            zk_writer *writer = nullptr;
+            if (open_output(interp, objc - 2, objv + 2, kOutputOptions, &params, &writer) !=
+                TCL_OK) {
+                return TCL_ERROR;
+            }
+            const std::string handle = "output" + std::to_string(++outputs.made);
+            outputs.open[handle] = writer;
+            Tcl_SetObjResult(interp, Tcl_NewStringObj(handle.c_str(), -1));
+            return TCL_OK;
+        }
+        Tcl_DString native;
+        if (get_params(interp, objc - 3, objv + 3, kOutputOptions, &params) != TCL_OK ||
+            native_path(interp, objv[2], &native) != TCL_OK) {
+            return TCL_ERROR;
+        }
+        const zk_format *format = nullptr;
+        const char *target = "";
+        const int code = check_params(interp, Tcl_DStringValue(&native), params, kOutputOptions,
+                                      &format, &target);
+        if (code == TCL_OK) {
+            Tcl_DString utf;
+            Tcl_ExternalToUtfDString(nullptr, target, -1, &utf);
+            Tcl_Obj *result = Tcl_NewListObj(0, nullptr);
+            for (Tcl_Obj *item : {Tcl_NewStringObj("format", -1), Tcl_NewStringObj(format->name, -1),
+                                  Tcl_NewStringObj("kind", -1),
+                                  Tcl_NewStringObj(kKinds[format->kind], -1),
+                                  Tcl_NewStringObj("target", -1),
+                                  Tcl_NewStringObj(Tcl_DStringValue(&utf), -1)}) {
+                Tcl_ListObjAppendElement(nullptr, result, item);
+            }
+            Tcl_DStringFree(&utf);
+            Tcl_SetObjResult(interp, result);
+        }
+        Tcl_DStringFree(&native);
+        return code;
+    }
+    if (objc != 3) {
+        Tcl_WrongNumArgs(interp, 2, objv, "handle");
+        return TCL_ERROR;
+    }
+    const auto found = outputs.open.find(Tcl_GetString(objv[2]));
+    if (found == outputs.open.end()) {
+        Tcl_SetObjResult(interp, Tcl_ObjPrintf("no output \"%s\" is open", Tcl_GetString(objv[2])));
+        return TCL_ERROR;
+    }
+    zk_writer *writer = found->second;
+    const char *error = "";
+    switch (option) {
+    case kAdd:
+        return zk_writer_add(writer, &error) ? TCL_OK : failed(interp, error);
+    case kFrames:
+        Tcl_SetObjResult(interp, Tcl_NewWideIntObj(zk_writer_frames(writer)));
+        return TCL_OK;
+    case kFps:
+        Tcl_SetObjResult(interp, Tcl_NewDoubleObj(zk_writer_fps(writer)));
+        return TCL_OK;
+    case kClose:
+        outputs.open.erase(found);
+        return zk_writer_close(writer, &error) ? TCL_OK : failed(interp, error);
+    default:
+        outputs.open.erase(found);
+        zk_writer_abort(writer);
+        return TCL_OK;
+    }
+}
+
+// zelkori::formats: the format table, a dict per format.
+int formats_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+    if (objc != 1) {
+        Tcl_WrongNumArgs(interp, 1, objv, nullptr);
+        return TCL_ERROR;
+    }
+    Tcl_Obj *list = Tcl_NewListObj(0, nullptr);
+    for (int i = 0; i < zk_format_count(); ++i) {
+        const zk_format &format = *zk_format_at(i);
+        Tcl_Obj *dict = Tcl_NewDictObj();
+        auto put = [dict](const char *key, Tcl_Obj *value) {
+            Tcl_DictObjPut(nullptr, dict, Tcl_NewStringObj(key, -1), value);
+        };
+        put("name", Tcl_NewStringObj(format.name, -1));
+        put("extension", Tcl_NewStringObj(format.extension, -1));
+        put("kind", Tcl_NewStringObj(kKinds[format.kind], -1));
+        put("summary", Tcl_NewStringObj(format.summary, -1));
+        put("max-side", Tcl_NewIntObj(format.max_side));
+        put("max-pixels", Tcl_NewWideIntObj(format.max_pixels));
+        put("min-fps", Tcl_NewDoubleObj(format.min_fps));
+        put("max-fps", Tcl_NewDoubleObj(format.max_fps));
+        put("max-frames", Tcl_NewWideIntObj(format.max_frames));
+        put("takes-quality", Tcl_NewBooleanObj(format.takes_quality));
+        put("max-quality", Tcl_NewIntObj(format.max_quality));
+        put("default-quality", Tcl_NewIntObj(format.default_quality));
+        put("default-fps", Tcl_NewDoubleObj(format.default_fps));
+        put("pattern", Tcl_NewBooleanObj(format.flags & ZK_FORMAT_PATTERN));
+        put("stdout", Tcl_NewBooleanObj(format.flags & ZK_FORMAT_STDOUT));
+        put("joinable", Tcl_NewBooleanObj(format.flags & ZK_FORMAT_JOINABLE));
+        Tcl_ListObjAppendElement(nullptr, list, dict);
+    }
+    Tcl_SetObjResult(interp, list);
+    return TCL_OK;
+}
+
+// zelkori::save ?-async? file ?level?: writes the current viewport as a
+// PNG at zlib's level 0-9, or "fast" (ISA-L, for sequences); with -async
+// the frame is read now and encoded in the background, and an earlier
+// background failure is reported instead.
+int save_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+    const bool async = objc >= 2 && std::string_view(Tcl_GetString(objv[1])) == "-async";
+    Tcl_Obj *const *args = async ? objv + 1 : objv;  // args[1] is the file
+    const int nargs = async ? objc - 1 : objc;
+    if (nargs != 2 && nargs != 3) {
+        Tcl_WrongNumArgs(interp, 1, objv, "?-async? file ?level?");
+        return TCL_ERROR;
+    }
+    int level = ZK_DEFAULT_PNG_LEVEL;
+    if (nargs == 3 && get_level(interp, args[2], &level) != TCL_OK) {
+        return TCL_ERROR;
+    }
+    const char *error = "";
+    const zk_format *format = zk_format_of(Tcl_GetString(args[1]), &error);
+    if (format == nullptr || std::strcmp(format->extension, ".png") != 0) {
+        Tcl_SetObjResult(interp, Tcl_ObjPrintf("a save writes PNG: the name must end in .png, got \"%s\"",
+                                               Tcl_GetString(args[1])));
+        Tcl_SetErrorCode(interp, "ZELKORI", "USAGE", "name", nullptr);
+        return TCL_ERROR;
+    }
+    Tcl_DString native;
+    if (native_path(interp, args[1], &native) != TCL_OK) {
+        return TCL_ERROR;
+    }
+    const char *path = Tcl_DStringValue(&native);
+    const int done = async ? zk_save_frame_async(path, level, &error)
+                           : zk_save_frame(path, Tcl_GetString(args[1]), level, &error);
+    Tcl_DStringFree(&native);
+    return done ? TCL_OK : failed(interp, error);
+}
+
+// zelkori::png ?level?: the current viewport as PNG data (a byte array).
+int png_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+    if (objc > 2) {
+        Tcl_WrongNumArgs(interp, 1, objv, "?level?");
+        return TCL_ERROR;
+    }
+    int level = ZK_DEFAULT_PNG_LEVEL;
+    if (objc == 2 && get_level(interp, objv[1], &level) != TCL_OK) {
+        return TCL_ERROR;
+    }
+    unsigned char *data = nullptr;
+    size_t size = 0;
+    const char *error = "";
+    if (!zk_encode_frame(level, &data, &size, &error)) {
+        return failed(interp, error, "FRAME");
+    }
+    Tcl_SetObjResult(interp, Tcl_NewByteArrayObj(data, static_cast<Tcl_Size>(size)));
+    free(data);
+    return TCL_OK;
+}
+
+// zelkori::writable file: fails, as a save to `file` would, when it cannot
+// be written; creates nothing.
+int writable_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+    if (objc != 2) {
+        Tcl_WrongNumArgs(interp, 1, objv, "file");
+        return TCL_ERROR;
+    }
+    Tcl_DString native;
+    if (native_path(interp, objv[1], &native) != TCL_OK) {
+        return TCL_ERROR;
+    }
+    const char *error = "";
+    const int ok = zk_writable(Tcl_DStringValue(&native), Tcl_GetString(objv[1]), &error);
+    Tcl_DStringFree(&native);
+    return ok ? TCL_OK : failed(interp, error);
+}
+
+// zelkori::wait: waits for background saves; reports the first failure.
+int wait_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+    if (objc != 1) {
+        Tcl_WrongNumArgs(interp, 1, objv, nullptr);
+        return TCL_ERROR;
+    }
+    const char *error = "";
+    return zk_save_wait(&error) ? TCL_OK : failed(interp, error);
+}
+
+// Background saves finish before the process goes; outputs never closed
+// are incomplete and leave nothing.
+void finish_outputs(ClientData) {
+    zk_save_shutdown();
+    zk_writer_abort_all();
+}
+
+}  // namespace
+
+const FaceCommand kOutputCommands[] = {
+    {"::zelkori::save", save_cmd},     {"::zelkori::png", png_cmd},
+    {"::zelkori::wait", wait_cmd},     {"::zelkori::writable", writable_cmd},
+    {"::zelkori::output", output_cmd}, {"::zelkori::formats", formats_cmd},
+    {nullptr, nullptr},
+};
+
+void init_output(Tcl_Interp *interp) {
+    if (Tcl_GetAssocData(interp, kOutputsKey, nullptr) == nullptr) {
+        Tcl_SetAssocData(interp, kOutputsKey, delete_outputs, new Outputs);
+    }
+    Tcl_DeleteExitHandler(finish_outputs, nullptr);  // once, however many interps
+    Tcl_CreateExitHandler(finish_outputs, nullptr);
+}
+
+}  // namespace zelkori
