@@ -143,17 +143,6 @@ bool check(const char *path, const zk_writer_params &params, const zk_format **f
     return error->empty();
 }
 
-// A relative name means the directory current when the output is opened,
-// whatever the process does later: the directory to put before it.
-std::string anchor(const zk_format &format, const char *path) {
-    char here[PATH_MAX];
-    if ((format.flags & ZK_FORMAT_STDOUT) || path[0] == '/' ||
-        getcwd(here, sizeof here) == nullptr) {
-        return "";
-    }
-    return std::string(here) + "/";
-}
-
 int failed(zk_writer *writer, const Failure &failure, const char **error) {
     std::string file = failure.file.empty() ? writer->name : failure.file;
     if (!writer->anchor.empty() && file.rfind(writer->anchor, 0) == 0) {
@@ -163,6 +152,15 @@ int failed(zk_writer *writer, const Failure &failure, const char **error) {
 }
 
 }  // namespace
+
+std::string anchor(const zk_format &format, const char *path) {
+    char here[PATH_MAX];
+    if ((format.flags & ZK_FORMAT_STDOUT) || path[0] == '/' ||
+        getcwd(here, sizeof here) == nullptr) {
+        return "";
+    }
+    return std::string(here) + "/";
+}
 
 zk_writer *open_writer(const char *path, const zk_writer_params &params, const FrameReader &reader,
                        const char **error) {

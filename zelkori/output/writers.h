@@ -68,6 +68,11 @@ zk_writer *open_writer(const char *path, const zk_writer_params &params, const F
                        const char **error);
 int close_writer(zk_writer *writer, DirectorySet *directories, const char **error);
 
+// A relative name means the directory current when the output is opened
+// (or a save is asked for), whatever the process does later: the directory
+// to put before it; "" for an absolute name and for standard output.
+std::string anchor(const zk_format &format, const char *path);
+
 // A still's writer for the current frame of `reader` as PNG data in
 // memory: *data, *size bytes, freed with free().
 bool png_data(const FrameReader &reader, int level, unsigned char **data, size_t *size,

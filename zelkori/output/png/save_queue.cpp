@@ -131,7 +131,9 @@ int zk_save_queue_add(zk_save_queue *queue, const char *path, const zk_writer_pa
         if (!frames.reader().size(&width, &height)) {
             return zelkori::fail(zelkori::kNoFrame, error);
         }
-        if (frames.push(width, height, path, params->level, name) < 0) {
+        // Written later, where the name meant when the save was asked for.
+        const std::string target = zelkori::anchor(*format, path) + path;
+        if (frames.push(width, height, target, params->level, name) < 0) {
             return zelkori::fail(zelkori::kCannotRead, error);
         }
         return 1;
