@@ -212,7 +212,13 @@ zk_writer *zk_writer_open(const char *path, const zk_writer_params *params, cons
         const zk_format &format = *request.format;
         const zelkori::FrameReader &reader = zelkori::gl_frame_reader();
         const std::string anchor = zelkori::anchor(format, path);
-        request.path = anchor + path;
+        // In a sequence's pattern the directory's own % signs are literal.
+        std::string before = anchor;
+        for (size_t at = before.find('%'); (format.flags & ZK_FORMAT_PATTERN) && at != std::string::npos;
+             at = before.find('%', at + 2)) {
+            before.insert(at, 1, '%');
+        }
+        request.path = before + path;
         request.width = params->width;
         request.height = params->height;
         if (format.kind == ZK_KIND_MOVIE && request.width == 0 &&
