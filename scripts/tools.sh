@@ -44,7 +44,7 @@ version_of() {
   case $1 in
     npm) /usr/bin/node "$2" --version ;;
     webpmux) "$2" -version ;;
-    *) "$2" --version 2>&1 | head -1 ;;
+    *) "$2" --version 2>/dev/null | head -1 ;;
   esac | grep -oE '[0-9]+(\.[0-9]+)*' | head -1
 }
 

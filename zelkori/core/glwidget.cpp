@@ -209,7 +209,7 @@ void on_command_deleted(ClientData data) {
     }
 }
 
-// Passes objv[1..] to the frame's own command.
+// Passes objv[1..] (configure or cget) to the frame's own command.
 int forward(Widget *w, int objc, Tcl_Obj *const objv[]) {
     Tcl_Obj *command = Tcl_NewListObj(objc - 1, objv + 1);
     Tcl_IncrRefCount(command);
@@ -261,16 +261,19 @@ int widget_cmd(ClientData data, Tcl_Interp *interp, int objc, Tcl_Obj *const obj
                                       "swapbuffers", "configure", "cget", nullptr};
     enum { RENDER, POSTREDISPLAY, MAKECURRENT, SWAPBUFFERS, CONFIGURE, CGET };
     int index;
-    if (objc < 2 ||
-        Tcl_GetIndexFromObj(nullptr, objv[1], own, "subcommand", 0, &index) != TCL_OK) {
-        return forward(w, objc, objv);
+    if (objc < 2) {
+        Tcl_WrongNumArgs(interp, 1, objv, "option ?arg ...?");
+        return TCL_ERROR;
+    }
+    if (Tcl_GetIndexFromObj(interp, objv[1], own, "option", 0, &index) != TCL_OK) {
+        return TCL_ERROR;
     }
     if (w->tkwin == nullptr) {
         Tcl_SetObjResult(interp, Tcl_NewStringObj("the window is gone", -1));
         return TCL_ERROR;
     }
     if (index <= SWAPBUFFERS && objc != 2) {
-        Tcl_WrongNumArgs(interp, 2, objv, "");
+        Tcl_WrongNumArgs(interp, 2, objv, nullptr);
         return TCL_ERROR;
     }
     switch (index) {
