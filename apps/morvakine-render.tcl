@@ -138,15 +138,10 @@ if {[catch {::zelkori::frame_time [dict get $options --time] [expr {$first + $fr
         || abs($last) == Inf} {
     ::morvakine::usage_error $program "--time and --fps take the clock past any number by frame [expr {$first + $frames}]"
 }
-set streaming [expr {$output eq "-"}]
-# The launcher holds a closed standard output open read-only and says so.
-if {$streaming && ([info exists env(MORVAKINE_STDOUT_CLOSED)] || [catch {fconfigure stdout}])} {
-    ::morvakine::fail $program "cannot write \"-\": standard output is closed"
-}
 ::morvakine::load_plugin $program $libdir [::morvakine::plugin_option $program $options]
-if {!$streaming} {
-    ::morvakine::check_output $program -o [dict get $format target]
-}
+# The first file written, or standard output (-o -; the launcher holds a
+# closed one open read-only), must take data.
+::morvakine::check_output $program -o [dict get $format target]
 
 # Without a usable driver Mesa's EGL prints warnings of its own; the one
 # line below already says what failed. EGL_LOG_LEVEL=warning shows them.

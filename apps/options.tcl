@@ -248,7 +248,8 @@ proc ::morvakine::control_id {control} {
 
 # Checks, before anything is drawn, that `file` names a file that can be
 # written: the host library makes the same checks as its saves (a regular
-# file or a link to one, in an existing directory).
+# file or a link to one, in an existing directory; - is standard output,
+# which must not be closed).
 proc ::morvakine::check_output {program option file} {
     if {$file eq ""} {
         usage_error $program "$option needs a file name"

@@ -265,7 +265,8 @@ zk_writer *zk_writer_open_from(const char *path, const zk_writer_params *params,
 zk_save_queue *zk_save_queue_new_from(const zk_frame_source *source);
 
 /* Checks that `path` can be written, as every writer does before it
- * writes, creating nothing. `name` is the file as messages name it. */
+ * writes, creating nothing; "-" is standard output. `name` is the file as
+ * messages name it. */
 int zk_writable(const char *path, const char *name, const char **error);
 /* `cannot write "NAME": cause`, valid until this thread's next failure. */
 const char *zk_write_error(const char *name, const char *cause);

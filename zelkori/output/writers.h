@@ -78,6 +78,9 @@ std::string anchor(const zk_format &format, const char *path);
 bool png_data(const FrameReader &reader, int level, unsigned char **data, size_t *size,
               Failure *failure);
 
+// Whether standard output takes data; false with *cause.
+bool stdout_writable(std::string *cause);
+
 // The file a sequence's frame `number` goes to, from its printf pattern
 // (one integer field). False with *error for a pattern that is not one.
 bool sequence_name(const std::string &pattern, long long number, std::string *name,
