@@ -43,7 +43,7 @@ tcl9=$(MORVAKINE_TK9=1 "$top/scripts/tcl9.sh")
 "$cmake" -S "$top" -B "$top/build-tcl9" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_PREFIX_PATH="$tcl9" -DMORVAKINE_BENCH=OFF >/dev/null
 "$cmake" --build "$top/build-tcl9" -j"$jobs" --target zelkori zelkori_movie morvakine png_probe morvakine_docs \
-  zelkori_glwidget xerrors test_plugins
+  zelkori_glwidget xerrors test_plugins morvakine-join
 if ! wait "$npm_pid"; then
   cat "$scratch/npm.log"
   result failed "npm ci in tests/scene"
