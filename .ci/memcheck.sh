@@ -39,7 +39,7 @@ if { "${environment[@]}" "$valgrind" --tool=memcheck --trace-children=yes --erro
     --suppressions="$top/tests/valgrind.supp" --log-file="$scratch/log.%p" \
     "$normal/morvakine-render" -o "$scratch/$name" "$@" \
     >"$scratch/stdout" 2>"$scratch/stderr"; } 2>/dev/null; then
-  echo "memcheck $name: clean ($(grep -h 'ERROR SUMMARY' "$scratch"/log.* | sed 's/^==[0-9]*== //' | sort -u | paste -sd';'))"
+  echo "memcheck $name: clean, no errors in $(find "$scratch" -name 'log.*' | wc -l) processes"
   exit 0
 fi
 

@@ -29,7 +29,18 @@ result() {
 # reason is its own SKIP: line; cases that tcltest skipped inside a
 # passing file are named with their constraints, a line each.
 ctest_results() {
-  local log=$1 build=$2 label=$3 name status why
+  local log=$1 build=$2 label=$3 name status why entries
+  entries=$(awk '/^ *[0-9]+\/[0-9]+ Test +#[0-9]+: / {
+      status = "Passed"
+      if (/\*\*\*Not Run \(Disabled\)/) status = "Disabled"
+      else if (match($0, /\*\*\*[A-Za-z]+/)) status = substr($0, RSTART + 3, RLENGTH - 3)
+      else if ($0 !~ / Passed +[0-9.]+ sec$/) status = "unread"
+      print $4, status
+    }' "$log")
+  if [ -z "$entries" ]; then
+    result failed "${label}ctest in $build" "no entry ran"
+    return
+  fi
   while read -r name status; do
     case $status in
       Passed) result passed "$label$name" ;;
@@ -37,6 +48,7 @@ ctest_results() {
         why=$(entry_output "$build" "$name" | sed -n 's/^SKIP: *//p' | head -1)
         result skipped "$label$name" "${why:-ctest skipped it}"
         ;;
+      Disabled) result skipped "$label$name" "disabled in its CMakeLists.txt" ;;
       *) result failed "$label$name" "$status" ;;
     esac
     why=$(entry_output "$build" "$name" |
@@ -48,7 +60,7 @@ ctest_results() {
       echo "cases $label$name: $why" >>"$MORVAKINE_RESULTS"
       echo "== skipped inside $label$name: $why"
     fi
-  done < <(sed -nE 's/^ *[0-9]+\/[0-9]+ Test +#[0-9]+: ([^ ]+) \.* *(\*\*\*)?([A-Za-z]+( [A-Za-z]+)?).*/\1 \3/p' "$log")
+  done <<<"$entries"
 }
 
 # The output ctest kept of entry NAME in BUILD's last run.
@@ -67,7 +79,8 @@ results_summary() {
   passed=$(grep -c '^passed ' "$MORVAKINE_RESULTS" || true)
   failed=$(grep -c '^failed ' "$MORVAKINE_RESULTS" || true)
   skipped=$(grep -c '^skipped ' "$MORVAKINE_RESULTS" || true)
-  cases=$(sed -n 's/^cases [^:]*: \([0-9]*\) .*/\1/p' "$MORVAKINE_RESULTS" | awk '{ n += $1 } END { print n + 0 }')
+  cases=$(sed -n 's/^cases .*: \([0-9]*\) cases* (constraint .*/\1/p' "$MORVAKINE_RESULTS" |
+    awk '{ n += $1 } END { print n + 0 }')
   grep -E '^(skipped|failed|cases) ' "$MORVAKINE_RESULTS" | sed 's/^cases /skipped inside /; s/^/== /' || true
   echo "== $passed passed, $failed failed, $skipped skipped; $cases test cases skipped inside entries (in $SECONDS s)"
   [ "$failed" = 0 ]

@@ -83,6 +83,10 @@ if {[dict exists $options --fps]
         && ([dict get $options --fps] <= 0 || [dict get $options --fps] > 1000)} {
     ::morvakine::usage_error $program "--fps must be above 0 and at most 1000, got \"[dict get $options --fps]\""
 }
+if {[dict get $options --watch] && [dict get $options --no-watch]} {
+    ::morvakine::usage_error $program "--watch and --no-watch cannot be combined"
+}
+set plugin_file [::morvakine::plugin_option $program $options]
 if {[dict exists $options --eval] && ![file readable [dict get $options --eval]]} {
     ::morvakine::fail $program "cannot read the script \"[dict get $options --eval]\""
 }
@@ -99,7 +103,6 @@ if {[catch {package require Tk} message]} {
     ::morvakine::fail $program "cannot open a window ($message); morvakine-render draws the figure without a display"
 }
 set libdir [expr {[info exists env(MORVAKINE_LIBDIR)] ? $env(MORVAKINE_LIBDIR) : $here}]
-set plugin_file [::morvakine::plugin_option $program $options]
 set watch [expr {[dict get $options --watch]
                  || ($plugin_file ne "" && ![dict get $options --no-watch])}]
 source [file join $here view reload.tcl]

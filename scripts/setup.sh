@@ -39,7 +39,7 @@ fi
 # without the build directory, so that build/, build-tcl9/ and another
 # clone share the objects that do not differ (their debug information then
 # names the directory of the first compile).
-export CMAKE_CXX_COMPILER_LAUNCHER=/usr/bin/ccache
+export CMAKE_CXX_COMPILER_LAUNCHER=/usr/bin/ccache CMAKE_C_COMPILER_LAUNCHER=/usr/bin/ccache
 export CCACHE_DIR=${XDG_CACHE_HOME:-$HOME/.cache}/morvakine/ccache
 export CCACHE_BASEDIR=$top CCACHE_NOHASHDIR=1 CCACHE_MAXSIZE=4G
 

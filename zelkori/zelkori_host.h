@@ -240,7 +240,8 @@ long long zk_writer_frames(const zk_writer *writer);
 double zk_writer_fps(const zk_writer *writer);
 
 /* Checks that `path` can be written, as every writer does before it
- * writes, creating nothing. `name` is the file as messages name it. */
+ * writes, creating nothing; "-" is standard output. `name` is the file as
+ * messages name it. */
 int zk_writable(const char *path, const char *name, const char **error);
 /* `cannot write "NAME": cause`, valid until this thread's next failure. */
 const char *zk_write_error(const char *name, const char *cause);

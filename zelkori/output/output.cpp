@@ -212,7 +212,13 @@ zk_writer *zk_writer_open(const char *path, const zk_writer_params *params, cons
         const zk_format &format = *request.format;
         const zelkori::FrameReader &reader = zelkori::gl_frame_reader();
         const std::string anchor = zelkori::anchor(format, path);
-        request.path = anchor + path;
+        // In a sequence's pattern the directory's own % signs are literal.
+        std::string before = anchor;
+        for (size_t at = before.find('%'); (format.flags & ZK_FORMAT_PATTERN) && at != std::string::npos;
+             at = before.find('%', at + 2)) {
+            before.insert(at, 1, '%');
+        }
+        request.path = before + path;
         request.width = params->width;
         request.height = params->height;
         if (format.kind == ZK_KIND_MOVIE && request.width == 0 &&
@@ -310,11 +316,22 @@ void zk_writer_abort_all(void) {
 }
 
 int zk_writable(const char *path, const char *name, const char **error) {
-    const char *reason = "";
-    if (zk_output_check(path, &reason)) {
-        return 1;
+    try {
+        const char *reason = "";
+        const zk_format *format = zk_format_of(path, &reason);
+        std::string cause;
+        bool ok = false;
+        if (format != nullptr && (format->flags & ZK_FORMAT_STDOUT)) {
+            ok = zelkori::stdout_writable(&cause);
+        } else {
+            ok = zk_output_check(path, &reason) != 0;
+            cause = reason;
+        }
+        return ok ? 1
+                  : zelkori::fail(zelkori::write_error(name != nullptr ? name : path, cause), error);
+    } catch (const std::exception &) {
+        return zelkori::fail("not enough memory", error);
     }
-    return zelkori::fail(zelkori::write_error(name != nullptr ? name : path, reason), error);
 }
 
 const char *zk_write_error(const char *name, const char *cause) {

@@ -268,13 +268,20 @@ WriterPtr open_sequence(const OpenRequest &request, const FrameReader &reader,
     return WriterPtr(new SequenceWriter(request, reader));
 }
 
-WriterPtr open_stream(const OpenRequest &request, const FrameReader &reader, Failure *failure) {
+bool stdout_writable(std::string *cause) {
+    // A closed one is held open read-only (by the file layer and the
+    // launchers), so that writing to it fails as on a closed one.
     const int mode = fcntl(STDOUT_FILENO, F_GETFL);
     if (mode < 0 || (mode & O_ACCMODE) == O_RDONLY) {
-        failure->cause = mode < 0 ? "standard output is closed" : "standard output is read-only";
-        return nullptr;
+        *cause = "standard output is closed";
+        return false;
     }
-    return WriterPtr(new StreamWriter(request, reader));
+    return true;
+}
+
+WriterPtr open_stream(const OpenRequest &request, const FrameReader &reader, Failure *failure) {
+    return stdout_writable(&failure->cause) ? WriterPtr(new StreamWriter(request, reader))
+                                            : nullptr;
 }
 
 WriterPtr open_scene(const OpenRequest &request, const FrameReader &, Failure *failure) {

@@ -56,6 +56,9 @@ WriterPtr open_scene(const OpenRequest &request, const FrameReader &reader, Fail
 // Movies load FFmpeg on first use (movie_module.h).
 WriterPtr open_movie(const OpenRequest &request, const FrameReader &reader, Failure *failure);
 
+// Whether standard output takes data; false with *cause.
+bool stdout_writable(std::string *cause);
+
 // The file a sequence's frame `number` goes to, from its printf pattern
 // (one integer field). False with *error for a pattern that is not one.
 bool sequence_name(const std::string &pattern, long long number, std::string *name,
