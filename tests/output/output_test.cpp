@@ -51,6 +51,7 @@ TEST(FormatCheck, EachFormatAndLimit) {
         {"m.webm", 0, 2, -1, 0, ZK_FIELD_FPS, "the rate must be from 0.0002 to 1000 "},
         {"m.webm", -1, 2, -1, 0, ZK_FIELD_FPS, "the rate must be from 0.0002 to 1000 "},
         {"m.webm", 30, 2, 101, 0, ZK_FIELD_QUALITY, "quality runs from 0 to 100"},
+        {"m.apng", 30, 2, 80, 0, ZK_FIELD_QUALITY, "a .apng file has no quality to choose"},
         {"m.gif", 50, 2, -1, 0, 0, "gif m.gif"},
         {"m.gif", 51, 2, -1, 0, ZK_FIELD_FPS, "the rate must be from"},
         {"m.gif", 0.001, 2, -1, 0, ZK_FIELD_FPS, "the rate must be from"},

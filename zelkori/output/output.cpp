@@ -116,6 +116,9 @@ bool check(const char *path, const zk_writer_params &params, const zk_format **f
         *field = ZK_FIELD_QUALITY;
         *error = "quality runs from 0 to " + std::to_string(f.max_quality) + ", got " +
                  std::to_string(params.quality);
+    } else if (params.quality != -1 && !f.takes_quality) {
+        *field = ZK_FIELD_QUALITY;
+        *error = label(f) + " has no quality to choose";
     } else if (params.first < 0 || params.first > kLastFirst) {
         *field = ZK_FIELD_FIRST;
         *error = "the first frame's number must be 0 to " + std::to_string(kLastFirst) + ", got " +
