@@ -163,7 +163,7 @@ TEST(SaveQueue, RefusesAtTheCallWhatItCannotQueueAndHasNothingToReport) {
     zk_writer_params params;
     zk_writer_params_init(&params);
     const struct { const char *path; int level; const char *error; } cases[] = {
-        {"a.png", 6, "no frame to read: no OpenGL context is current"},
+        {"a.png", 6, "cannot write \"a.png\": no frame to read: no OpenGL context is current"},
         {"m.mp4", 6, "cannot write \"m.mp4\": a save writes one still image"},
         {"a.png", 10, "cannot write \"a.png\": expected a level from 0 to 9"},
     };
