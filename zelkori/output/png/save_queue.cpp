@@ -134,7 +134,7 @@ int zk_save_queue_add(zk_save_queue *queue, const char *path, const zk_writer_pa
         // Written later, where the name meant when the save was asked for.
         const std::string target = zelkori::anchor(*format, path) + path;
         if (frames.push(width, height, target, params->level, name) < 0) {
-            return zelkori::fail(zelkori::write_error(name, zelkori::kCannotRead), error);
+            return zelkori::fail(zelkori::write_error(name, frames.reader().cannot_read()), error);
         }
         return 1;
     } catch (const std::exception &) {  // no memory for the frame, or no thread
