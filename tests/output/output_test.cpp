@@ -67,6 +67,9 @@ TEST(FormatCheck, EachFormatAndLimit) {
         {"f%d.png", D, 2, -1, 999999999999LL, 0, "png-sequence f999999999999.png"},
         {"f%d.png", D, 2, -1, 1000000000000LL, ZK_FIELD_FIRST,
          "the first frame's number must be 0 to 999999999999, got 1000000000000"},
+        {"m.mp4", 1, 2, -1, 999999999999LL, 0, "mp4 m.mp4"},
+        {"m.mp4", 0.001, 2, -1, 999999999999LL, ZK_FIELD_FIRST,
+         "frame 999999999999 at 0.001 frames per second is past the 1e+12 seconds a .mp4 file can time"},
     };
     for (const CheckCase &c : cases) {
         SCOPED_TRACE(c.path);
