@@ -284,6 +284,7 @@ TEST(Writers, EachOutputKeepsItsOwnFramesAndFailures) {
 TEST(Writers, FailuresStayOneLineForLongNames) {
     const struct { std::string name; std::string expected; } cases[] = {
         {"a.png", "cannot write \"a.png\": cause"},
+        {"a\nb\r.png", "cannot write \"a?b?.png\": cause"},
         {std::string(160, 'n'), "cannot write \"" + std::string(160, 'n') + "\": cause"},
         // 330 bytes, a two-byte character across the cut.
         {std::string(59, 'h') + "\xc3\xa9" + std::string(189, 'm') + std::string(80, 't'),

@@ -32,13 +32,19 @@ size_t char_start(const std::string &text, size_t at) {
 
 }  // namespace
 
-// A name too long for one line keeps its start and its end.
+// A name too long for one line keeps its start and its end; a control
+// character in it (a newline) is shown as ?, as ls does.
 std::string write_error(const std::string &file, const std::string &cause) {
     std::string name = file;
     if (name.size() > kLongName) {
         const size_t head = char_start(name, kHead);
         const size_t tail = char_start(name, name.size() - kTail);
         name = name.substr(0, head) + "..." + name.substr(tail);
+    }
+    for (char &c : name) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
+            c = '?';
+        }
     }
     return "cannot write \"" + name + "\": " + cause;
 }
