@@ -114,7 +114,7 @@ if {[dict exists $options --view]} {
 ::morvakine::require_host $program $libdir
 ::morvakine::check_size $program --size [list $width $height]
 # Every limit is the format's, from the host library's table.
-set check [list -size [list $width $height] -first $first -level fast]
+set check [list -size [list $width $height] -first $first]
 foreach {option name} {--fps -fps --quality -quality --lights -lights} {
     if {[dict exists $options $option]} {
         lappend check $name [dict get $options $option]
@@ -127,6 +127,10 @@ if {[dict get $format kind] eq "movie" && $frames == 0} {
 }
 set frames [expr {max($frames, 1)}]
 lappend check -frames $frames
+# PNG files, one a frame, are written with the fast level.
+if {[dict get $format kind] in {still sequence}} {
+    lappend check -level fast
+}
 # A scene is the only output here: its primitives need only be recorded.
 if {[dict get $format kind] eq "scene"} {
     lappend check -pictures 0

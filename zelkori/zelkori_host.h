@@ -74,6 +74,9 @@ int zk_frame_size(int *width, int *height);
  * level 1, made for image sequences. */
 #define ZK_PNG_FAST (-1)
 #define ZK_DEFAULT_PNG_LEVEL 6
+/* A writer's level not given: ZK_DEFAULT_PNG_LEVEL for PNG output, and
+ * the only value other formats take. */
+#define ZK_PNG_LEVEL_UNSET (-2)
 
 /* Writes the current frame to `path` as a PNG through a still's writer
  * (zk_writer_open, add, close), named `name` in messages. */
@@ -184,7 +187,7 @@ typedef struct zk_writer_params {
     int width, height;  /* 0: the current frame's size when opened */
     double fps;         /* NaN: the format's default */
     int quality;        /* -1: the format's default */
-    int level;          /* PNG: zlib's 0-9 or ZK_PNG_FAST */
+    int level;          /* PNG: zlib's 0-9, ZK_PNG_FAST or ZK_PNG_LEVEL_UNSET */
     long long first;    /* the first frame's number: a sequence's first
                            file, a movie's first timestamp */
     long long frames;   /* frames to come; 0 when not known (a scene

@@ -130,7 +130,10 @@ proc ::viewer::start_recording {file} {
     # long opening takes (a movie's codecs load on first use).
     set playing [zelkori::clock playing]
     zelkori::clock pause
-    if {[catch {zelkori::output open $name -fps $record_fps -level fast} handle]} {
+    # PNG frames, written as they come, take the fast level; nothing else has one.
+    set level [expr {![catch {zelkori::output check $name} row]
+                     && [dict get $row kind] in {still sequence} ? {-level fast} : {}}]
+    if {[catch {zelkori::output open $name -fps $record_fps {*}$level} handle]} {
         if {$playing} {
             zelkori::clock play
         }

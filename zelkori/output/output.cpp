@@ -131,10 +131,15 @@ bool check(const char *path, const zk_writer_params &params, const zk_format **f
         *error = "frame " + std::to_string(params.first) + " at " + number(fps) +
                  " frames per second is past the " + number(kLastStart) + " seconds " + label(f) +
                  " can time";
-    } else if (params.level != ZK_PNG_FAST && (params.level < 0 || params.level > 9)) {
+    } else if (params.level != ZK_PNG_LEVEL_UNSET && params.level != ZK_PNG_FAST &&
+               (params.level < 0 || params.level > 9)) {
         *field = ZK_FIELD_LEVEL;
         *error = "expected a level from 0 to 9 or \"fast\" but got \"" +
                  std::to_string(params.level) + "\"";
+    } else if (params.level != ZK_PNG_LEVEL_UNSET && f.kind != ZK_KIND_STILL &&
+               f.kind != ZK_KIND_SEQUENCE) {
+        *field = ZK_FIELD_LEVEL;
+        *error = "only PNG output has a level, not " + label(f);
     } else if (params.lights != -1 &&
                (f.kind != ZK_KIND_SCENE || params.lights < 0 || params.lights > ZK_LIGHTS_NONE)) {
         *field = ZK_FIELD_LIGHTS;
@@ -203,7 +208,7 @@ zk_writer *open_writer(const char *path, const zk_writer_params &params, const F
         }
         request.fps = std::isnan(params.fps) ? format.default_fps : params.fps;
         request.quality = params.quality < 0 ? format.default_quality : params.quality;
-        request.level = params.level;
+        request.level = params.level == ZK_PNG_LEVEL_UNSET ? ZK_DEFAULT_PNG_LEVEL : params.level;
         request.first = params.first;
         request.frames = params.frames;
         request.lights = params.lights < 0 ? ZK_LIGHTS_WEB : params.lights;
@@ -278,7 +283,7 @@ void zk_writer_params_init(zk_writer_params *params) {
     *params = zk_writer_params();
     params->fps = NAN;
     params->quality = -1;
-    params->level = ZK_DEFAULT_PNG_LEVEL;
+    params->level = ZK_PNG_LEVEL_UNSET;
     params->lights = -1;
     params->pictures = -1;
 }

@@ -117,13 +117,13 @@ zk_save_queue *zk_save_queue_new_from(const zk_frame_source *source) {
 int zk_save_queue_add(zk_save_queue *queue, const char *path, const zk_writer_params *params,
                       const char **error) {
     const char *name = params->name != nullptr ? params->name : path;
-    const zk_format *format = nullptr;
     const char *why = "";
+    const zk_format *format = zk_format_of(path, &why);
+    if (format != nullptr && format->kind != ZK_KIND_STILL) {
+        return zelkori::fail(zelkori::write_error(name, "a save writes one still image"), error);
+    }
     if (!zk_writer_check(path, params, &format, nullptr, nullptr, &why)) {
         return zelkori::fail(zelkori::write_error(name != nullptr ? name : "", why), error);
-    }
-    if (format->kind != ZK_KIND_STILL) {
-        return zelkori::fail(zelkori::write_error(name, "a save writes one still image"), error);
     }
     try {
         zelkori::FrameQueue &frames = *queue->frames;
@@ -133,7 +133,8 @@ int zk_save_queue_add(zk_save_queue *queue, const char *path, const zk_writer_pa
         }
         // Written later, where the name meant when the save was asked for.
         const std::string target = zelkori::anchor(*format, path) + path;
-        if (frames.push(width, height, target, params->level, name) < 0) {
+        const int level = params->level == ZK_PNG_LEVEL_UNSET ? ZK_DEFAULT_PNG_LEVEL : params->level;
+        if (frames.push(width, height, target, level, name) < 0) {
             return zelkori::fail(zelkori::write_error(name, frames.reader().cannot_read()), error);
         }
         return 1;
