@@ -17,8 +17,10 @@
 // draws into the back buffer, may read it back, and calls swapbuffers. The
 // reshape script runs with PATH, the width and the height appended, the
 // context current, whenever the window takes a new size; a redisplay
-// follows. Exposure redraws. Only public Tk calls, through the stubs, so
-// that one source serves Tk 8.6 and Tk 9.
+// follows. Exposure redraws. A window another client destroyed ends the
+// drawing: the X error that finds it out goes to Tk's error handlers, and
+// the commands above do nothing from then on. Only public Tk calls,
+// through the stubs, so that one source serves Tk 8.6 and Tk 9.
 #include <GL/glx.h>
 #include <X11/Xlib.h>
 #include <tcl.h>
@@ -49,6 +51,7 @@ struct Widget {
     int width = 0;        // the size the reshape script last saw
     int height = 0;
     bool redraw_pending = false;
+    bool lost = false;    // another client destroyed the window
 };
 
 const char *const own_options[] = {"-displaycommand", "-reshapecommand", nullptr};
@@ -65,10 +68,30 @@ void set_script(Tcl_Obj **slot, Tcl_Obj *value) {
     *slot = value;
 }
 
-void make_current(Widget *w) {
+// Makes the context current, once the server confirms the window still
+// exists: Mesa's software driver asks for the size of a window another
+// client destroyed, leaves the size unset when the request fails, and then
+// draws into a buffer of that garbage size. Asked here instead, the failed
+// request's X error goes to Tk's error handlers as a failed drawing's
+// would, and GL never sees the window again: drawing then does nothing.
+bool make_current(Widget *w) {
+    Window root;
+    int x, y;
+    unsigned width, height, border, depth;
+    if (!w->lost && XGetGeometry(w->display, w->window, &root, &x, &y, &width, &height,
+                                 &border, &depth) == 0) {
+        w->lost = true;
+        if (glXGetCurrentContext() == w->context) {
+            glXMakeCurrent(w->display, None, nullptr);
+        }
+    }
+    if (w->lost) {
+        return false;
+    }
     if (glXGetCurrentContext() != w->context || glXGetCurrentDrawable() != w->window) {
         glXMakeCurrent(w->display, w->window, w->context);
     }
+    return true;
 }
 
 // Runs `script` with `extra` words appended at the global level, the
@@ -83,8 +106,7 @@ int run_script(Widget *w, Tcl_Obj *script, int count, Tcl_Obj *const extra[]) {
     for (int i = 0; i < count && code == TCL_OK; ++i) {
         code = Tcl_ListObjAppendElement(w->interp, command, extra[i]);
     }
-    if (code == TCL_OK) {
-        make_current(w);
+    if (code == TCL_OK && make_current(w)) {
         code = Tcl_EvalObjEx(w->interp, command, TCL_EVAL_GLOBAL);
     }
     Tcl_DecrRefCount(command);
@@ -188,8 +210,9 @@ void on_event(ClientData data, XEvent *event) {
     }
     case DestroyNotify:
         // Tk tells its handlers before it destroys the X window. A window
-        // destroyed by another client is left as it is: drawing into it
-        // fails as an X error, which the viewer reports.
+        // destroyed by another client is left as it is: the next drawing
+        // finds it gone (see make_current) in an X error, which the viewer
+        // reports.
         if (((Tk_FakeWin *)w->tkwin)->flags & TK_ALREADY_DEAD) {
             Tk_DeleteEventHandler(w->tkwin, ExposureMask | StructureNotifyMask, on_event, w);
             release(w);
@@ -286,7 +309,9 @@ int widget_cmd(ClientData data, Tcl_Interp *interp, int objc, Tcl_Obj *const obj
         make_current(w);
         return TCL_OK;
     case SWAPBUFFERS:
-        glXSwapBuffers(w->display, w->window);
+        if (!w->lost) {
+            glXSwapBuffers(w->display, w->window);
+        }
         return TCL_OK;
     default:
         return configure(w, index == CGET, objc, objv);
