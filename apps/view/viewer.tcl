@@ -344,6 +344,11 @@ proc ::viewer::build {width height} {
     pack [ttk::separator .rule] -side bottom -fill x
     pack $side -side right -fill y
     pack $gl -side left -fill both -expand 1
+    # The drawing area's X window destroyed by another client: the widget
+    # draws no more, and the viewer ends.
+    bind $gl <<WindowLost>> {
+        ::viewer::fail "lost the window: the drawing area was destroyed by another X client"
+    }
     bind_navigation $gl
     bind_keys
 }
