@@ -19,6 +19,7 @@ extern "C" {
 #include <string>
 #include <vector>
 
+#include "output/movie/codecs.h"
 #include "output/output_file.h"
 #include "zelkori_host.h"
 
@@ -33,10 +34,10 @@ const char kUsage[] =
     "--first K --frames N) into OUTPUT without encoding again. Segments are\n"
     "given in frame order and must follow one another with no frame missing\n"
     "or repeated, rendered with the same options; each is read through and\n"
-    "decoded first, and a truncated or corrupt one is refused. OUTPUT (.mp4\n"
-    "or .webm) has the segments' format and may not be one of them.\n"
-    "GIF and animated PNG segments cannot be joined: their palettes and\n"
-    "frames depend on the whole animation.\n"
+    "decoded first, and a truncated or corrupt one is refused. OUTPUT (a\n"
+    "format --formats marks joinable: .mp4 or .webm) has the segments' format\n"
+    "and may not be one of them. Other movies (GIF, animated PNG, WebP, AVIF)\n"
+    "cannot be joined: their palettes and frames depend on the whole animation.\n"
     "\n"
     "--probe checks MOVIE as a segment and prints its frames, first frame,\n"
     "rate and end time: frames=N first=K rate=NUM/DEN end=SECONDS.\n"
@@ -45,28 +46,51 @@ const char kUsage[] =
     "\n"
     "Exit status: 0 done, 2 bad usage, 1 failure while joining.";
 
-// The formats that join: the table's row name, the container and the
-// codec its segments carry.
+// A format that joins: a row of the table marked joinable, its container
+// (the codec row's muxer, which the segments' demuxer lists by name too)
+// and the codec its segments carry.
 struct Container {
+    const zk_format *row;
     const char *format;
     const char *muxer;
-    const char *demuxer;  // a name the segments' demuxer lists
+    const char *demuxer;
     AVCodecID codec;
-};
-
-const Container kContainers[] = {
-    {"mp4", "mp4", "mp4", AV_CODEC_ID_H264},
-    {"webm", "webm", "webm", AV_CODEC_ID_VP9},
 };
 const char kRenderedWith[] = "rendered-with";  // the movie writer's tag
 
+const std::vector<Container> &containers() {
+    static const std::vector<Container> joinable = [] {
+        std::vector<Container> rows;
+        for (int i = 0; i < zk_format_count(); ++i) {
+            const zk_format *row = zk_format_at(i);
+            if (row->flags & ZK_FORMAT_JOINABLE) {
+                const AVCodec *encoder = avcodec_find_encoder_by_name(row->codec->encoder);
+                rows.push_back({row, row->name, row->codec->muxer, row->codec->muxer,
+                                encoder != nullptr ? encoder->id : AV_CODEC_ID_NONE});
+            }
+        }
+        return rows;
+    }();
+    return joinable;
+}
+
 const Container *container_of(const zk_format *format) {
-    for (const Container &container : kContainers) {
-        if (format != nullptr && std::strcmp(format->name, container.format) == 0) {
+    for (const Container &container : containers()) {
+        if (container.row == format) {
             return &container;
         }
     }
     return nullptr;
+}
+
+// The joinable extensions, for messages: ".mp4 or .webm".
+std::string joinable_list() {
+    std::string list;
+    const std::vector<Container> &all = containers();
+    for (size_t i = 0; i < all.size(); ++i) {
+        list += (i == 0 ? "" : i + 1 < all.size() ? ", " : " or ") + std::string(all[i].row->extension);
+    }
+    return list;
 }
 
 std::string av_text(int code) {
@@ -76,6 +100,11 @@ std::string av_text(int code) {
 }
 
 std::string quoted(const std::string &name) { return "\"" + name + "\""; }
+
+// `cannot write "FILE": cause`, worded by the host library as its writers' failures.
+std::string write_error(const std::string &file, const std::string &cause) {
+    return zk_write_error(file.c_str(), cause.c_str());
+}
 
 // What one segment holds, as read through: frames start to last, each
 // once, and how it was encoded.
@@ -329,7 +358,7 @@ struct Writer {
         const char *reason = "";
         output = zk_output_open(path.c_str(), &reason);
         if (output == nullptr) {
-            return fail("cannot write " + quoted(path) + ": " + reason);
+            return fail(write_error(path, reason));
         }
         const std::string url = std::string("file:") + zk_output_temporary(output);
         int code = avformat_alloc_output_context2(&muxer, nullptr, container->muxer, url.c_str());
@@ -345,16 +374,20 @@ struct Writer {
         stream->time_base = av_inv_q(first.rate);
         stream->avg_frame_rate = first.rate;
         code = avio_open(&muxer->pb, url.c_str(), AVIO_FLAG_WRITE);
+        // The muxer's options as the movie writer sets them.
         AVDictionary *options = nullptr;
-        if (std::strcmp(container->muxer, "mp4") == 0) {
-            av_dict_set(&options, "movflags", "+faststart+use_metadata_tags", 0);
-            av_dict_set_int(&options, "movie_timescale", first.rate.num, 0);
+        const zk_codec &codec = *container->row->codec;
+        if (code >= 0) {
+            code = av_dict_parse_string(&options, codec.muxer_options, "=", ";", 0);
+        }
+        if (code >= 0 && codec.timescale_key != nullptr) {
+            code = av_dict_set_int(&options, codec.timescale_key, first.rate.num, 0);
         }
         if (code >= 0) {
             code = avformat_write_header(muxer, &options);
         }
         av_dict_free(&options);
-        return code < 0 ? fail("cannot write " + quoted(path) + ": " + av_text(code)) : true;
+        return code < 0 ? fail(write_error(path, av_text(code))) : true;
     }
 
     // Copies the segment's frames; decode stamps run on across segments,
@@ -378,7 +411,7 @@ struct Writer {
             av_packet_rescale_ts(packet, av_inv_q(segment.rate), out->time_base);
             code = av_interleaved_write_frame(muxer, packet);
             if (code < 0) {
-                return fail("cannot write " + quoted(path) + ": " + av_text(code));
+                return fail(write_error(path, av_text(code)));
             }
         }
         return code == AVERROR_EOF ? true
@@ -391,12 +424,12 @@ struct Writer {
             code = avio_closep(&muxer->pb);
         }
         if (code < 0) {
-            return fail("cannot write " + quoted(path) + ": " + av_text(code));
+            return fail(write_error(path, av_text(code)));
         }
         const char *reason = "";
         const bool committed = zk_output_commit(output, &reason) != 0;
         output = nullptr;
-        return committed ? true : fail("cannot write " + quoted(path) + ": " + reason);
+        return committed ? true : fail(write_error(path, reason));
     }
 };
 
@@ -523,10 +556,11 @@ const Container *container_named(const char *path, const char *role, std::string
     const Container *container = container_of(format);
     if (container == nullptr) {
         *message = format != nullptr && format->kind == ZK_KIND_MOVIE
-                       ? "GIF and animated PNG segments cannot be joined without encoding again: "
-                         "render PNG slices and make the animation from them, or render it in "
-                         "one run"
-                       : std::string(role) + " must be an .mp4 or .webm movie, got " + quoted(path);
+                       ? std::string(format->extension) +
+                             " segments cannot be joined without encoding again: render PNG "
+                             "slices and make the animation from them, or render it in one run"
+                       : std::string(role) + " must be an " + joinable_list() + " movie, got " +
+                             quoted(path);
     }
     return container;
 }
@@ -580,7 +614,7 @@ int main(int argc, char **argv) {
     }
     const char *reason = "";
     if (!zk_output_check(argv[1], &reason)) {
-        return failure("cannot write " + quoted(argv[1]) + ": " + reason);
+        return failure(write_error(argv[1], reason));
     }
     // Every segment read through and checked before the output is opened.
     std::vector<Segment> segments(argc - 2);

@@ -61,6 +61,9 @@ or a glTF scene, its format named by the output's extension.
   --framed          frame the whole figure as the viewer opens (zoom and
                     shift around the plug-in's camera, which leaves the top
                     half of the picture empty)
+  --view Z,X,Y      zoom Z and shift X, Y (in half-widths and half-heights)
+                    around the plug-in's camera, as the viewer's zoom and pan;
+                    --framed is --view 0.85,0.03,0.16
   --help            show this text
   --version         show the version
 
@@ -69,7 +72,7 @@ Exit status: 0 done, 2 bad usage, 1 failure while running."
 
 set accepted {-o string --size size --time number --set set --manual flag
               --frames count --fps number --first count --quality count --lights string
-              --framed flag --plugin string --help flag
+              --framed flag --view string --plugin string --help flag
               --version flag}
 set defaults {-o morvakine.png --size {800 600} --time 12.0 --manual 0
               --framed 0 --help 0 --version 0}
@@ -102,6 +105,12 @@ if {[dict exists $options --frames] && $frames == 0} {
     ::morvakine::usage_error $program "--frames expects at least 1"
 }
 set first [expr {[dict exists $options --first] ? [dict get $options --first] : 0}]
+if {[dict exists $options --view]} {
+    if {[dict get $options --framed]} {
+        ::morvakine::usage_error $program "--view and --framed cannot be combined"
+    }
+    set view [::morvakine::parse_view $program [dict get $options --view]]
+}
 ::morvakine::require_host $program $libdir
 ::morvakine::check_size $program --size [list $width $height]
 # Every limit is the format's, from the host library's table.
@@ -129,15 +138,10 @@ if {[catch {::zelkori::frame_time [dict get $options --time] [expr {$first + $fr
         || abs($last) == Inf} {
     ::morvakine::usage_error $program "--time and --fps take the clock past any number by frame [expr {$first + $frames}]"
 }
-set streaming [expr {$output eq "-"}]
-# The launcher holds a closed standard output open read-only and says so.
-if {$streaming && ([info exists env(MORVAKINE_STDOUT_CLOSED)] || [catch {fconfigure stdout}])} {
-    ::morvakine::fail $program "cannot write \"-\": standard output is closed"
-}
 ::morvakine::load_plugin $program $libdir [::morvakine::plugin_option $program $options]
-if {!$streaming} {
-    ::morvakine::check_output $program -o [dict get $format target]
-}
+# The first file written, or standard output (-o -; the launcher holds a
+# closed one open read-only), must take data.
+::morvakine::check_output $program -o [dict get $format target]
 
 # Without a usable driver Mesa's EGL prints warnings of its own; the one
 # line below already says what failed. EGL_LOG_LEVEL=warning shows them.
@@ -154,6 +158,8 @@ if {[dict get $options --framed]} {
     dict with ::morvakine::default_framing {
         zelkori::frame $zoom $x $y
     }
+} elseif {[info exists view]} {
+    zelkori::frame {*}$view
 }
 
 # One loop for every format: frame k shows the clock at --time + k/fps and

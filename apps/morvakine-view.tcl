@@ -21,7 +21,7 @@ Shows the animated figure in a window, with its control panel on the right.
                     --set "x view=300"; sliders clamp to their range (repeatable)
   --manual          tick "manual control": pose from the sliders, not the clock
   --theme NAME      light, dark, or auto (default): dark when the desktop
-                    asks for it (GTK_THEME ending in :dark)
+                    asks for it (GTK_THEME, GNOME's or KDE's colour scheme)
   --screenshot FILE
                     draw one frame at these settings, save it as PNG, exit
   --bench SECONDS   run for SECONDS, at most 1000000 (playing unless --paused),
@@ -39,10 +39,11 @@ Shows the animated figure in a window, with its control panel on the right.
 
 In the window: drag with the left button to orbit (moves "x view" and
 "z view"); the wheel, + and - zoom; drag with the middle button, or with
-Shift held, to pan; Home or r resets the view. Space plays or pauses, s
-saves a screenshot named with the clock time in the current directory, e
-saves the pose as a glTF scene named the same way, Ctrl+R records a movie,
-?, h or F1 lists every key, Escape or q quits. The File menu saves, exports and
+Shift held, to pan; Home or r resets the view (zoom, pan and orbit). Space
+plays or pauses, s saves a screenshot named with the clock time in the
+current directory, e saves the pose as a glTF scene named the same way,
+Ctrl+R records a movie, F9 hides the panel, F11 goes full screen, ?, h or
+F1 lists every key, q or Ctrl+Q quits (asking first while recording). The File menu saves, exports and
 records under names of your choosing.
 
 Without a display, morvakine-render draws the figure headless.
@@ -82,6 +83,10 @@ if {[dict exists $options --fps]
         && ([dict get $options --fps] <= 0 || [dict get $options --fps] > 1000)} {
     ::morvakine::usage_error $program "--fps must be above 0 and at most 1000, got \"[dict get $options --fps]\""
 }
+if {[dict get $options --watch] && [dict get $options --no-watch]} {
+    ::morvakine::usage_error $program "--watch and --no-watch cannot be combined"
+}
+set plugin_file [::morvakine::plugin_option $program $options]
 if {[dict exists $options --eval] && ![file readable [dict get $options --eval]]} {
     ::morvakine::fail $program "cannot read the script \"[dict get $options --eval]\""
 }
@@ -98,7 +103,6 @@ if {[catch {package require Tk} message]} {
     ::morvakine::fail $program "cannot open a window ($message); morvakine-render draws the figure without a display"
 }
 set libdir [expr {[info exists env(MORVAKINE_LIBDIR)] ? $env(MORVAKINE_LIBDIR) : $here}]
-set plugin_file [::morvakine::plugin_option $program $options]
 set watch [expr {[dict get $options --watch]
                  || ($plugin_file ne "" && ![dict get $options --no-watch])}]
 source [file join $here view reload.tcl]
@@ -129,7 +133,12 @@ zelkori::control ondeclare ::viewer::add_control
 ::model::setup
 ::morvakine::apply_controls $program $options
 ::viewer::sync_panel
+::viewer::keep_home_orbit
 ::viewer::fix_side_width
+# A screenshot or a benchmark keeps the size asked, whatever the screen's.
+if {![dict exists $options --screenshot] && ![dict exists $options --bench]} {
+    ::viewer::fit_screen
+}
 ::viewer::reload::start $watch
 
 set first [expr {[dict exists $options --first] ? [dict get $options --first] : 0}]

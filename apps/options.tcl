@@ -109,6 +109,20 @@ proc ::morvakine::parse_number {program option value {kind double}} {
     return $number
 }
 
+# --view's ZOOM,X,Y: a zoom of 1/1000 to 1000 and shifts of at most 1000
+# either way, zelkori::frame's limits.
+proc ::morvakine::parse_view {program value} {
+    set parts [split $value ,]
+    if {[llength $parts] != 3 || [catch {lmap part $parts {decimal $part}} numbers]} {
+        usage_error $program "--view expects ZOOM,X,Y, three numbers, got \"$value\""
+    }
+    lassign $numbers zoom x y
+    if {$zoom < 0.001 || $zoom > 1000 || abs($x) > 1000 || abs($y) > 1000} {
+        usage_error $program "--view: the zoom must be 0.001 to 1000 and the shifts at most 1000 either way, got \"$value\""
+    }
+    return $numbers
+}
+
 # Makes file names reach the file system byte for byte, in any locale.
 # Tcl decodes argv with the system encoding, which turns a byte invalid in
 # it (a Latin-1 name under UTF-8) into a character that encodes to other
@@ -234,7 +248,8 @@ proc ::morvakine::control_id {control} {
 
 # Checks, before anything is drawn, that `file` names a file that can be
 # written: the host library makes the same checks as its saves (a regular
-# file or a link to one, in an existing directory).
+# file or a link to one, in an existing directory; - is standard output,
+# which must not be closed).
 proc ::morvakine::check_output {program option file} {
     if {$file eq ""} {
         usage_error $program "$option needs a file name"

@@ -2,7 +2,8 @@
 // Chromium composes them (its ImageDecoder, the decoder behind <img>) and
 // compares each with the PNG of the same moment.
 //   node animation_check.mjs MOVIE.apng|.gif|.webp|.avif FRAME0.png FRAME1.png ...
-// Prints "frames N", "seconds S" (all frames' delays together), then one
+// Prints "frames N", "seconds S" (all frames' delays together), "repeats R"
+// (Infinity: loops for ever), then one
 // line per PNG given: "frame K differs D mean M", the largest difference
 // of any channel (0-255) and the mean over all; the alpha counts, so a
 // hole shows as 255.
@@ -31,6 +32,7 @@ async function run() {
     let shownFor = 0;
     for (let k = 0; k < count; ++k) shownFor += (await decoder.decode({ frameIndex: k })).image.duration;
     lines.push('seconds ' + shownFor / 1e6);
+    lines.push('repeats ' + decoder.tracks.selectedTrack.repetitionCount);
     for (let k = 0; k < ${pictures.length}; ++k) {
         const { image } = await decoder.decode({ frameIndex: k });
         const width = image.displayWidth, height = image.displayHeight;

@@ -75,25 +75,14 @@ int zk_frame_size(int *width, int *height);
 #define ZK_PNG_FAST (-1)
 #define ZK_DEFAULT_PNG_LEVEL 6
 
-/* Writes the current frame to `path` as a PNG, named `name` in messages. */
+/* Writes the current frame to `path` as a PNG through a still's writer
+ * (zk_writer_open, add, close), named `name` in messages. */
 int zk_save_frame(const char *path, const char *name, int level, const char **error);
 
-/* The current frame as a PNG in memory: *data, *size bytes, freed with
- * free(). */
+/* The current frame as a PNG in memory, as a still's writer encodes it:
+ * *data, *size bytes, freed with free(). */
 int zk_encode_frame(int level, unsigned char **data, size_t *size,
                     const char **error);
-
-/* Background saves: the current frame is read now and encoded by a pool
- * of threads fed through a bounded queue; waits only while the queue is
- * full. Fails when the frame cannot be read, and when an earlier file has
- * failed: what was still queued is then dropped, the failure is reported
- * once, and saves go on. */
-int zk_save_frame_async(const char *path, int level, const char **error);
-/* Waits until every queued file is written or dropped; fails with the
- * first failure, and forgets it. */
-int zk_save_wait(const char **error);
-/* Finishes the queue and stops the threads; the next save starts them. */
-void zk_save_shutdown(void);
 
 /* Scene capture. From zk_capture_start to zk_capture_stop the sphere and
  * cylinder primitives record what they are asked to draw, and draw it as
@@ -232,15 +221,52 @@ int zk_writer_close(zk_writer *writer, const char **error);
 /* Stops the output, leaving nothing unfinished; frees the writer. NULL is
  * allowed. */
 void zk_writer_abort(zk_writer *writer);
-/* Aborts every writer still open, for a process on its way out. */
-void zk_writer_abort_all(void);
 /* Frames added so far. */
 long long zk_writer_frames(const zk_writer *writer);
 /* Frames per second: as opened, or the format's default. */
 double zk_writer_fps(const zk_writer *writer);
 
+/* Background saves: a queue of still PNG files of its own, written by its
+ * threads. A save reads the current frame at the call and waits only
+ * while the queue is full; it fails then for a target or parameters the
+ * table refuses and for a frame that cannot be read, and for nothing
+ * else. What happens to a save in the background is reported by the next
+ * zk_save_queue_wait or zk_save_queue_free, and by nothing else: no output
+ * sees it, and a failed save stops no other. */
+typedef struct zk_save_queue zk_save_queue;
+/* NULL when there is no memory for one. */
+zk_save_queue *zk_save_queue_new(void);
+/* Queues the current frame for `path`; params->level and params->name
+ * are used. */
+int zk_save_queue_add(zk_save_queue *queue, const char *path, const zk_writer_params *params,
+                      const char **error);
+/* Waits until every queued file is written or has failed, flushes their
+ * directories, and fails with the first failure since the last wait (and
+ * how many more there were), which it then forgets. */
+int zk_save_queue_wait(zk_save_queue *queue, const char **error);
+/* Waits as zk_save_queue_wait does, then stops the threads and frees the
+ * queue. NULL is allowed. */
+int zk_save_queue_free(zk_save_queue *queue, const char **error);
+
+/* Frames from elsewhere than the current OpenGL context, for a host that
+ * renders by other means and for tests: size() gives the next frame's
+ * size and returns 0 when there is none; read() fills width * height * 4
+ * bytes with RGBA rows, bottom row first, and returns 0 when it cannot. A
+ * source is called on the thread that adds frames, and must last as long
+ * as what reads from it. */
+typedef struct zk_frame_source {
+    int (*size)(void *data, int *width, int *height);
+    int (*read)(void *data, int width, int height, unsigned char *rgba);
+    void *data;
+} zk_frame_source;
+/* zk_writer_open and zk_save_queue_new with frames from `source`. */
+zk_writer *zk_writer_open_from(const char *path, const zk_writer_params *params,
+                               const zk_frame_source *source, const char **error);
+zk_save_queue *zk_save_queue_new_from(const zk_frame_source *source);
+
 /* Checks that `path` can be written, as every writer does before it
- * writes, creating nothing. `name` is the file as messages name it. */
+ * writes, creating nothing; "-" is standard output. `name` is the file as
+ * messages name it. */
 int zk_writable(const char *path, const char *name, const char **error);
 /* `cannot write "NAME": cause`, valid until this thread's next failure. */
 const char *zk_write_error(const char *name, const char *cause);

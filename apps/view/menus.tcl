@@ -10,7 +10,7 @@ namespace eval ::viewer {
         {Left drag}             {Orbit (x view and z view)}
         {Middle or Shift+drag}  {Pan}
         {Wheel, + and -}        {Zoom}
-        {Home or R}             {Reset the view}
+        {Home or R}             {Reset the view: zoom, pan and orbit}
         {S}                     {Save the frame, named by the clock}
         {E}                     {Export the scene, named by the clock}
         {Ctrl+S}                {Save frame as…}
@@ -20,7 +20,7 @@ namespace eval ::viewer {
         {F11}                   {Full screen}
         {Tab}                   {Next control; arrows step a slider}
         {?, H or F1}            {This list}
-        {Q, Escape, Ctrl+Q}     {Quit}
+        {Q, Ctrl+Q}             {Quit (asks first while recording)}
     }
 }
 
@@ -61,7 +61,7 @@ proc ::viewer::bind_keys {} {
     # arrows, Home and End are the slider's.
     foreach {sequence action} {
         <KeyPress-space> play <KeyPress-s> shot <KeyPress-e> export
-        <KeyPress-q> quit <KeyPress-Escape> quit
+        <KeyPress-q> quit
         <KeyPress-Home> reset <KeyPress-r> reset
         <KeyPress-plus> zoom_in <KeyPress-equal> zoom_in <KeyPress-KP_Add> zoom_in
         <KeyPress-minus> zoom_out <KeyPress-KP_Subtract> zoom_out

@@ -12,6 +12,7 @@ namespace eval ::viewer {
     variable pan_x 0.0
     variable pan_y 0.0
     variable zoom_shown {}
+    variable home_orbit {}         ;# {label angle ...} the view controls reset to
     variable drag {}               ;# {x y x-view z-view} where an orbit began
     variable pan_from {}           ;# {x y} where a pan last was
 }
@@ -43,9 +44,29 @@ proc ::viewer::set_view {new_zoom new_x new_y} {
     }
 }
 
+# Back to the framing and the orbit the window opened with.
 proc ::viewer::reset_view {} {
     variable home
+    variable home_orbit
+    variable value
+    foreach {label angle} $home_orbit {
+        set id [view_id $label]
+        if {$id ne "" && [info exists value($id)] && $value($id) != $angle} {
+            set value($id) $angle
+        }
+    }
     set_view [dict get $home zoom] [dict get $home x] [dict get $home y]
+}
+
+# Takes the view controls' values now (the plug-in's, after --set) as the
+# orbit that resetting the view returns to.
+proc ::viewer::keep_home_orbit {} {
+    variable home_orbit {}
+    foreach label {"x view" "z view"} {
+        if {[view_id $label] ne ""} {
+            lappend home_orbit $label [zelkori::control get $label]
+        }
+    }
 }
 
 # Zooms by `factor` keeping the point under window pixel (x, y) in place;

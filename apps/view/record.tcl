@@ -29,6 +29,11 @@ proc ::viewer::file_types {kinds} {
     foreach format [zelkori::formats] {
         dict with format {
             if {$kind in $kinds && !$stdout} {
+                # The table speaks of the renderer's numbering option.
+                if {$kind eq "sequence"} {
+                    regsub {, numbered from --first$} $summary \
+                        ", NAME-0000$extension, NAME-0001$extension, …" summary
+                }
                 lappend types [list "[string toupper $name]: $summary" [list $extension]]
             }
         }
@@ -36,12 +41,22 @@ proc ::viewer::file_types {kinds} {
     return $types
 }
 
-# Asks for a file name to save to; empty when the dialog is cancelled.
+# Asks for a file name to save to; empty when the dialog is cancelled. The
+# clock stops while the dialog is open, so that a name made from it still
+# names the time of the frame saved or recorded.
 proc ::viewer::ask_file {title types initial} {
     set type [lindex $types 0 0]
-    return [tk_getSaveFile -parent . -title $title -filetypes $types \
-        -initialdir [pwd] -initialfile [file tail $initial] \
-        -defaultextension [lindex $types 0 1 0] -typevariable type]
+    set playing [zelkori::clock playing]
+    zelkori::clock pause
+    try {
+        return [tk_getSaveFile -parent . -title $title -filetypes $types \
+            -initialdir [pwd] -initialfile [file tail $initial] \
+            -defaultextension [lindex $types 0 1 0] -typevariable type]
+    } finally {
+        if {$playing} {
+            zelkori::clock play
+        }
+    }
 }
 
 proc ::viewer::save_frame_as {} {

@@ -14,13 +14,36 @@ namespace eval ::viewer::theme {
 }
 
 # The theme `wanted` (light, dark or auto) comes to. Auto follows the
-# desktop where Tk can tell: GTK_THEME naming a dark variant.
+# desktop: GTK_THEME when set (a dark variant ends in :dark), else GNOME's
+# colour scheme (prefer-dark, prefer-light), else the colour scheme KDE
+# names in kdeglobals; light when none says.
 proc ::viewer::theme::choose {wanted} {
     if {$wanted ne "auto"} {
         return $wanted
     }
-    if {[info exists ::env(GTK_THEME)] && [string match -nocase *:dark $::env(GTK_THEME)]} {
-        return dark
+    if {[info exists ::env(GTK_THEME)] && $::env(GTK_THEME) ne ""} {
+        return [expr {[string match -nocase *:dark $::env(GTK_THEME)] ? "dark" : "light"}]
+    }
+    # Bounded: a broken session bus must not hold the window up.
+    if {[file executable /usr/bin/gsettings] && [file executable /usr/bin/timeout]
+            && ![catch {exec /usr/bin/timeout 2 /usr/bin/gsettings get \
+                            org.gnome.desktop.interface color-scheme 2>/dev/null} scheme]
+            && [regexp {prefer-(dark|light)} $scheme -> theme]} {
+        return $theme
+    }
+    if {[info exists ::env(XDG_CONFIG_HOME)] && $::env(XDG_CONFIG_HOME) ne ""} {
+        set config $::env(XDG_CONFIG_HOME)
+    } elseif {[info exists ::env(HOME)]} {
+        set config [file join $::env(HOME) .config]
+    } else {
+        return light
+    }
+    if {![catch {open [file join $config kdeglobals]} channel]} {
+        set text [read $channel]
+        close $channel
+        if {[regexp -line {^ColorScheme=(.*)$} $text -> scheme]} {
+            return [expr {[string match -nocase *dark* $scheme] ? "dark" : "light"}]
+        }
     }
     return light
 }

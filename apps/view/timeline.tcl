@@ -282,7 +282,8 @@ proc ::viewer::timeline::shell_word {word} {
 }
 
 # The command line that makes morvakine-render draw the frame shown, at
-# the drawing area's size, with every control's value and the plug-in.
+# the drawing area's size and view, with every control's value and the
+# plug-in.
 proc ::viewer::timeline::render_command {} {
     variable origin
     set k [expr {round(([zelkori::clock get] - $origin) * [fps])}]
@@ -303,12 +304,22 @@ proc ::viewer::timeline::render_command {} {
             lappend words --set "$label=[expr {$kind eq "checkbox" ? int($value) : $value}]"
         }
     }
-    set home $::viewer::home
-    if {abs($::viewer::zoom - [dict get $home zoom]) < 1e-9 && abs($::viewer::pan_x - [dict get $home x]) < 1e-9
-            && abs($::viewer::pan_y - [dict get $home y]) < 1e-9} {
+    set view [list $::viewer::zoom $::viewer::pan_x $::viewer::pan_y]
+    if {[same_view $view [dict values $::viewer::home]]} {
         lappend words --framed
+    } elseif {![same_view $view {1 0 0}]} {
+        lappend words --view [join [lmap number $view {format %.17g $number}] ,]
     }
     join [lmap word $words {shell_word $word}]
+}
+
+proc ::viewer::timeline::same_view {a b} {
+    foreach p $a q $b {
+        if {abs($p - $q) > 1e-12} {
+            return 0
+        }
+    }
+    return 1
 }
 
 # Puts the renderer's command on the clipboard and in the status line.
@@ -316,8 +327,7 @@ proc ::viewer::timeline::copy_render_command {} {
     set command [render_command]
     clipboard clear
     clipboard append $command
-    set note [expr {[string match "* --framed" $command] ? "" : " (zoom and pan aside)"}]
-    ::viewer::show_message "copied$note: $command"
+    ::viewer::show_message "copied: $command"
     return $command
 }
 

@@ -344,8 +344,31 @@ proc ::viewer::build {width height} {
     pack [ttk::separator .rule] -side bottom -fill x
     pack $side -side right -fill y
     pack $gl -side left -fill both -expand 1
+    # The drawing area's X window destroyed by another client: the widget
+    # draws no more, and the viewer ends.
+    bind $gl <<WindowLost>> {
+        ::viewer::fail "lost the window: the drawing area was destroyed by another X client"
+    }
     bind_navigation $gl
     bind_keys
+}
+
+# A window bigger than the screen would put the panel and the status line
+# out of reach: the drawing area gives way until the window, its menu bar
+# and a margin for the desktop's title bar and panels fit the screen.
+proc ::viewer::fit_screen {} {
+    variable gl
+    update idletasks
+    set over_x [expr {[winfo reqwidth .] - ([winfo screenwidth .] - [px 12])}]
+    set over_y [expr {[winfo reqheight .] + [winfo reqheight .menubar]
+                      - ([winfo screenheight .] - [px 60])}]
+    if {$over_x <= 0 && $over_y <= 0} {
+        return
+    }
+    set width [expr {max([px 120], [$gl cget -width] - max(0, $over_x))}]
+    set height [expr {max([px 90], [$gl cget -height] - max(0, $over_y))}]
+    $gl configure -width $width -height $height
+    show_message "drawing area ${width}x$height, to fit the screen"
 }
 
 # The window's icon, from the installed icon theme or the source tree.
@@ -361,7 +384,14 @@ proc ::viewer::set_icon {} {
     }
 }
 
+# Quits, asking first while a recording runs (the recording is then
+# finished with the frames it has).
 proc ::viewer::quit {} {
+    if {[recording] && [tk_messageBox -parent . -title "Quit morvakine-view" -icon question \
+            -type okcancel -default cancel -message "Stop recording and quit?" \
+            -detail "The recording is saved with the frames it has."] ne "ok"} {
+        return
+    }
     exit 0
 }
 

@@ -96,20 +96,24 @@ finish() {
     echo "all farm checks passed"
 }
 
-# The one-command farm on ENGINE, 40 frames in 5 slices of 8: a run with no
+# The one-command farm on ENGINE (with the farm's OPTIONS after it), 40
+# frames in 5 slices of 8 (and a PNG sequence of 11): a run with no
 # fault; one where slice 2's renderer dies by SIGKILL and slice 4's target
 # is unwritable, once each, which must end byte for byte as the first; one
 # stopped part way (SIGTERM) and run again, which must render only the
 # slices missing and end the same; and a usage error, never retried.
 farm_command() {
     local engine=$1 farm=$top/farm/morvakine-farm done missing
-    local args=(--engine "$engine" --frames 40 --slice 8 --size $size)
+    local args=(--engine "$engine" "${@:2}" --frames 40 --slice 8 --size $size)
     local flaky=(env FLAKY="$work/flaky" REAL="$MORVAKINE_RENDER"
                  MORVAKINE_RENDER="$top/tests/farm/flaky-render.sh" "$farm")
     "$MORVAKINE_RENDER" -o one40.mp4 --frames 40 --size $size
     check "$engine: the farm renders a movie" "$farm" -o whole.mp4 "${args[@]}"
     check "$engine: the farm's movie is one run's" diff <(probe one40.mp4) <(probe whole.mp4)
     check "$engine: the farm leaves no work behind" test ! -e .whole.mp4.farm
+    check "$engine: the farm renders a PNG sequence" \
+        "$farm" -o seq/f%05d.png --engine "$engine" "${@:2}" --frames 11 --slice 4 --size $size
+    check "$engine: the farm's PNGs are one run's" same_frames seq all
 
     rm -rf flaky && mkdir flaky && touch flaky/kill-8 flaky/block-24
     check "$engine: the farm mends a killed and an unwritable slice" \

@@ -147,9 +147,10 @@ check "the failing slice alone fails" tasks_ended "0 COMPLETED" "1 FAILED" "2 CO
 check "the failing slice names its first file" grep -q 'bad/f00004.png": is a directory' slurm/task-1.log
 check "what the slices left is whole" same_frames bad
 
-# The farm command on the same Slurm, looking at its jobs five times a second.
+# The farm command on the same Slurm, looking at its jobs five times a
+# second, two slices at a time.
 export MORVAKINE_FARM_POLL=0.2
-farm_command slurm
+farm_command slurm --cpus 1
 
 # What the farm cannot mend is one line naming it, exit 1.
 unmendable() {  # unmendable WHAT EXPECTED FARM-OPTIONS...

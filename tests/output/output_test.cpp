@@ -2,11 +2,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include <dirent.h>
+#include <ftw.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "output/frame_queue.h"
@@ -57,8 +61,11 @@ TEST(FormatCheck, EachFormatAndLimit) {
         {"s.glb", 10000, 10000, -1, 0, 0, "glb s.glb"},
         {"s.glb", 10001, 3, -1, 0, ZK_FIELD_FPS, "the rate must be from 0.0002 to 10000"},
         {"s.gltf", D, 10001, -1, 0, ZK_FIELD_FRAMES, "a .gltf file holds 1 to 10000"},
-        {"s.glb", D, 0, -1, 0, ZK_FIELD_FRAMES, "a .glb file holds 1 to 10000"},
+        {"s.glb", D, 0, -1, 0, ZK_FIELD_FRAMES, "a .glb file must be told how many frames it holds, 1 to 10000"},
         {"f%d.png", D, 2, -1, -1, ZK_FIELD_FIRST, "the first frame's number"},
+        {"f%d.png", D, 2, -1, 999999999999LL, 0, "png-sequence f999999999999.png"},
+        {"f%d.png", D, 2, -1, 1000000000000LL, ZK_FIELD_FIRST,
+         "the first frame's number must be 0 to 999999999999, got 1000000000000"},
     };
     for (const CheckCase &c : cases) {
         SCOPED_TRACE(c.path);
@@ -149,6 +156,127 @@ TEST(Writers, NoContextRefusesFramesAndAnEmptyOutputLeavesNothing) {
     rmdir(dir.c_str());
 }
 
+TEST(SaveQueue, RefusesAtTheCallWhatItCannotQueueAndHasNothingToReport) {
+    zk_save_queue *queue = zk_save_queue_new();
+    ASSERT_NE(queue, nullptr);
+    zk_writer_params params;
+    zk_writer_params_init(&params);
+    const struct { const char *path; int level; const char *error; } cases[] = {
+        {"a.png", 6, "no frame to read: no OpenGL context is current"},
+        {"m.mp4", 6, "cannot write \"m.mp4\": a save writes one still image"},
+        {"a.png", 10, "cannot write \"a.png\": expected a level from 0 to 9"},
+    };
+    for (const auto &c : cases) {
+        params.level = c.level;
+        const char *error = "";
+        EXPECT_FALSE(zk_save_queue_add(queue, c.path, &params, &error));
+        EXPECT_EQ(std::string(error).rfind(c.error, 0), 0u) << error;
+    }
+    const char *error = "";
+    EXPECT_TRUE(zk_save_queue_wait(queue, &error));
+    EXPECT_TRUE(zk_save_queue_free(queue, &error));
+}
+
+// Frames of one shade each, from a source of the test's own.
+struct Frames {
+    int reads = 0;
+    zk_frame_source source() { return {size_of, read, this}; }
+    static int size_of(void *, int *width, int *height) {
+        *width = 8;
+        *height = 6;
+        return 1;
+    }
+    static int read(void *data, int width, int height, unsigned char *rgba) {
+        const int shade = 40 * static_cast<Frames *>(data)->reads++;
+        std::fill(rgba, rgba + width * height * 4, static_cast<unsigned char>(shade));
+        return 1;
+    }
+};
+
+void remove_tree(const std::string &dir) {
+    nftw(dir.c_str(), [](const char *path, const struct stat *, int, FTW *) { return remove(path); },
+         8, FTW_DEPTH | FTW_PHYS);
+}
+
+std::string contents(const std::string &path) {
+    std::string text;
+    if (FILE *file = std::fopen(path.c_str(), "rb")) {
+        char buffer[256];
+        size_t got = 0;
+        while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+            text.append(buffer, got);
+        }
+        std::fclose(file);
+    }
+    return text;
+}
+
+// Output A is closed, aborted, or fails (its directory moved away after the
+// first frame) while a sequence B and background saves C take frames beside
+// it; B and C come out whole each time, each having read its own source.
+TEST(Writers, EachOutputKeepsItsOwnFramesAndFailures) {
+    char dir_template[] = "/tmp/zk-pair-XXXXXX";
+    const std::string dir = mkdtemp(dir_template);
+    const struct { const char *name, *first; long long frames; } kinds[] = {
+        {"keep.png", "keep.png", 1}, {"f%02d.png", "f00.png", 4}, {"m.apng", "m.apng", 4}};
+    for (const auto &kind : kinds) {
+        for (const std::string how : {"close", "abort", "fail"}) {
+            SCOPED_TRACE(std::string(kind.name) + " " + how);
+            for (const char *sub : {"/a", "/b", "/c"}) {
+                mkdir((dir + sub).c_str(), 0700);
+            }
+            FILE *old = std::fopen((dir + "/a/" + kind.first).c_str(), "w");
+            std::fputs("precious", old);
+            std::fclose(old);
+            Frames a, b, c;
+            const zk_frame_source sa = a.source(), sb = b.source(), sc = c.source();
+            zk_writer_params params;
+            zk_writer_params_init(&params);
+            const char *error = "";
+            zk_writer *wa = zk_writer_open_from((dir + "/a/" + kind.name).c_str(), &params, &sa, &error);
+            zk_writer *wb = zk_writer_open_from((dir + "/b/f%02d.png").c_str(), &params, &sb, &error);
+            zk_save_queue *saves = zk_save_queue_new_from(&sc);
+            ASSERT_TRUE(wa != nullptr && wb != nullptr && saves != nullptr) << error;
+            for (int k = 0; k < 4; ++k) {
+                if (k < kind.frames) {
+                    zk_writer_add(wa, &error);
+                }
+                EXPECT_TRUE(zk_writer_add(wb, &error)) << error;
+                const std::string save = dir + "/c/s" + std::to_string(k) + ".png";
+                EXPECT_TRUE(zk_save_queue_add(saves, save.c_str(), &params, &error)) << error;
+                if (k == 0 && how == "fail") {
+                    ASSERT_EQ(rename((dir + "/a").c_str(), (dir + "/gone").c_str()), 0);
+                }
+            }
+            if (how == "abort") {
+                zk_writer_abort(wa);
+            } else {
+                EXPECT_EQ(zk_writer_close(wa, &error) != 0, how == "close") << error;
+            }
+            EXPECT_TRUE(zk_writer_close(wb, &error)) << error;
+            EXPECT_TRUE(zk_save_queue_free(saves, &error)) << error;
+            EXPECT_EQ(files_in(dir + "/b").size(), 4u);
+            EXPECT_EQ(files_in(dir + "/c").size(), 4u);
+            if (how != "fail") {  // a failed sequence reads no more frames
+                EXPECT_EQ(a.reads, kind.frames);
+            }
+            EXPECT_EQ(b.reads, 4);
+            EXPECT_EQ(c.reads, 4);
+            // What was at A's target before is replaced by a close alone; a
+            // sequence writes each frame as it comes, so an abort or a failure
+            // may find the first written or not.
+            const std::string left = contents(dir + (how == "fail" ? "/gone/" : "/a/") + kind.first);
+            if (std::strchr(kind.name, '%') == nullptr) {
+                EXPECT_EQ(left == "precious", how != "close") << left.size();
+            }
+            for (const char *sub : {"/a", "/b", "/c", "/gone"}) {
+                remove_tree(dir + sub);
+            }
+        }
+    }
+    rmdir(dir.c_str());
+}
+
 TEST(Writers, FailuresStayOneLineForLongNames) {
     const struct { std::string name; std::string expected; } cases[] = {
         {"a.png", "cannot write \"a.png\": cause"},
@@ -197,13 +325,13 @@ TEST(FrameQueue, KeepsOrderReportsTheFirstFailureOnceAndRefusesUnreadFrames) {
     for (int k = 0; k < 5; ++k) {
         EXPECT_EQ(queue.push(3, 2, "f" + std::to_string(k), 0), 1);
     }
-    const char *path = "", *error = "";
+    std::string path, error;
     EXPECT_TRUE(queue.wait(&path, &error));
     EXPECT_EQ(seen, (std::vector<int>{0, 1, 2, 3, 4}));
 
     EXPECT_EQ(queue.push(3, 2, "bad", 0), 1);
     ASSERT_FALSE(queue.wait(&path, &error));
-    EXPECT_EQ(std::string(path) + ": " + error, "bad: disk full");
+    EXPECT_EQ(path + ": " + error, "bad: disk full");
     EXPECT_TRUE(queue.wait(&path, &error));  // reported once
 
     EXPECT_EQ(queue.push(3, 2, "g", 0), -1);  // the reader's 7th frame fails

@@ -2,11 +2,15 @@
 // renders each through the file's own camera at the size of a reference
 // PNG, and
 // compares the two pictures in the page.
-//   node browser_check.mjs CASE...   CASE: FILE.glb,REFERENCE.png,SECONDS
+//   node browser_check.mjs CASE...   CASE: FILE.glb,REFERENCE.png,SECONDS[,orbit]
 // SECONDS is the animation time to show, or - for a still. Prints one line
 // per case: "FILE iou I colour D", the intersection over union of the
 // non-black pixels and the mean absolute colour difference (0-255) where
-// both show the figure.
+// both show the figure. With orbit everything but the camera and its
+// lights is first turned a quarter turn about the vertical axis through
+// the origin, which is what a viewer's orbit control about the origin
+// shows, and the line ends in "shown S": the figure's pixels over the
+// reference's.
 import { readFileSync, writeFileSync } from 'node:fs';
 import { dirname, join } from 'node:path';
 import { fileURLToPath } from 'node:url';
@@ -16,8 +20,8 @@ import { askChromium } from '../chromium.mjs';
 const here = dirname(fileURLToPath(import.meta.url));
 const threeDir = join(here, 'node_modules', 'three');
 const cases = process.argv.slice(2).map((arg) => {
-    const [file, reference, seconds] = arg.split(',');
-    return { file, reference, seconds: seconds === '-' ? null : Number(seconds) };
+    const [file, reference, seconds, orbit] = arg.split(',');
+    return { file, reference, seconds: seconds === '-' ? null : Number(seconds), orbit: orbit === 'orbit' };
 });
 const timeoutMs = 120000;
 
@@ -27,7 +31,7 @@ const page = `<!doctype html><html><body style="margin:0">
 <script type="module">
 import * as THREE from 'three';
 import { GLTFLoader } from 'three/addons/loaders/GLTFLoader.js';
-const cases = ${JSON.stringify(cases.map((c) => ({ seconds: c.seconds })))};
+const cases = ${JSON.stringify(cases.map((c) => ({ seconds: c.seconds, orbit: c.orbit })))};
 async function picture(url) {
     const image = new Image();
     image.src = url;
@@ -54,18 +58,28 @@ async function check(index) {
         mixer.clipAction(gltf.animations[0]).play();
         mixer.setTime(cases[index].seconds);
     }
+    if (cases[index].orbit) {
+        const turned = new THREE.Group();
+        for (const child of [...gltf.scene.children]) {
+            if (child !== camera) turned.add(child);
+        }
+        turned.rotation.y = Math.PI / 2;
+        gltf.scene.add(turned);
+    }
     gltf.scene.updateMatrixWorld(true);
     renderer.render(gltf.scene, camera);
     const gl = renderer.getContext();
     const ours = new Uint8Array(width * height * 4);
     gl.readPixels(0, 0, width, height, gl.RGBA, gl.UNSIGNED_BYTE, ours);
-    let both = 0, either = 0, difference = 0;
+    let both = 0, either = 0, difference = 0, ourCount = 0, theirCount = 0;
     for (let y = 0; y < height; ++y) {
         for (let x = 0; x < width; ++x) {
             const a = ((height - 1 - y) * width + x) * 4, b = (y * width + x) * 4;
             const inA = ours[a] + ours[a + 1] + ours[a + 2] > 0;
             const inB = reference.data[b] + reference.data[b + 1] + reference.data[b + 2] > 0;
             either += inA || inB;
+            ourCount += inA;
+            theirCount += inB;
             if (inA && inB) {
                 both += 1;
                 for (let c = 0; c < 3; ++c) difference += Math.abs(ours[a + c] - reference.data[b + c]);
@@ -74,7 +88,8 @@ async function check(index) {
     }
     const shown = ${process.env.SCENE_PICTURES ? 'renderer.domElement.toDataURL()' : 'null'};
     renderer.dispose();
-    return { iou: either ? both / either : 1, colour: both ? difference / both / 3 : 0, shown };
+    return { iou: either ? both / either : 1, colour: both ? difference / both / 3 : 0,
+             covered: theirCount ? ourCount / theirCount : 0, shown };
 }
 async function run() {
     const results = [];
@@ -115,7 +130,8 @@ askChromium(serve, timeoutMs).then((body) => {
     answer.results.forEach((r, i) => r.shown &&
         writeFileSync(join(process.env.SCENE_PICTURES, `shown${i}.png`), Buffer.from(r.shown.split(',')[1], 'base64')));
     console.log(answer.results.map((r, i) =>
-        `${cases[i].file}${cases[i].seconds === null ? '' : '@' + cases[i].seconds} iou ${r.iou.toFixed(4)} colour ${r.colour.toFixed(2)}`).join('\n'));
+        `${cases[i].file}${cases[i].seconds === null ? '' : '@' + cases[i].seconds} iou ${r.iou.toFixed(4)} colour ${r.colour.toFixed(2)}` +
+        (cases[i].orbit ? ` shown ${r.covered.toFixed(2)}` : '')).join('\n'));
     process.exit(0);
 }, (error) => {
     console.log(`browser_check: ${error.message}`);

@@ -17,7 +17,9 @@
 // draws into the back buffer, may read it back, and calls swapbuffers. The
 // reshape script runs with PATH, the width and the height appended, the
 // context current, whenever the window takes a new size; a redisplay
-// follows. Exposure redraws. Only public Tk calls, through the stubs, so
+// follows. Exposure redraws. Once another X client destroys the window,
+// nothing more is drawn, `render` fails, and the widget gets the virtual
+// event <<WindowLost>>. Only public Tk calls, through the stubs, so
 // that one source serves Tk 8.6 and Tk 9.
 #include <GL/glx.h>
 #include <X11/Xlib.h>
@@ -39,6 +41,7 @@ struct Widget {
     Tcl_Interp *interp;
     Tk_Window tkwin;      // null once the window is destroyed
     Display *display;
+    Display *watch = nullptr;  // a connection of its own that hears of the window's end
     Window window;
     GLXContext context;
     Tcl_Command command;
@@ -49,6 +52,7 @@ struct Widget {
     int width = 0;        // the size the reshape script last saw
     int height = 0;
     bool redraw_pending = false;
+    bool lost = false;    // the X window destroyed by another client
 };
 
 const char *const own_options[] = {"-displaycommand", "-reshapecommand", nullptr};
@@ -66,6 +70,9 @@ void set_script(Tcl_Obj **slot, Tcl_Obj *value) {
 }
 
 void make_current(Widget *w) {
+    if (w->lost) {
+        return;
+    }
     if (glXGetCurrentContext() != w->context || glXGetCurrentDrawable() != w->window) {
         glXMakeCurrent(w->display, w->window, w->context);
     }
@@ -91,6 +98,47 @@ int run_script(Widget *w, Tcl_Obj *script, int count, Tcl_Obj *const extra[]) {
     return code;
 }
 
+void mark_lost(Widget *w) {
+    if (!w->lost) {
+        w->lost = true;
+        if (glXGetCurrentContext() == w->context) {
+            glXMakeCurrent(w->display, None, nullptr);
+        }
+    }
+}
+
+void announce_lost(ClientData data) {
+    Widget *w = static_cast<Widget *>(data);
+    if (w->tkwin != nullptr) {
+        Tcl_Obj *script = Tcl_ObjPrintf("event generate %s <<WindowLost>>", Tcl_GetString(w->path));
+        Tcl_IncrRefCount(script);
+        if (Tcl_EvalObjEx(w->interp, script, TCL_EVAL_GLOBAL) != TCL_OK) {
+            Tcl_BackgroundException(w->interp, TCL_ERROR);
+        }
+        Tcl_DecrRefCount(script);
+    }
+    Tcl_Release(w);
+}
+
+// Whether the window is known to be gone. Drawing into a window another
+// client destroyed can crash the GL driver (Mesa's software rasteriser
+// writes past a back buffer it shrank to nothing), and Tk never hears of
+// it for a window inside a toplevel. So before each frame the widget's
+// own connection reads what the server has sent it, without a round trip:
+// a DestroyNotify marks the window lost and announces <<WindowLost>>.
+bool window_gone(Widget *w) {
+    while (!w->lost && w->watch != nullptr && XEventsQueued(w->watch, QueuedAfterReading) > 0) {
+        XEvent event;
+        XNextEvent(w->watch, &event);
+        if (event.type == DestroyNotify && event.xdestroywindow.window == w->window) {
+            mark_lost(w);
+            Tcl_Preserve(w);
+            Tcl_DoWhenIdle(announce_lost, w);
+        }
+    }
+    return w->lost;
+}
+
 void display_when_idle(ClientData data);
 
 int display_now(Widget *w) {
@@ -100,6 +148,11 @@ int display_now(Widget *w) {
     }
     if (w->tkwin == nullptr) {
         return TCL_OK;
+    }
+    if (window_gone(w)) {
+        Tcl_SetObjResult(w->interp, Tcl_NewStringObj(
+            "the drawing area's window was destroyed by another X client", -1));
+        return TCL_ERROR;
     }
     Tcl_Preserve(w);
     int code = run_script(w, w->display_script, 1, &w->path);
@@ -116,7 +169,7 @@ void display_when_idle(ClientData data) {
 }
 
 void post_redisplay(Widget *w) {
-    if (!w->redraw_pending && w->tkwin != nullptr) {
+    if (!w->redraw_pending && w->tkwin != nullptr && !w->lost) {
         w->redraw_pending = true;
         Tcl_DoWhenIdle(display_when_idle, w);
     }
@@ -153,6 +206,10 @@ void release(Widget *w) {
         glXMakeCurrent(w->display, None, nullptr);
     }
     glXDestroyContext(w->display, w->context);
+    if (w->watch != nullptr) {
+        XCloseDisplay(w->watch);
+        w->watch = nullptr;
+    }
     Tcl_DeleteCommandFromToken(w->interp, w->command);
     Tcl_EventuallyFree(w, free_widget);
 }
@@ -187,9 +244,7 @@ void on_event(ClientData data, XEvent *event) {
         break;
     }
     case DestroyNotify:
-        // Tk tells its handlers before it destroys the X window. A window
-        // destroyed by another client is left as it is: drawing into it
-        // fails as an X error, which the viewer reports.
+        // Tk tells its handlers before it destroys the X window.
         if (((Tk_FakeWin *)w->tkwin)->flags & TK_ALREADY_DEAD) {
             Tk_DeleteEventHandler(w->tkwin, ExposureMask | StructureNotifyMask, on_event, w);
             release(w);
@@ -209,7 +264,7 @@ void on_command_deleted(ClientData data) {
     }
 }
 
-// Passes objv[1..] to the frame's own command.
+// Passes objv[1..] (configure or cget) to the frame's own command.
 int forward(Widget *w, int objc, Tcl_Obj *const objv[]) {
     Tcl_Obj *command = Tcl_NewListObj(objc - 1, objv + 1);
     Tcl_IncrRefCount(command);
@@ -261,16 +316,19 @@ int widget_cmd(ClientData data, Tcl_Interp *interp, int objc, Tcl_Obj *const obj
                                       "swapbuffers", "configure", "cget", nullptr};
     enum { RENDER, POSTREDISPLAY, MAKECURRENT, SWAPBUFFERS, CONFIGURE, CGET };
     int index;
-    if (objc < 2 ||
-        Tcl_GetIndexFromObj(nullptr, objv[1], own, "subcommand", 0, &index) != TCL_OK) {
-        return forward(w, objc, objv);
+    if (objc < 2) {
+        Tcl_WrongNumArgs(interp, 1, objv, "option ?arg ...?");
+        return TCL_ERROR;
+    }
+    if (Tcl_GetIndexFromObj(interp, objv[1], own, "option", 0, &index) != TCL_OK) {
+        return TCL_ERROR;
     }
     if (w->tkwin == nullptr) {
         Tcl_SetObjResult(interp, Tcl_NewStringObj("the window is gone", -1));
         return TCL_ERROR;
     }
     if (index <= SWAPBUFFERS && objc != 2) {
-        Tcl_WrongNumArgs(interp, 2, objv, "");
+        Tcl_WrongNumArgs(interp, 2, objv, nullptr);
         return TCL_ERROR;
     }
     switch (index) {
@@ -283,7 +341,9 @@ int widget_cmd(ClientData data, Tcl_Interp *interp, int objc, Tcl_Obj *const obj
         make_current(w);
         return TCL_OK;
     case SWAPBUFFERS:
-        glXSwapBuffers(w->display, w->window);
+        if (!w->lost) {
+            glXSwapBuffers(w->display, w->window);
+        }
         return TCL_OK;
     default:
         return configure(w, index == CGET, objc, objv);
@@ -432,6 +492,11 @@ int glwidget_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]
     w->command = Tcl_CreateObjCommand(interp, Tcl_GetString(w->path), widget_cmd, w,
                                       on_command_deleted);
     Tk_CreateEventHandler(w->tkwin, ExposureMask | StructureNotifyMask, on_event, w);
+    w->watch = XOpenDisplay(DisplayString(display));
+    if (w->watch != nullptr) {
+        XSelectInput(w->watch, w->window, StructureNotifyMask);
+        XFlush(w->watch);
+    }
     glXMakeCurrent(display, w->window, w->context);
     sync_to_refresh(display, screen, w->window);
     Tcl_SetObjResult(interp, w->path);

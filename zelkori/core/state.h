@@ -1,14 +1,10 @@
-// The one place where the host library keeps its state.
+// The host core's state: controls, clock, meshes, capture and the offscreen
+// context. The outputs keep their own (zelkori/output).
 #ifndef ZELKORI_STATE_H
 #define ZELKORI_STATE_H
 
-#include <atomic>
 #include <chrono>
-#include <climits>
 #include <map>
-#include <memory>
-#include <mutex>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -46,30 +42,6 @@ struct Offscreen {
     int width = 0, height = 0;
 };
 
-class FrameQueue;  // frames for background threads, frame_queue.h
-
-// Temporary output files not yet renamed into place, for the signal
-// handler that removes them (output_file.cpp): fixed storage, since a
-// handler can neither allocate nor lock.
-struct TemporaryList {
-    enum { kFree, kFilling, kActive };
-    static const int kSlots = 64;
-    struct Slot {
-        std::atomic<int> state{kFree};
-        char path[PATH_MAX];
-    };
-    Slot slots[kSlots];
-    std::atomic<int> creating{0};   // threads between listing and creating
-    std::atomic<bool> dying{false};  // a signal is removing the files
-};
-
-// Directories that took an output since the last zk_output_sync_dirs,
-// noted by the writers' threads (output_file.cpp).
-struct DirectoryList {
-    std::mutex mutex;
-    std::set<std::string> directories;
-};
-
 struct HostState {
     std::vector<Control> controls;  // declaration order
     zk_declare_listener listener = nullptr;
@@ -79,13 +51,6 @@ struct HostState {
     float color[3] = {0, 0, 0};  // the last diffuse colour
     Capture capture;
     Offscreen offscreen;
-    TemporaryList temporaries;
-    DirectoryList unsynced;
-    // Made on first use; deleting it finishes the queue and joins the
-    // threads.
-    std::unique_ptr<FrameQueue, void (*)(FrameQueue *)> saving{nullptr, nullptr};
-    // Outputs open now (output.cpp), abandoned when the process ends.
-    std::vector<zk_writer *> writers;
 };
 
 HostState &state();

@@ -45,7 +45,8 @@ void FrameQueue::run() {
     }
 }
 
-int FrameQueue::push(int width, int height, const std::string &path, int level) {
+int FrameQueue::push(int width, int height, const std::string &path, int level,
+                     const std::string &name) {
     QueuedFrame frame;
     {
         std::unique_lock<std::mutex> lock(mutex_);
@@ -69,6 +70,7 @@ int FrameQueue::push(int width, int height, const std::string &path, int level) 
     frame.height = height;
     frame.path = path;
     frame.level = level;
+    frame.name = name;
     std::lock_guard<std::mutex> lock(mutex_);
     if (failed_) {
         return 0;
@@ -82,7 +84,7 @@ void FrameQueue::drain(std::unique_lock<std::mutex> &lock) {
     room_.wait(lock, [this] { return queue_.empty() && busy_ == 0; });
 }
 
-bool FrameQueue::wait(const char **path, const char **error) {
+bool FrameQueue::wait(std::string *path, std::string *error) {
     std::unique_lock<std::mutex> lock(mutex_);
     drain(lock);
     spare_.clear();  // a sequence is over: give its frames' memory back
@@ -90,11 +92,8 @@ bool FrameQueue::wait(const char **path, const char **error) {
         return true;
     }
     failed_ = false;
-    // Swapped, not copied: no allocation, the callers are C.
-    reported_path_.swap(failed_path_);
-    reported_error_.swap(failed_error_);
-    *path = reported_path_.c_str();
-    *error = reported_error_.c_str();
+    path->swap(failed_path_);
+    error->swap(failed_error_);
     return false;
 }
 

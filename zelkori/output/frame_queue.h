@@ -1,6 +1,8 @@
 // Frames read back now and handled later on threads of their own, through
-// a bounded queue whose buffers go round from frame to frame: background
-// saves and movies both go through one.
+// a bounded queue whose buffers go round from frame to frame. Every output
+// that encodes in the background has one of its own (a sequence, a movie,
+// the background saves), so that what happens to its frames happens to no
+// other output's.
 #ifndef ZELKORI_FRAME_QUEUE_H
 #define ZELKORI_FRAME_QUEUE_H
 
@@ -23,6 +25,7 @@ struct QueuedFrame {
     std::vector<unsigned char> rgba;  // as GL keeps it
     std::string path;  // where a save goes
     int level = 0;     // a save's PNG level
+    std::string name;  // the save's file as messages name it
 
     PixelRows rows() const { return gl_rows(width, height, rgba.data()); }
 };
@@ -47,12 +50,13 @@ class FrameQueue {
     // when an earlier frame failed (refused until wait() reports it), -1
     // when the frame cannot be read. Throws when there is no memory or no
     // thread for it.
-    int push(int width, int height, const std::string &path, int level);
+    int push(int width, int height, const std::string &path, int level,
+             const std::string &name = std::string());
 
     // Waits until every queued frame is handled and gives the buffers
-    // back. Returns false with the first failure, then forgets it; its
-    // path and error stay valid until the next call.
-    bool wait(const char **path, const char **error);
+    // back. Returns false with the first failure's path and error, then
+    // forgets it.
+    bool wait(std::string *path, std::string *error);
 
     // Frames not yet taken are dropped.
     void drop();
@@ -60,6 +64,8 @@ class FrameQueue {
     // Handles what is queued, then ends the threads; a later push starts
     // them again.
     void finish();
+
+    const FrameReader &reader() const { return reader_; }
 
   private:
     void run();
@@ -81,8 +87,7 @@ class FrameQueue {
     unsigned busy_ = 0;  // frames being handled now
     bool stopping_ = false;
     bool failed_ = false;
-    std::string failed_path_, reported_path_;
-    std::string failed_error_, reported_error_;
+    std::string failed_path_, failed_error_;
 };
 
 }  // namespace zelkori

@@ -15,6 +15,13 @@ bool context_current() {
     return eglGetCurrentContext() != EGL_NO_CONTEXT || glXGetCurrentContext() != nullptr;
 }
 
+// A scene that records without drawing (zk_capture_draw) is open: what is
+// on the framebuffer is not the frame, and reading it fails rather than
+// handing on a blank picture.
+bool frame_undrawn() {
+    return state().capture.on && !state().capture.draws;
+}
+
 // Makes the frame drawn so far readable: whatever is being drawn to, the
 // offscreen attachment or the back buffer of a window before it is swapped.
 void begin_read() {
@@ -33,7 +40,7 @@ class GlReader : public FrameReader {
         return context_current() && zk_frame_size(width, height);
     }
     bool read(int width, int height, unsigned char *rgba) const override {
-        if (width < 1 || height < 1 || rgba == nullptr || !context_current()) {
+        if (width < 1 || height < 1 || rgba == nullptr || !context_current() || frame_undrawn()) {
             return false;
         }
         while (glGetError() != GL_NO_ERROR) {

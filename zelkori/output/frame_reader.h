@@ -5,6 +5,8 @@
 #ifndef ZELKORI_FRAME_READER_H
 #define ZELKORI_FRAME_READER_H
 
+#include "zelkori_host.h"
+
 namespace zelkori {
 
 class FrameReader {
@@ -18,12 +20,29 @@ class FrameReader {
     virtual bool read(int width, int height, unsigned char *rgba) const = 0;
 };
 
-// Why a writer has no frame to take, in every writer's words.
+// Why a writer has no frame to take, and why a frame could not be taken,
+// in every writer's words.
 constexpr char kNoFrame[] = "no frame to read: no OpenGL context is current";
+constexpr char kCannotRead[] = "cannot read the frame back from OpenGL";
 
 // Frames of the current GL context: the offscreen framebuffer, or a
 // window's back buffer before it is swapped.
 const FrameReader &gl_frame_reader();
+
+// Frames of a caller's source (zk_frame_source in zelkori_host.h).
+class SourceReader : public FrameReader {
+  public:
+    explicit SourceReader(const zk_frame_source &source) : source_(source) {}
+    bool size(int *width, int *height) const override {
+        return source_.size(source_.data, width, height) != 0 && *width > 0 && *height > 0;
+    }
+    bool read(int width, int height, unsigned char *rgba) const override {
+        return source_.read(source_.data, width, height, rgba) != 0;
+    }
+
+  private:
+    const zk_frame_source source_;
+};
 
 }  // namespace zelkori
 

@@ -1,33 +1,42 @@
 // The writers' C face: what every output shares. The parameters are
-// checked against the format table before anything is opened, every
-// failure is worded once, and writers still open when the process ends
-// are abandoned.
+// checked against the format table before anything is opened, the frames
+// an output was opened for are kept to, every failure is worded once, and
+// each output flushes the directories its own files went to.
 #include <limits.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <exception>
+#include <memory>
 #include <string>
-#include <vector>
 
 #include "output/errors.h"
 #include "output/output_file.h"
-#include "core/state.h"
 #include "output/writers.h"
 
 struct zk_writer {
+    std::unique_ptr<zelkori::FrameReader> source;  // a caller's, outliving the writer
     zelkori::WriterPtr writer;
     const zk_format *format = nullptr;
     std::string name;  // as messages give it
     double fps = 0;    // as given, or the format's default
     long long frames = 0;
+    long long expected = 0;  // frames it was opened for; 0: not known
     std::string anchor;  // put before a relative name when opened
 };
 
 namespace zelkori {
 namespace {
+
+// The first frame's number at most: twelve digits, so that a sequence's
+// numbers and a movie's timestamps never wrap.
+const long long kLastFirst = 999999999999LL;
+
+// "1 frame", "2 frames".
+std::string frames_text(long long count) {
+    return std::to_string(count) + (count == 1 ? " frame" : " frames");
+}
 
 std::string number(double value) {
     char text[32];
@@ -77,7 +86,9 @@ bool check_frames(const zk_format &format, long long frames, std::string *error)
     if (frames >= (format.kind == ZK_KIND_SCENE ? 1 : 0) && frames <= format.max_frames) {
         return true;
     }
-    *error = format.max_frames == 1
+    *error = frames == 0 ? label(format) + " must be told how many frames it holds, 1 to " +
+                               std::to_string(format.max_frames)
+             : format.max_frames == 1
                  ? label(format) + " holds one frame; a sequence such as f%04d.png holds many"
                  : label(format) + " holds 1 to " + std::to_string(format.max_frames) +
                        " frames, got " + std::to_string(frames);
@@ -105,9 +116,10 @@ bool check(const char *path, const zk_writer_params &params, const zk_format **f
         *field = ZK_FIELD_QUALITY;
         *error = "quality runs from 0 to " + std::to_string(f.max_quality) + ", got " +
                  std::to_string(params.quality);
-    } else if (params.first < 0) {
+    } else if (params.first < 0 || params.first > kLastFirst) {
         *field = ZK_FIELD_FIRST;
-        *error = "the first frame's number must be 0 or more, got " + std::to_string(params.first);
+        *error = "the first frame's number must be 0 to " + std::to_string(kLastFirst) + ", got " +
+                 std::to_string(params.first);
     } else if (params.level != ZK_PNG_FAST && (params.level < 0 || params.level > 9)) {
         *field = ZK_FIELD_LEVEL;
         *error = "expected a level from 0 to 9 or \"fast\" but got \"" +
@@ -131,23 +143,6 @@ bool check(const char *path, const zk_writer_params &params, const zk_format **f
     return error->empty();
 }
 
-// A relative name means the directory current when the output is opened,
-// whatever the process does later: the directory to put before it.
-std::string anchor(const zk_format &format, const char *path) {
-    char here[PATH_MAX];
-    if ((format.flags & ZK_FORMAT_STDOUT) || path[0] == '/' ||
-        getcwd(here, sizeof here) == nullptr) {
-        return "";
-    }
-    return std::string(here) + "/";
-}
-
-void forget(zk_writer *writer) {
-    std::vector<zk_writer *> &open = state().writers;
-    open.erase(std::remove(open.begin(), open.end(), writer), open.end());
-    delete writer;
-}
-
 int failed(zk_writer *writer, const Failure &failure, const char **error) {
     std::string file = failure.file.empty() ? writer->name : failure.file;
     if (!writer->anchor.empty() && file.rfind(writer->anchor, 0) == 0) {
@@ -157,9 +152,108 @@ int failed(zk_writer *writer, const Failure &failure, const char **error) {
 }
 
 }  // namespace
-}  // namespace zelkori
 
-using zelkori::state;
+std::string anchor(const zk_format &format, const char *path) {
+    char here[PATH_MAX];
+    if ((format.flags & ZK_FORMAT_STDOUT) || path[0] == '/' ||
+        getcwd(here, sizeof here) == nullptr) {
+        return "";
+    }
+    return std::string(here) + "/";
+}
+
+zk_writer *open_writer(const char *path, const zk_writer_params &params, const FrameReader &reader,
+                       const char **error) {
+    const std::string name = params.name != nullptr ? params.name : path != nullptr ? path : "";
+    zk_writer *made = nullptr;
+    try {
+        std::string why, target;
+        int field = 0;
+        OpenRequest request;
+        if (!check(path, params, &request.format, &target, &field, &why)) {
+            fail(write_error(name, why), error);
+            return nullptr;
+        }
+        const zk_format &format = *request.format;
+        const std::string anchor = zelkori::anchor(format, path);
+        // In a sequence's pattern the directory's own % signs are literal.
+        std::string before = anchor;
+        for (size_t at = before.find('%'); (format.flags & ZK_FORMAT_PATTERN) && at != std::string::npos;
+             at = before.find('%', at + 2)) {
+            before.insert(at, 1, '%');
+        }
+        request.path = before + path;
+        request.width = params.width;
+        request.height = params.height;
+        if (format.kind == ZK_KIND_MOVIE && request.width == 0 &&
+            !reader.size(&request.width, &request.height)) {
+            fail(write_error(name, kNoFrame), error);
+            return nullptr;
+        }
+        request.fps = std::isnan(params.fps) ? format.default_fps : params.fps;
+        request.quality = params.quality < 0 ? format.default_quality : params.quality;
+        request.level = params.level;
+        request.first = params.first;
+        request.frames = params.frames;
+        request.lights = params.lights < 0 ? ZK_LIGHTS_WEB : params.lights;
+        request.pictures = params.pictures != 0;
+        Failure failure;
+        WriterPtr writer = format.writer->open(request, reader, &failure);
+        made = new zk_writer;
+        made->format = request.format;
+        made->name = name;
+        made->fps = request.fps;
+        made->expected = request.frames;
+        made->anchor = anchor;
+        if (writer == nullptr) {
+            failed(made, failure, error);
+            delete made;
+            return nullptr;
+        }
+        made->writer = std::move(writer);
+        return made;
+    } catch (const std::exception &) {  // no memory or no thread
+        delete made;
+        fail(write_error(name, "not enough memory"), error);
+        return nullptr;
+    }
+}
+
+int close_writer(zk_writer *writer, DirectorySet *directories, const char **error) {
+    if (writer == nullptr) {
+        return fail("no output is open", error);
+    }
+    int done = 1;
+    try {
+        Failure failure;
+        if (writer->frames == 0) {
+            writer->writer.reset();
+            done = failed(writer, {"no frame was added", ""}, error);
+        } else if (writer->expected > 0 && writer->frames < writer->expected) {
+            writer->writer.reset();
+            const std::string why = "got " + std::to_string(writer->frames) + " of the " +
+                                    frames_text(writer->expected) + " it was opened for";
+            done = failed(writer, {why, ""}, error);
+        } else {
+            DirectorySet &own = writer->writer->directories;
+            bool closed = false;
+            {
+                CollectDirectories noting(directories != nullptr ? *directories : own);
+                closed = writer->writer->close(&failure);
+            }
+            // The new names are made to last once, at the end.
+            if (!closed || (directories == nullptr && !own.sync(&failure.file, &failure.cause))) {
+                done = failed(writer, failure, error);
+            }
+        }
+    } catch (const std::exception &) {
+        done = failed(writer, {"not enough memory", ""}, error);
+    }
+    delete writer;
+    return done;
+}
+
+}  // namespace zelkori
 
 extern "C" {
 
@@ -199,55 +293,23 @@ int zk_writer_check(const char *path, const zk_writer_params *params, const zk_f
 }
 
 zk_writer *zk_writer_open(const char *path, const zk_writer_params *params, const char **error) {
-    const std::string name = params->name != nullptr ? params->name : path != nullptr ? path : "";
-    zk_writer *made = nullptr;
+    return zelkori::open_writer(path, *params, zelkori::gl_frame_reader(), error);
+}
+
+zk_writer *zk_writer_open_from(const char *path, const zk_writer_params *params,
+                               const zk_frame_source *source, const char **error) {
+    std::unique_ptr<zelkori::FrameReader> reader;
     try {
-        std::string why, target;
-        int field = 0;
-        zelkori::OpenRequest request;
-        if (!zelkori::check(path, *params, &request.format, &target, &field, &why)) {
-            zelkori::fail(zelkori::write_error(name, why), error);
-            return nullptr;
-        }
-        const zk_format &format = *request.format;
-        const zelkori::FrameReader &reader = zelkori::gl_frame_reader();
-        const std::string anchor = zelkori::anchor(format, path);
-        request.path = anchor + path;
-        request.width = params->width;
-        request.height = params->height;
-        if (format.kind == ZK_KIND_MOVIE && request.width == 0 &&
-            !reader.size(&request.width, &request.height)) {
-            zelkori::fail(zelkori::write_error(name, zelkori::kNoFrame),
-                          error);
-            return nullptr;
-        }
-        request.fps = std::isnan(params->fps) ? format.default_fps : params->fps;
-        request.quality = params->quality < 0 ? format.default_quality : params->quality;
-        request.level = params->level;
-        request.first = params->first;
-        request.frames = params->frames;
-        request.lights = params->lights < 0 ? ZK_LIGHTS_WEB : params->lights;
-        request.pictures = params->pictures != 0;
-        zelkori::Failure failure;
-        zelkori::WriterPtr writer = format.writer->open(request, reader, &failure);
-        made = new zk_writer;
-        made->format = request.format;
-        made->name = name;
-        made->fps = request.fps;
-        made->anchor = anchor;
-        if (writer == nullptr) {
-            zelkori::failed(made, failure, error);
-            delete made;
-            return nullptr;
-        }
-        made->writer = std::move(writer);
-        state().writers.push_back(made);
-        return made;
-    } catch (const std::exception &) {  // no memory or no thread
-        delete made;
-        zelkori::fail(zelkori::write_error(name, "not enough memory"), error);
+        reader.reset(new zelkori::SourceReader(*source));
+    } catch (const std::exception &) {
+        zelkori::fail("not enough memory", error);
         return nullptr;
     }
+    zk_writer *writer = zelkori::open_writer(path, *params, *reader, error);
+    if (writer != nullptr) {
+        writer->source = std::move(reader);
+    }
+    return writer;
 }
 
 int zk_writer_add(zk_writer *writer, const char **error) {
@@ -258,6 +320,11 @@ int zk_writer_add(zk_writer *writer, const char **error) {
         if (writer->frames >= writer->format->max_frames) {
             std::string why;
             zelkori::check_frames(*writer->format, writer->frames + 1, &why);
+            return zelkori::failed(writer, {why, ""}, error);
+        }
+        if (writer->expected > 0 && writer->frames >= writer->expected) {
+            const std::string why = "it was opened for " + zelkori::frames_text(writer->expected) +
+                                    "; this is one more";
             return zelkori::failed(writer, {why, ""}, error);
         }
         zelkori::Failure failure;
@@ -272,49 +339,28 @@ int zk_writer_add(zk_writer *writer, const char **error) {
 }
 
 int zk_writer_close(zk_writer *writer, const char **error) {
-    if (writer == nullptr) {
-        return zelkori::fail("no output is open", error);
-    }
-    int done = 1;
-    try {
-        zelkori::Failure failure;
-        if (writer->frames == 0) {
-            writer->writer.reset();
-            done = zelkori::failed(writer, {"no frame was added", ""}, error);
-        } else if (!writer->writer->close(&failure)) {
-            done = zelkori::failed(writer, failure, error);
-        } else {
-            // The new names are made to last once, at the end.
-            const char *directory = "", *cause = "";
-            if (!zk_output_sync_dirs(&directory, &cause)) {
-                done = zelkori::failed(writer, {cause, directory}, error);
-            }
-        }
-    } catch (const std::exception &) {
-        done = zelkori::failed(writer, {"not enough memory", ""}, error);
-    }
-    zelkori::forget(writer);
-    return done;
+    return zelkori::close_writer(writer, nullptr, error);
 }
 
-void zk_writer_abort(zk_writer *writer) {
-    if (writer != nullptr) {
-        zelkori::forget(writer);
-    }
-}
-
-void zk_writer_abort_all(void) {
-    while (!state().writers.empty()) {
-        zelkori::forget(state().writers.back());
-    }
-}
+void zk_writer_abort(zk_writer *writer) { delete writer; }
 
 int zk_writable(const char *path, const char *name, const char **error) {
-    const char *reason = "";
-    if (zk_output_check(path, &reason)) {
-        return 1;
+    try {
+        const char *reason = "";
+        const zk_format *format = zk_format_of(path, &reason);
+        std::string cause;
+        bool ok = false;
+        if (format != nullptr && (format->flags & ZK_FORMAT_STDOUT)) {
+            ok = zelkori::stdout_writable(&cause);
+        } else {
+            ok = zk_output_check(path, &reason) != 0;
+            cause = reason;
+        }
+        return ok ? 1
+                  : zelkori::fail(zelkori::write_error(name != nullptr ? name : path, cause), error);
+    } catch (const std::exception &) {
+        return zelkori::fail("not enough memory", error);
     }
-    return zelkori::fail(zelkori::write_error(name != nullptr ? name : path, reason), error);
 }
 
 const char *zk_write_error(const char *name, const char *cause) {

@@ -18,7 +18,7 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "core/state.h"
+#include "output/directories.h"
 
 struct zk_output {
     std::string target;     // the file that is replaced: links followed, absolute
@@ -49,6 +49,30 @@ const int kCreateWaitRounds = 200;
 
 thread_local std::string last_error;
 thread_local std::string last_directory;  // zk_output_sync_dirs' failure
+
+// Temporary output files not yet renamed into place, for the signal
+// handler that removes them: fixed storage, since a handler can neither
+// allocate nor lock; constant-initialized, so there before any file.
+struct TemporaryList {
+    enum { kFree, kFilling, kActive };
+    static const int kSlots = 64;
+    struct Slot {
+        std::atomic<int> state{kFree};
+        char path[PATH_MAX];
+    };
+    Slot slots[kSlots];
+    std::atomic<int> creating{0};   // threads between listing and creating
+    std::atomic<bool> dying{false};  // a signal is removing the files
+};
+TemporaryList temporary_list;
+
+// Where this thread's commits note their directory: an output's own set,
+// or by default the list zk_output_sync_dirs flushes.
+DirectorySet &unsynced() {
+    static DirectorySet *set = new DirectorySet;  // never destroyed: exit handlers write
+    return *set;
+}
+thread_local DirectorySet *collecting = nullptr;
 
 const char *set_error(const std::string &message) {
     last_error = message;
@@ -126,7 +150,7 @@ bool resolve(const char *path, zk_output &out, std::string &error) {
 
 // The temporary files a signal must take with it. A handler reads this,
 // so it holds plain characters behind atomic flags.
-TemporaryList &temporaries() { return state().temporaries; }
+TemporaryList &temporaries() { return temporary_list; }
 
 void remove_temporaries(int signal_number) {
     TemporaryList &list = temporaries();
@@ -311,19 +335,6 @@ bool create_temporary(zk_output &out, std::string &error) {
     return false;
 }
 
-// Notes the directory of a file just renamed into place, for
-// zk_output_sync_dirs.
-void note_directory(const std::string &path) {
-    DirectoryList &list = state().unsynced;
-    try {
-        std::lock_guard<std::mutex> lock(list.mutex);
-        list.directories.insert(directory_of(path));
-    } catch (const std::exception &) {
-        // No memory: the file is in place; only its name waits for the
-        // file system's own flush.
-    }
-}
-
 void discard(zk_output *out) {
     if (out->fd >= 0) {
         close(out->fd);
@@ -339,6 +350,49 @@ void discard(zk_output *out) {
 }
 
 }  // namespace
+
+void DirectorySet::note(const std::string &path) {
+    try {
+        std::lock_guard<std::mutex> lock(mutex_);
+        directories_.insert(directory_of(path));
+    } catch (const std::exception &) {
+        // No memory: the file is in place; only its name waits for the
+        // file system's own flush.
+    }
+}
+
+bool DirectorySet::sync(std::string *directory, std::string *error) {
+    std::set<std::string> pending;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        pending.swap(directories_);
+    }
+    int failure = 0;  // the first; the others are flushed all the same
+    for (const std::string &name : pending) {
+        const int fd = open(name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        // EINVAL: a file system with nothing to flush for a directory.
+        const int code = fd < 0 ? errno : fsync(fd) != 0 && errno != EINVAL ? errno : 0;
+        if (fd >= 0) {
+            close(fd);
+        }
+        if (code != 0 && failure == 0) {
+            failure = code;
+            *directory = name;
+        }
+    }
+    if (failure != 0) {
+        *error = zk_errno_text(failure);
+        return false;
+    }
+    return true;
+}
+
+CollectDirectories::CollectDirectories(DirectorySet &set) : previous_(collecting) {
+    collecting = &set;
+}
+
+CollectDirectories::~CollectDirectories() { collecting = previous_; }
+
 }  // namespace zelkori
 
 extern "C" {
@@ -423,7 +477,9 @@ int zk_output_commit(zk_output *output, const char **error) {
         zelkori::discard(output);
         return 0;
     }
-    zelkori::note_directory(output->temporary);  // absolute, as cwd may change
+    // Absolute, as the working directory may change.
+    (zelkori::collecting != nullptr ? *zelkori::collecting : zelkori::unsynced())
+        .note(output->temporary);
     output->name.clear();  // in place: nothing to remove
     zelkori::discard(output);
     return 1;
@@ -433,35 +489,18 @@ int zk_output_sync_dirs(const char **directory, const char **error) {
     static const char *unused = nullptr;
     directory = directory != nullptr ? directory : &unused;
     error = error != nullptr ? error : &unused;
-    zelkori::DirectoryList &list = zelkori::state().unsynced;
-    std::set<std::string> pending;
-    {
-        std::lock_guard<std::mutex> lock(list.mutex);
-        pending.swap(list.directories);
+    std::string failed, cause;
+    if (zelkori::unsynced().sync(&failed, &cause)) {
+        return 1;
     }
-    int failure = 0;  // the first; the others are flushed all the same
-    for (const std::string &name : pending) {
-        const int fd = open(name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        // EINVAL: a file system with nothing to flush for a directory.
-        const int code = fd < 0 ? errno : fsync(fd) != 0 && errno != EINVAL ? errno : 0;
-        if (fd >= 0) {
-            close(fd);
-        }
-        if (code != 0 && failure == 0) {
-            failure = code;
-            try {
-                zelkori::last_directory = name;
-            } catch (const std::exception &) {
-                zelkori::last_directory.clear();
-            }
-        }
+    try {
+        zelkori::last_directory = failed;
+    } catch (const std::exception &) {
+        zelkori::last_directory.clear();
     }
-    if (failure != 0) {
-        *directory = zelkori::last_directory.c_str();
-        *error = zk_errno_text(failure);
-        return 0;
-    }
-    return 1;
+    *directory = zelkori::last_directory.c_str();
+    *error = zelkori::set_error(cause);
+    return 0;
 }
 
 void zk_output_abort(zk_output *output) {

@@ -13,7 +13,6 @@
 #include "output/frame_queue.h"
 #include "output/output_file.h"
 #include "output/png/png_writer.h"
-#include "core/state.h"
 #include "output/writers.h"
 
 namespace zelkori {
@@ -30,61 +29,82 @@ bool writable(const std::string &path, Failure *failure) {
     return false;
 }
 
-// One PNG, encoded in the foreground from the rows as GL keeps them.
+// The frame's size when it has the one asked for (none asked: any);
+// false with the cause otherwise.
+bool frame_size(const FrameReader &reader, const OpenRequest &request, const char *what,
+                int *width, int *height, std::string *cause) {
+    if (!reader.size(width, height)) {
+        *cause = kNoFrame;
+        return false;
+    }
+    if (request.width > 0 && (*width != request.width || *height != request.height)) {
+        *cause = "the frame is " + std::to_string(*width) + "x" + std::to_string(*height) +
+                 " but the " + what + " is " + std::to_string(request.width) + "x" +
+                 std::to_string(request.height);
+        return false;
+    }
+    return true;
+}
+
+// One PNG: the frame is read at add and kept; the file is written at
+// close, so that nothing reaches the target before it, and an abort leaves
+// what was there.
 class PngWriter : public Writer {
   public:
     PngWriter(const OpenRequest &request, const FrameReader &reader)
-        : path_(request.path), level_(request.level), reader_(reader) {}
+        : request_(request), reader_(reader) {}
 
     bool add(Failure *failure) override {
-        int width = 0, height = 0;
-        if (!read_frame(reader_, rgba_, &width, &height, &failure->cause)) {
+        if (!frame_size(reader_, request_, "image", &width_, &height_, &failure->cause)) {
             return false;
         }
-        const char *reason = "";
-        if (!write_png(path_.c_str(), gl_rows(width, height, rgba_.data()), level_, &reason)) {
-            failure->cause = reason;
-            return false;
-        }
-        return true;
+        return read_frame(reader_, rgba_, width_, height_, &failure->cause);
     }
-    bool close(Failure *) override { return true; }
+    bool close(Failure *failure) override {
+        return write_png(request_.path.c_str(), rows(), request_.level, &failure->cause);
+    }
+    bool data(unsigned char **data, size_t *size, Failure *failure) {
+        return encode_png(rows(), request_.level, data, size, &failure->cause);
+    }
 
   private:
-    const std::string path_;
-    const int level_;
+    PixelRows rows() const { return gl_rows(width_, height_, rgba_.data()); }
+
+    const OpenRequest request_;
     const FrameReader &reader_;
+    int width_ = 0, height_ = 0;
     std::vector<unsigned char> rgba_;
 };
 
 // One PNG a frame, numbered from the first frame's number, encoded in the
-// background (png_writer.cpp's queue).
+// background by a queue of the sequence's own: what happens to it (a
+// failure, an abort) happens to no other output.
 class SequenceWriter : public Writer {
   public:
     SequenceWriter(const OpenRequest &request, const FrameReader &reader)
-        : pattern_(request.path), level_(request.level), next_(request.first),
-          reader_(reader) {}
-    ~SequenceWriter() override {
-        if (!closed_) {
-            save_queue().drop();
-            const char *path = "", *reason = "";
-            save_queue().wait(&path, &reason);
-        }
-    }
+        : request_(request), next_(request.first), reader_(reader),
+          frames_(png_queue(reader, [this](const QueuedFrame &frame, std::string *error) {
+              const CollectDirectories noting(directories);
+              return write_png(frame.path.c_str(), frame.rows(), frame.level, error);
+          })) {}
+    // Abandoned: frames not yet taken are dropped, those being written
+    // finish.
+    ~SequenceWriter() override { frames_->drop(); }
 
     bool add(Failure *failure) override {
+        if (broken_) {
+            *failure = failure_;
+            return false;
+        }
         std::string name;
-        if (!sequence_name(pattern_, next_, &name, &failure->cause)) {
-            return false;
-        }
         int width = 0, height = 0;
-        if (!reader_.size(&width, &height)) {
-            failure->cause = kNoFrame;
+        if (!sequence_name(request_.path, next_, &name, &failure->cause) ||
+            !frame_size(reader_, request_, "sequence", &width, &height, &failure->cause)) {
             return false;
         }
-        const int queued = save_queue().push(width, height, name, level_);
+        const int queued = frames_->push(width, height, name, request_.level);
         if (queued < 0) {
-            failure->cause = "cannot read the frame back from OpenGL";
+            failure->cause = kCannotRead;
             return false;
         }
         if (queued == 0) {
@@ -93,45 +113,41 @@ class SequenceWriter : public Writer {
         ++next_;
         return true;
     }
-    bool close(Failure *failure) override {
-        closed_ = true;
-        return collect(failure);
-    }
+    bool close(Failure *failure) override { return collect(failure); }
 
   private:
+    // A frame that failed is lost: the sequence fails from then on, at
+    // every add and at its close, with that frame's failure.
     bool collect(Failure *failure) {
-        const char *path = "", *reason = "";
-        if (save_queue().wait(&path, &reason)) {
-            return true;
-        }
-        failure->file = path;
-        failure->cause = reason;
-        return false;
+        broken_ = broken_ || !frames_->wait(&failure_.file, &failure_.cause);
+        *failure = failure_;
+        return !broken_;
     }
 
-    const std::string pattern_;
-    const int level_;
+    const OpenRequest request_;
     long long next_;
+    bool broken_ = false;
+    Failure failure_;  // the first frame that failed
     const FrameReader &reader_;
-    bool closed_ = false;
+    const std::unique_ptr<FrameQueue> frames_;
 };
 
 // PNG data on standard output, one image a frame.
 class StreamWriter : public Writer {
   public:
     StreamWriter(const OpenRequest &request, const FrameReader &reader)
-        : level_(request.level), reader_(reader) {}
+        : request_(request), level_(request.level), reader_(reader) {}
 
     bool add(Failure *failure) override {
         int width = 0, height = 0;
-        if (!read_frame(reader_, rgba_, &width, &height, &failure->cause)) {
+        if (!frame_size(reader_, request_, "frame", &width, &height, &failure->cause) ||
+            !read_frame(reader_, rgba_, width, height, &failure->cause)) {
             return false;
         }
         unsigned char *data = nullptr;
         size_t size = 0;
-        const char *reason = "";
-        if (!encode_png(gl_rows(width, height, rgba_.data()), level_, &data, &size, &reason)) {
-            failure->cause = reason;
+        if (!encode_png(gl_rows(width, height, rgba_.data()), level_, &data, &size,
+                        &failure->cause)) {
             return false;
         }
         size_t done = 0;
@@ -152,6 +168,7 @@ class StreamWriter : public Writer {
     bool close(Failure *) override { return true; }
 
   private:
+    const OpenRequest request_;
     const int level_;
     const FrameReader &reader_;
     std::vector<unsigned char> rgba_;
@@ -268,13 +285,20 @@ WriterPtr open_sequence(const OpenRequest &request, const FrameReader &reader,
     return WriterPtr(new SequenceWriter(request, reader));
 }
 
-WriterPtr open_stream(const OpenRequest &request, const FrameReader &reader, Failure *failure) {
+bool stdout_writable(std::string *cause) {
+    // A closed one is held open read-only (by the file layer and the
+    // launchers), so that writing to it fails as on a closed one.
     const int mode = fcntl(STDOUT_FILENO, F_GETFL);
     if (mode < 0 || (mode & O_ACCMODE) == O_RDONLY) {
-        failure->cause = mode < 0 ? "standard output is closed" : "standard output is read-only";
-        return nullptr;
+        *cause = "standard output is closed";
+        return false;
     }
-    return WriterPtr(new StreamWriter(request, reader));
+    return true;
+}
+
+WriterPtr open_stream(const OpenRequest &request, const FrameReader &reader, Failure *failure) {
+    return stdout_writable(&failure->cause) ? WriterPtr(new StreamWriter(request, reader))
+                                            : nullptr;
 }
 
 WriterPtr open_scene(const OpenRequest &request, const FrameReader &, Failure *failure) {
@@ -288,6 +312,14 @@ WriterPtr open_scene(const OpenRequest &request, const FrameReader &, Failure *f
     }
     zk_capture_draw(request.pictures ? 1 : 0);
     return WriterPtr(new SceneWriter(request));
+}
+
+bool png_data(const FrameReader &reader, int level, unsigned char **data, size_t *size,
+              Failure *failure) {
+    OpenRequest request;
+    request.level = level;
+    PngWriter writer(request, reader);
+    return writer.add(failure) && writer.data(data, size, failure);
 }
 
 }  // namespace zelkori

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "output/directories.h"
 #include "output/frame_reader.h"
 #include "zelkori_host.h"
 
@@ -43,6 +44,10 @@ class Writer {
     virtual bool add(Failure *failure) = 0;
     // Finishes the output. False with *failure; nothing unfinished is left.
     virtual bool close(Failure *failure) = 0;
+
+    // Where the files this output renamed into place went, flushed when it
+    // closes; close() runs with its thread noting into it (directories.h).
+    DirectorySet directories;
 };
 
 typedef std::unique_ptr<Writer> WriterPtr;
@@ -55,6 +60,26 @@ WriterPtr open_stream(const OpenRequest &request, const FrameReader &reader, Fai
 WriterPtr open_scene(const OpenRequest &request, const FrameReader &reader, Failure *failure);
 // Movies load FFmpeg on first use (movie_module.h).
 WriterPtr open_movie(const OpenRequest &request, const FrameReader &reader, Failure *failure);
+
+// zk_writer_open with frames from `reader`; zk_writer_close, with the
+// directories noted into `directories` for the caller to flush (null: the
+// writer's own, flushed).
+zk_writer *open_writer(const char *path, const zk_writer_params &params, const FrameReader &reader,
+                       const char **error);
+int close_writer(zk_writer *writer, DirectorySet *directories, const char **error);
+
+// A relative name means the directory current when the output is opened
+// (or a save is asked for), whatever the process does later: the directory
+// to put before it; "" for an absolute name and for standard output.
+std::string anchor(const zk_format &format, const char *path);
+
+// A still's writer for the current frame of `reader` as PNG data in
+// memory: *data, *size bytes, freed with free().
+bool png_data(const FrameReader &reader, int level, unsigned char **data, size_t *size,
+              Failure *failure);
+
+// Whether standard output takes data; false with *cause.
+bool stdout_writable(std::string *cause);
 
 // The file a sequence's frame `number` goes to, from its printf pattern
 // (one integer field). False with *error for a pattern that is not one.

@@ -2,12 +2,17 @@
 // commands, all over the writer interface (zk_writer_*), and the format
 // table for scripts; zelkori.tcl makes movies and scenes of them. Outputs an interpreter leaves open are
 // abandoned when it is deleted, and when the process ends.
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "tcl/face.h"
 #include "zelkori_host.h"
@@ -17,16 +22,56 @@ namespace {
 
 const char kOutputsKey[] = "zelkori::outputs";
 
-// The outputs an interpreter has open, by handle.
+// The outputs an interpreter has open, by handle, and its background
+// saves: the interpreter's own, so that nothing of one reaches another.
 struct Outputs {
     std::map<std::string, zk_writer *> open;
     long long made = 0;
+    zk_save_queue *saves = nullptr;  // made by the first save -async
+    std::string program;             // how a failure at exit names the program
 };
+
+// Every interpreter's outputs, for the process's exit, and the failures
+// of saves whose interpreter was deleted before they were reported.
+struct AllOutputs {
+    std::mutex mutex;
+    std::set<Outputs *> each;
+    std::vector<std::string> orphans;  // lines for standard error
+};
+
+AllOutputs &all_outputs() {
+    static AllOutputs *all = new AllOutputs;  // never destroyed: the exit uses it
+    return *all;
+}
+
+// Writes the queued saves and frees the queue; fails with what the wait
+// reports.
+int finish_saves(Outputs &outputs, const char **error) {
+    zk_save_queue *saves = outputs.saves;
+    outputs.saves = nullptr;
+    return zk_save_queue_free(saves, error);
+}
+
+// The line a failure no caller can hear of is reported with at exit.
+std::string exit_line(const Outputs &outputs, const char *error) {
+    return outputs.program + ": " + error + "\n";
+}
 
 void delete_outputs(ClientData data, Tcl_Interp *) {
     Outputs *outputs = static_cast<Outputs *>(data);
+    AllOutputs &all = all_outputs();
+    {
+        std::lock_guard<std::mutex> lock(all.mutex);
+        all.each.erase(outputs);
+    }
     for (auto &entry : outputs->open) {
         zk_writer_abort(entry.second);
+    }
+    // The saves are written; a failure waits for the process's exit.
+    const char *error = "";
+    if (!finish_saves(*outputs, &error)) {
+        std::lock_guard<std::mutex> lock(all.mutex);
+        all.orphans.push_back(exit_line(*outputs, error));
     }
     delete outputs;
 }
@@ -316,8 +361,8 @@ int formats_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
 
 // zelkori::save ?-async? file ?level?: writes the current viewport as a
 // PNG at zlib's level 0-9, or "fast" (ISA-L, for sequences); with -async
-// the frame is read now and encoded in the background, and an earlier
-// background failure is reported instead.
+// the frame is read now and written by the interpreter's save queue, whose
+// failures zelkori::wait reports.
 int save_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
     const bool async = objc >= 2 && std::string_view(Tcl_GetString(objv[1])) == "-async";
     Tcl_Obj *const *args = async ? objv + 1 : objv;  // args[1] is the file
@@ -343,8 +388,21 @@ int save_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
         return TCL_ERROR;
     }
     const char *path = Tcl_DStringValue(&native);
-    const int done = async ? zk_save_frame_async(path, level, &error)
-                           : zk_save_frame(path, Tcl_GetString(args[1]), level, &error);
+    int done = 0;
+    if (!async) {
+        done = zk_save_frame(path, Tcl_GetString(args[1]), level, &error);
+    } else {
+        Outputs &outputs = outputs_of(interp);
+        if (outputs.saves == nullptr) {
+            outputs.saves = zk_save_queue_new();
+        }
+        zk_writer_params params;
+        zk_writer_params_init(&params);
+        params.level = level;
+        params.name = Tcl_GetString(args[1]);
+        error = "not enough memory to save the frame";
+        done = outputs.saves != nullptr && zk_save_queue_add(outputs.saves, path, &params, &error);
+    }
     Tcl_DStringFree(&native);
     return done ? TCL_OK : failed(interp, error);
 }
@@ -393,15 +451,56 @@ int wait_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
         Tcl_WrongNumArgs(interp, 1, objv, nullptr);
         return TCL_ERROR;
     }
+    zk_save_queue *saves = outputs_of(interp).saves;
     const char *error = "";
-    return zk_save_wait(&error) ? TCL_OK : failed(interp, error);
+    return saves == nullptr || zk_save_queue_wait(saves, &error) ? TCL_OK : failed(interp, error);
 }
 
 // Background saves finish before the process goes; outputs never closed
-// are incomplete and leave nothing.
+// are incomplete and leave nothing. Where the process ends by Tcl_Exit, a
+// save that failed is reported on standard error, one line naming the
+// program, and a status of 0 becomes 1: there is no caller left to tell.
+// Elsewhere (Tcl_Finalize alone) the saves are written all the same.
+Tcl_ExitProc *previous_exit = nullptr;
+
+void finish_all(int *status) {
+    AllOutputs &all = all_outputs();
+    std::lock_guard<std::mutex> lock(all.mutex);
+    for (Outputs *outputs : all.each) {
+        const char *error = "";
+        if (!finish_saves(*outputs, &error)) {
+            all.orphans.push_back(exit_line(*outputs, error));
+        }
+    }
+    if (status == nullptr) {
+        return;
+    }
+    for (const std::string &line : all.orphans) {
+        if (write(STDERR_FILENO, line.data(), line.size()) < 0) {
+            // standard error is gone: the status still says it
+        }
+        *status = *status == 0 ? 1 : *status;
+    }
+    all.orphans.clear();
+}
+
 void finish_outputs(ClientData) {
-    zk_save_shutdown();
-    zk_writer_abort_all();
+    finish_all(nullptr);
+    AllOutputs &all = all_outputs();
+    std::lock_guard<std::mutex> lock(all.mutex);
+    for (Outputs *outputs : all.each) {
+        for (auto &entry : outputs->open) {
+            zk_writer_abort(entry.second);
+        }
+        outputs->open.clear();
+    }
+}
+
+void exiting(ClientData data) {
+    int status = static_cast<int>(reinterpret_cast<intptr_t>(data));
+    finish_all(&status);
+    Tcl_SetExitProc(previous_exit);
+    Tcl_Exit(status);
 }
 
 }  // namespace
@@ -415,10 +514,22 @@ const FaceCommand kOutputCommands[] = {
 
 void init_output(Tcl_Interp *interp) {
     if (Tcl_GetAssocData(interp, kOutputsKey, nullptr) == nullptr) {
-        Tcl_SetAssocData(interp, kOutputsKey, delete_outputs, new Outputs);
+        Outputs *outputs = new Outputs;
+        // The script the program runs, or the program itself for an
+        // interpreter that runs none.
+        const char *script = Tcl_GetVar(interp, "argv0", TCL_GLOBAL_ONLY);
+        script = script != nullptr ? script : Tcl_GetNameOfExecutable();
+        const char *slash = script != nullptr ? std::strrchr(script, '/') : nullptr;
+        outputs->program = slash != nullptr ? slash + 1 : script != nullptr ? script : "zelkori";
+        Tcl_SetAssocData(interp, kOutputsKey, delete_outputs, outputs);
+        AllOutputs &all = all_outputs();
+        std::lock_guard<std::mutex> lock(all.mutex);
+        all.each.insert(outputs);
     }
     Tcl_DeleteExitHandler(finish_outputs, nullptr);  // once, however many interps
     Tcl_CreateExitHandler(finish_outputs, nullptr);
+    static std::once_flag once;
+    std::call_once(once, [] { previous_exit = Tcl_SetExitProc(exiting); });
 }
 
 }  // namespace zelkori

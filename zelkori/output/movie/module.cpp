@@ -33,7 +33,7 @@ class MovieWriter : public Writer {
         }
         const int queued = movie.frames.push(movie.width, movie.height, "", 0);
         if (queued < 0) {
-            failure->cause = "cannot read the frame back from OpenGL";
+            failure->cause = kCannotRead;
             return false;
         }
         if (queued == 0) {

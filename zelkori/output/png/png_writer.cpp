@@ -22,7 +22,7 @@
 #include "output/png/png_writer.h"
 #include "output/output_file.h"
 #include "output/png/png_fast.h"
-#include "core/state.h"
+#include "output/writers.h"
 #include "zelkori_host.h"
 
 namespace {
@@ -95,17 +95,8 @@ Encoded encode_fast(FILE *file, const zelkori::PixelRows &image) {
     }
 }
 
-thread_local std::string libpng_message;
-
-const char *libpng_text(const char *message) {
-    libpng_message = std::string("libpng: ") + (*message != '\0' ? message : "failed");
-    return libpng_message.c_str();
-}
-
-
 // Encodes into `file` and closes it; fills error on failure.
-bool encode_to(FILE *file, const zelkori::PixelRows &image, int level,
-               const char **error) {
+bool encode_to(FILE *file, const zelkori::PixelRows &image, int level, std::string *error) {
     errno = 0;
     PngFailure failure;
     const Encoded encoded = level == kFastLevel
@@ -118,28 +109,32 @@ bool encode_to(FILE *file, const zelkori::PixelRows &image, int level,
     if (encoded == Encoded::kDone && flushed && closed) {
         return true;
     }
-    *error = encoded == Encoded::kNoMemory ? zk_errno_text(ENOMEM)
-             : encoded == Encoded::kEncoderFailed
-                 ? libpng_text(failure.message)
-                 : zk_errno_text(write_errno != 0 ? write_errno
-                              : flush_errno != 0 ? flush_errno
-                                                 : errno);
+    if (encoded == Encoded::kEncoderFailed) {
+        *error = std::string("libpng: ") + (failure.message[0] != '\0' ? failure.message : "failed");
+    } else {
+        *error = zk_errno_text(encoded == Encoded::kNoMemory ? ENOMEM
+                               : write_errno != 0            ? write_errno
+                               : flush_errno != 0            ? flush_errno
+                                                             : errno);
+    }
     return false;
 }
 
-int write_png_file(const char *path, const zelkori::PixelRows &image, int level,
-                   const char **error) {
+bool write_png_file(const char *path, const zelkori::PixelRows &image, int level,
+                    std::string *error) {
     if (path == nullptr || *path == '\0' || image.width < 1 || image.height < 1 ||
         image.top == nullptr) {
         *error = "nothing to write";
-        return 0;
+        return false;
     }
     if (level != kFastLevel && (level < 0 || level > 9)) {
         level = kDefaultLevel;
     }
-    zk_output *output = zk_output_open(path, error);
+    const char *reason = "";
+    zk_output *output = zk_output_open(path, &reason);
     if (output == nullptr) {
-        return 0;
+        *error = reason;
+        return false;
     }
     // A stream of its own over a copy of the descriptor, which
     // zk_output_commit closes.
@@ -151,14 +146,18 @@ int write_png_file(const char *path, const zelkori::PixelRows &image, int level,
             close(fd);
         }
         zk_output_abort(output);
-        return 0;
+        return false;
     }
     setvbuf(file, nullptr, _IOFBF, kFileBufferBytes);  // a frame in a few writes
     if (!encode_to(file, image, level, error)) {
         zk_output_abort(output);
-        return 0;
+        return false;
     }
-    return zk_output_commit(output, error);
+    if (!zk_output_commit(output, &reason)) {
+        *error = reason;
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -167,28 +166,28 @@ namespace zelkori {
 
 // write_png_file for the C interface and the background threads:
 // exceptions stop here. Nothing is on disk yet where an allocation can fail.
-int write_png(const char *path, const PixelRows &image, int level, const char **error) {
+bool write_png(const char *path, const PixelRows &image, int level, std::string *error) {
     try {
         return write_png_file(path, image, level, error);
     } catch (const std::exception &) {
-        *error = "not enough memory";
-        return 0;
+        *error = zk_errno_text(ENOMEM);
+        return false;
     }
 }
 
-int encode_png(const PixelRows &image, int level, unsigned char **data, size_t *size,
-               const char **error) {
+bool encode_png(const PixelRows &image, int level, unsigned char **data, size_t *size,
+                std::string *error) {
     *data = nullptr;
     *size = 0;
     if (image.width < 1 || image.height < 1 || image.top == nullptr) {
         *error = "nothing to write";
-        return 0;
+        return false;
     }
     char *buffer = nullptr;
     FILE *file = open_memstream(&buffer, size);
     if (file == nullptr) {
         *error = zk_errno_text(errno);
-        return 0;
+        return false;
     }
     try {
         if (!encode_to(file, image,
@@ -196,30 +195,26 @@ int encode_png(const PixelRows &image, int level, unsigned char **data, size_t *
                        error)) {
             free(buffer);
             *size = 0;
-            return 0;
+            return false;
         }
     } catch (const std::exception &) {
         *error = zk_errno_text(ENOMEM);
-        return 0;
-    }
-    *data = reinterpret_cast<unsigned char *>(buffer);
-    return 1;
-}
-
-bool read_frame(const FrameReader &reader, std::vector<unsigned char> &rgba, int *width,
-                int *height, std::string *error) {
-    if (!reader.size(width, height)) {
-        *error = kNoFrame;
         return false;
     }
+    *data = reinterpret_cast<unsigned char *>(buffer);
+    return true;
+}
+
+bool read_frame(const FrameReader &reader, std::vector<unsigned char> &rgba, int width,
+                int height, std::string *error) {
     try {
-        rgba.resize(static_cast<size_t>(*width) * static_cast<size_t>(*height) * 4);
+        rgba.resize(static_cast<size_t>(width) * static_cast<size_t>(height) * 4);
     } catch (const std::exception &) {
         *error = "not enough memory for the frame";
         return false;
     }
-    if (!reader.read(*width, *height, rgba.data())) {
-        *error = "cannot read the frame back from OpenGL";
+    if (!reader.read(width, height, rgba.data())) {
+        *error = kCannotRead;
         return false;
     }
     return true;
@@ -227,57 +222,47 @@ bool read_frame(const FrameReader &reader, std::vector<unsigned char> &rgba, int
 
 }  // namespace zelkori
 
-namespace zelkori {
-namespace {
-
-// Reads the current frame and hands its rows to `use`, which returns the
-// cause of a failure or null; failures are worded by `word`.
-template <typename Use, typename Word>
-int with_frame(const char **error, Use use, Word word) {
-    try {
-        std::vector<unsigned char> rgba;
-        int width = 0, height = 0;
-        std::string why;
-        if (!read_frame(gl_frame_reader(), rgba, &width, &height, &why)) {
-            return fail(why, error);
-        }
-        const char *cause = use(gl_rows(width, height, rgba.data()));
-        return cause == nullptr ? 1 : fail(word(cause), error);
-    } catch (const std::exception &) {
-        return fail(word("not enough memory"), error);
-    }
-}
-
-}  // namespace
-}  // namespace zelkori
-
 extern "C" int zk_encode_frame(int level, unsigned char **data, size_t *size,
                                const char **error) {
     *data = nullptr;
     *size = 0;
-    return zelkori::with_frame(
-        error,
-        [&](const zelkori::PixelRows &rows) -> const char * {
-            const char *reason = "";
-            return zelkori::encode_png(rows, level, data, size, &reason) ? nullptr : reason;
-        },
-        [](const char *cause) { return std::string("cannot encode the frame: ") + cause; });
+    try {
+        zelkori::Failure failure;
+        if (zelkori::png_data(zelkori::gl_frame_reader(), level, data, size, &failure)) {
+            return 1;
+        }
+        return zelkori::fail("cannot encode the frame: " + failure.cause, error);
+    } catch (const std::exception &) {
+        return zelkori::fail("cannot encode the frame: not enough memory", error);
+    }
 }
 
 extern "C" int zk_save_frame(const char *path, const char *name, int level,
                              const char **error) {
-    name = name != nullptr ? name : path;
-    return zelkori::with_frame(
-        error,
-        [&](const zelkori::PixelRows &rows) -> const char * {
-            const char *reason = "";
-            return zelkori::write_png(path, rows, level, &reason) ? nullptr : reason;
-        },
-        [name](const char *cause) { return zelkori::write_error(name, cause); });
+    zk_writer_params params;
+    zk_writer_params_init(&params);
+    params.level = level;
+    params.name = name;
+    const zk_format *format = zk_format_of(path, error);
+    if (format == nullptr) {
+        return 0;
+    }
+    if (format->kind != ZK_KIND_STILL) {
+        return zelkori::fail(zelkori::write_error(name != nullptr ? name : path,
+                                                  "a save writes one still image"),
+                             error);
+    }
+    zk_writer *writer = zk_writer_open(path, &params, error);
+    if (writer == nullptr) {
+        return 0;
+    }
+    if (!zk_writer_add(writer, error)) {
+        zk_writer_abort(writer);
+        return 0;
+    }
+    return zk_writer_close(writer, error);
 }
 
-// Background saving. Encoding costs about as much as drawing a frame, so a
-// renderer that hands frames to other cores keeps its own pace.
 namespace zelkori {
 namespace {
 
@@ -287,64 +272,17 @@ const unsigned kMinQueued = 4;       // frames waiting, however few threads
 
 }  // namespace
 
-FrameQueue &save_queue() {
-    std::unique_ptr<FrameQueue, void (*)(FrameQueue *)> &saving = state().saving;
-    if (saving == nullptr) {
-        // One core is left to the thread that renders, which is the one
-        // that sets the pace; the encoders share the rest, and are at
-        // least two, so that one encodes while another waits for the disk
-        // to take a file that replaces one.
-        const unsigned cores = std::thread::hardware_concurrency();
-        const unsigned threads = std::max(2u, std::min(kMaxSavers, std::max(1u, cores) - 1));
-        const FrameQueue::Work save = [](const QueuedFrame &frame, std::string *error) {
-            const char *reason = "";
-            if (write_png(frame.path.c_str(), frame.rows(), frame.level, &reason)) {
-                return true;
-            }
-            *error = reason;
-            return false;
-        };
-        saving = {new FrameQueue(gl_frame_reader(), threads,
-                                 std::max(kMinQueued, threads * kQueuedPerSaver), 0, save),
-                  [](FrameQueue *queue) { delete queue; }};
-    }
-    return *saving;
+// Encoding costs about as much as drawing a frame, so a renderer that
+// hands frames to other cores keeps its own pace.
+std::unique_ptr<FrameQueue> png_queue(const FrameReader &reader, FrameQueue::Work work) {
+    // One core is left to the thread that renders, which is the one that
+    // sets the pace; the encoders share the rest, and are at least two, so
+    // that one encodes while another waits for the disk to take a file
+    // that replaces one.
+    const unsigned cores = std::thread::hardware_concurrency();
+    const unsigned threads = std::max(2u, std::min(kMaxSavers, std::max(1u, cores) - 1));
+    return std::unique_ptr<FrameQueue>(new FrameQueue(
+        reader, threads, std::max(kMinQueued, threads * kQueuedPerSaver), 0, std::move(work)));
 }
 
 }  // namespace zelkori
-
-extern "C" int zk_save_wait(const char **error) {
-    if (zelkori::state().saving == nullptr) {
-        return 1;  // nothing was ever saved in the background
-    }
-    const char *path = "", *reason = "";
-    if (zelkori::state().saving->wait(&path, &reason)) {
-        return 1;
-    }
-    return zelkori::fail(zelkori::write_error(path, reason), error);
-}
-
-extern "C" int zk_save_frame_async(const char *path, int level, const char **error) {
-    if (path == nullptr || *path == '\0') {
-        return zelkori::fail("no file name given", error);
-    }
-    int width = 0, height = 0;
-    if (!zelkori::gl_frame_reader().size(&width, &height)) {
-        return zelkori::fail(zelkori::kNoFrame, error);
-    }
-    try {
-        const int queued = zelkori::save_queue().push(width, height, path, level);
-        if (queued < 0) {
-            return zelkori::fail("cannot read the frame back from OpenGL", error);
-        }
-        return queued > 0 ? 1 : zk_save_wait(error);
-    } catch (const std::exception &) {  // no memory for the frame, or no thread
-        return zelkori::fail("not enough memory to save the frame", error);
-    }
-}
-
-extern "C" void zk_save_shutdown(void) {
-    if (zelkori::state().saving != nullptr) {
-        zelkori::state().saving->finish();
-    }
-}

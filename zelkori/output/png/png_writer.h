@@ -3,29 +3,32 @@
 #define ZELKORI_PNG_WRITER_H
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "output/frame_queue.h"
 #include "output/frame_reader.h"
 #include "output/pixels.h"
 
 namespace zelkori {
 
-// Writes `image` to `path` whole or not at all. Returns 0 with *error
-// (the cause alone) on failure.
-int write_png(const char *path, const PixelRows &image, int level, const char **error);
+// Writes `image` to `path` whole or not at all. False with *error (the
+// cause alone) on failure.
+bool write_png(const char *path, const PixelRows &image, int level, std::string *error);
 
 // Encodes `image` in memory: *data, *size bytes, freed with free().
-int encode_png(const PixelRows &image, int level, unsigned char **data, size_t *size,
-               const char **error);
+bool encode_png(const PixelRows &image, int level, unsigned char **data, size_t *size,
+                std::string *error);
 
-class FrameQueue;
-// The queue of background saves, made on first use.
-FrameQueue &save_queue();
+// A queue of frames from `reader` handled by `work` on threads of its own,
+// as many as PNG encoding has use for.
+std::unique_ptr<FrameQueue> png_queue(const FrameReader &reader, FrameQueue::Work work);
 
-// Reads the reader's current frame into `rgba` (gl_rows' layout).
-bool read_frame(const FrameReader &reader, std::vector<unsigned char> &rgba, int *width,
-                int *height, std::string *error);
+// Reads the reader's current frame, width x height, into `rgba`
+// (gl_rows' layout).
+bool read_frame(const FrameReader &reader, std::vector<unsigned char> &rgba, int width,
+                int height, std::string *error);
 
 }  // namespace zelkori
 
