@@ -132,7 +132,9 @@ proc ::zelkori::scene {args} {
             if {$drew == 3 || $drew == 4} {
                 throw {ZELKORI DRAW} "the draw script invoked\
                     \"[expr {$drew == 3 ? "break" : "continue"}]\" outside of a loop"
-            } elseif {$drew == 1} {
+            } elseif {$drew != 0} {
+                # An error, or a code of the script's own: it ends the
+                # scene and goes to the caller, as from a loop's body.
                 return -options $options $result
             }
             zelkori::output add $handle
