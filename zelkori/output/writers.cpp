@@ -179,12 +179,20 @@ class StreamWriter : public Writer {
 // started.
 class SceneWriter : public Writer {
   public:
-    SceneWriter(const OpenRequest &request)
-        : path_(request.path), fps_(request.fps), lights_(request.lights),
-          expected_(request.frames > 0 ? request.frames : 1) {}
+    SceneWriter(const OpenRequest &request, const FrameReader &reader)
+        : request_(request), reader_(reader), path_(request.path), fps_(request.fps),
+          lights_(request.lights), expected_(request.frames > 0 ? request.frames : 1) {}
     ~SceneWriter() override { zk_capture_stop(); }
 
     bool add(Failure *failure) override {
+        // A size given is kept to, as by every output. A frame refused has
+        // its primitives recorded already, so the scene fails from then on.
+        int width = 0, height = 0;
+        if (!refused_.empty() || (request_.width > 0 &&
+                                  !frame_size(reader_, request_, "scene", &width, &height, &refused_))) {
+            failure->cause = refused_;
+            return false;
+        }
         if (added_ == expected_) {
             failure->cause = "the scene was opened for " + std::to_string(expected_) + " frames";
             return false;
@@ -196,6 +204,10 @@ class SceneWriter : public Writer {
     }
     bool close(Failure *failure) override {
         zk_capture_stop();
+        if (!refused_.empty()) {
+            failure->cause = refused_;
+            return false;
+        }
         if (added_ != expected_) {
             failure->cause = "the scene got " + std::to_string(added_) + " of its " +
                              std::to_string(expected_) + " frames";
@@ -210,6 +222,9 @@ class SceneWriter : public Writer {
     }
 
   private:
+    const OpenRequest request_;
+    const FrameReader &reader_;
+    std::string refused_;  // why a frame was refused
     const std::string path_;
     const double fps_;
     const int lights_;
@@ -301,7 +316,7 @@ WriterPtr open_stream(const OpenRequest &request, const FrameReader &reader, Fai
                                             : nullptr;
 }
 
-WriterPtr open_scene(const OpenRequest &request, const FrameReader &, Failure *failure) {
+WriterPtr open_scene(const OpenRequest &request, const FrameReader &reader, Failure *failure) {
     if (!writable(request.path, failure)) {
         return nullptr;
     }
@@ -311,7 +326,7 @@ WriterPtr open_scene(const OpenRequest &request, const FrameReader &, Failure *f
         return nullptr;
     }
     zk_capture_draw(request.pictures ? 1 : 0);
-    return WriterPtr(new SceneWriter(request));
+    return WriterPtr(new SceneWriter(request, reader));
 }
 
 bool png_data(const FrameReader &reader, int level, unsigned char **data, size_t *size,
