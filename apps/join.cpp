@@ -440,18 +440,25 @@ bool same_coding(const AVCodecParameters *p, const AVCodecParameters *q) {
 }
 
 // The first part ("quality 40") in which two tags differ; the tags are
-// parts joined by ", ".
+// parts joined by ", ", and one may hold more parts than the other.
 std::string first_difference(const std::string &one, const std::string &other) {
+    const auto part = [](const std::string &tag, size_t at) {
+        return tag.substr(at, tag.find(", ", at) - at);
+    };
     size_t a = 0, b = 0;
     while (true) {
-        const size_t a_end = std::min(one.find(", ", a), one.size());
-        const size_t b_end = std::min(other.find(", ", b), other.size());
-        const std::string x = one.substr(a, a_end - a), y = other.substr(b, b_end - b);
-        if (x != y || a_end == one.size() || b_end == other.size()) {
+        const std::string x = part(one, a), y = part(other, b);
+        a += x.size() + 2;
+        b += y.size() + 2;
+        if (x != y) {
             return x + ", not " + y;
         }
-        a = a_end + 2;
-        b = b_end + 2;
+        if (a > one.size()) {
+            return "without " + part(other, b) + ", not with it";
+        }
+        if (b > other.size()) {
+            return part(one, a) + ", not without it";
+        }
     }
 }
 

@@ -142,7 +142,34 @@ if {[catch {::zelkori::frame_time [dict get $options --time] [expr {$first + $fr
         || abs($last) == Inf} {
     ::morvakine::usage_error $program "--time and --fps take the clock past any number by frame [expr {$first + $frames}]"
 }
-::morvakine::load_plugin $program $libdir [::morvakine::plugin_option $program $options]
+set plugin [::morvakine::plugin_option $program $options]
+::morvakine::load_plugin $program $libdir $plugin
+# What a movie's frames show goes into its tag, so that morvakine-join
+# refuses slices of another picture; not --first or --frames, in which
+# slices differ.
+if {[dict get $format kind] eq "movie"} {
+    set shows [list "--time [expr {double([dict get $options --time])}]"]
+    foreach {control setting} [dict get $options --set] {
+        lappend shows "--set $control=$setting"
+    }
+    foreach flag {--manual --framed} {
+        if {[dict get $options $flag]} {
+            lappend shows $flag
+        }
+    }
+    if {[info exists view]} {
+        lappend shows "--view [join $view ,]"
+    }
+    if {$plugin ne ""} {
+        if {[catch {set chan [open $plugin rb]; set code [read $chan]; close $chan} message]} {
+            ::morvakine::fail $program "cannot read the plug-in $plugin: $message"
+        }
+        lappend shows "--plugin [file tail $plugin] crc32 [format %08x [zlib crc32 $code]]"
+    }
+    regsub -all {[[:cntrl:]]} [join $shows ", "] ? tag
+    lappend check -tag $tag
+    ::morvakine::check_output_options $program $output $check
+}
 # The first file written, or standard output (-o -; the launcher holds a
 # closed one open read-only), must take data.
 ::morvakine::check_output $program -o [dict get $format target]

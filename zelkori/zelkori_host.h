@@ -199,13 +199,20 @@ typedef struct zk_writer_params {
                            so that other outputs get pictures; 0 they only
                            record (a scene that is the only output); -1: 1,
                            and the only value other formats take */
+    const char *tag;    /* a movie's: what its frames show, as the caller
+                           words it, added to the "rendered-with" tag that
+                           says how it was encoded (so that slices of
+                           other pictures do not join); up to ZK_TAG_MAX
+                           bytes, no control characters; NULL or "": none,
+                           and the only value other formats take */
 } zk_writer_params;
+#define ZK_TAG_MAX 4096
 void zk_writer_params_init(zk_writer_params *params);
 
 /* Which parameter a check refused. */
 enum { ZK_FIELD_NAME = 1, ZK_FIELD_SIZE, ZK_FIELD_FPS, ZK_FIELD_FRAMES,
        ZK_FIELD_QUALITY, ZK_FIELD_FIRST, ZK_FIELD_LEVEL, ZK_FIELD_LIGHTS,
-       ZK_FIELD_PICTURES };
+       ZK_FIELD_PICTURES, ZK_FIELD_TAG };
 /* Checks a target and its parameters against the format's limits,
  * touching nothing: the checks zk_writer_open makes before anything else.
  * Returns 0 with *error (which says what is wrong, naming no option) and

@@ -31,7 +31,8 @@ fi
 
 # Damaged and mismatched segments beside the good ones: the middle MP4 cut
 # short, the last WebM cut in half, the first MP4 with a block zeroed, a
-# WebM slice of another quality; and a link to a segment.
+# WebM slice of another quality, an MP4 slice of another clock time; and a
+# link to a segment.
 mkdir -p cut
 cp parts/* cut/
 truncate -s 1000 cut/m00004.mp4
@@ -39,8 +40,9 @@ truncate -s $(($(stat -c %s cut/m00008.webm) / 2)) cut/m00008.webm
 cp parts/m00000.mp4 zeroed.mp4
 dd if=/dev/zero of=zeroed.mp4 bs=1 count=200 seek=$(($(stat -c %s zeroed.mp4) / 2)) conv=notrunc 2>/dev/null
 "$MORVAKINE_RENDER" -o q00004.webm --first 4 --frames 4 --size $size --quality 20
+"$MORVAKINE_RENDER" -o t00004.mp4 --first 4 --frames 4 --size $size --time 13
 ln -s parts/m00000.mp4 link.mp4
-untouched=$(md5sum parts/* cut/* zeroed.mp4 q00004.webm)
+untouched=$(md5sum parts/* cut/* zeroed.mp4 q00004.webm t00004.mp4)
 
 # Joins that would not give one run's movie are refused, naming why, and
 # touch nothing.
@@ -59,11 +61,12 @@ refused.mp4|cut/m00000.mp4 cut/m00004.mp4 cut/m00008.mp4|"cut/m00004.mp4" is tru
 refused.webm|cut/m00000.webm cut/m00004.webm cut/m00008.webm|"cut/m00008.webm" is truncated
 refused.mp4|zeroed.mp4 parts/m00004.mp4|"zeroed.mp4" is corrupt
 refused.webm|parts/m00000.webm q00004.webm parts/m00008.webm|(quality 20, not quality 50)
+refused.mp4|parts/m00000.mp4 t00004.mp4|"t00004.mp4" was rendered .* (--time 13.0, not --time 12.0)
 parts/m00004.mp4|parts/m00004.mp4 parts/m00008.mp4|is the segment "parts/m00004.mp4"
 link.mp4|parts/m00000.mp4 parts/m00004.mp4 parts/m00008.mp4|is the segment "parts/m00000.mp4"
 parts/m00000.mp4|parts/m00004.mp4 parts/m00008.mp4|holds frames 0 to 3 of this render, which the segments do not
 CASES
-check "refused joins touch nothing" test "$untouched" = "$(md5sum parts/* cut/* zeroed.mp4 q00004.webm)"
+check "refused joins touch nothing" test "$untouched" = "$(md5sum parts/* cut/* zeroed.mp4 q00004.webm t00004.mp4)"
 check "refused joins write nothing" test ! -e refused.mp4 -a ! -e refused.webm
 
 # Slice 1 (frames 4-7) cannot write its first file.

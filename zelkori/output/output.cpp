@@ -5,8 +5,10 @@
 #include <limits.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <string>
@@ -98,6 +100,20 @@ bool check_frames(const zk_format &format, long long frames, std::string *error)
     return false;
 }
 
+bool check_tag(const zk_format &format, const char *tag, std::string *error) {
+    const size_t length = std::strlen(tag);
+    if (format.kind != ZK_KIND_MOVIE) {
+        *error = "only a movie carries a tag, not " + label(format);
+    } else if (length > ZK_TAG_MAX) {
+        *error = "a tag holds up to " + std::to_string(ZK_TAG_MAX) + " bytes, got " +
+                 std::to_string(length);
+    } else if (std::any_of(tag, tag + length,
+                           [](unsigned char c) { return c < 0x20 || c == 0x7f; })) {
+        *error = "a tag holds no control characters";
+    }
+    return error->empty();
+}
+
 bool check(const char *path, const zk_writer_params &params, const zk_format **format,
            std::string *target, int *field, std::string *error) {
     const char *reason = "";
@@ -149,6 +165,8 @@ bool check(const char *path, const zk_writer_params &params, const zk_format **f
         *field = ZK_FIELD_PICTURES;
         *error = f.kind != ZK_KIND_SCENE ? "only a scene records without drawing, not " + label(f)
                                          : "pictures are 0 or 1, got " + std::to_string(params.pictures);
+    } else if (params.tag != nullptr && params.tag[0] != '\0' && !check_tag(f, params.tag, error)) {
+        *field = ZK_FIELD_TAG;
     } else if (f.flags & ZK_FORMAT_PATTERN) {
         if (!sequence_name(path, params.first, target, error)) {
             *field = ZK_FIELD_NAME;
@@ -213,6 +231,7 @@ zk_writer *open_writer(const char *path, const zk_writer_params &params, const F
         request.frames = params.frames;
         request.lights = params.lights < 0 ? ZK_LIGHTS_WEB : params.lights;
         request.pictures = params.pictures != 0;
+        request.tag = params.tag != nullptr ? params.tag : "";
         Failure failure;
         WriterPtr writer = format.writer->open(request, reader, &failure);
         made = new zk_writer;

@@ -26,6 +26,7 @@ struct OpenRequest {
     long long frames = 0;  // 0: not known
     int lights = ZK_LIGHTS_WEB;  // a scene's
     bool pictures = true;        // a scene's primitives draw while recorded
+    std::string tag;             // a movie's picture, for its rendered-with tag
 };
 
 // Why a writer failed: the cause, and the file when it is not the

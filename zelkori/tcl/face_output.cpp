@@ -123,12 +123,13 @@ int get_level(Tcl_Interp *interp, Tcl_Obj *obj, int *level) {
 // ZK_KIND_* and ZK_FIELD_* as scripts see them.
 const char *const kKinds[] = {"still", "sequence", "movie", "scene"};
 const char *const kFieldNames[] = {"", "name", "size", "fps", "frames", "quality", "first",
-                                   "level", "lights", "pictures"};
+                                   "level", "lights", "pictures", "tag"};
 // ZK_LIGHTS_* as scripts name them.
 const char *const kLightNames[] = {"web", "blender", "none", nullptr};
 
 // Output options: -size {w h} -fps F -quality Q -level L -first K -frames N
-// -lights web|blender|none -pictures BOOLEAN, those in `allowed` only.
+// -lights web|blender|none -pictures BOOLEAN -tag TEXT, those in `allowed`
+// only. A tag points into its Tcl_Obj, kept for the command's call.
 int get_params(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[], const char *const allowed[],
                zk_writer_params *params) {
     for (int i = 0; i < objc; i += 2) {
@@ -144,6 +145,14 @@ int get_params(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[], const char *
             ok = get_finite(interp, value, &params->fps) == TCL_OK;
         } else if (name == "-level") {
             ok = get_level(interp, value, &params->level) == TCL_OK;
+        } else if (name == "-tag") {
+            // Tcl holds a NUL as C0 80, which the library would take.
+            params->tag = Tcl_GetString(value);
+            ok = std::strstr(params->tag, "\xC0\x80") == nullptr;
+            if (!ok) {
+                Tcl_SetObjResult(interp,
+                                 Tcl_NewStringObj("-tag: a tag holds no control characters", -1));
+            }
         } else if (name == "-pictures") {
             ok = Tcl_GetBooleanFromObj(interp, value, &params->pictures) == TCL_OK;
         } else if (name == "-lights") {
@@ -208,8 +217,8 @@ int check_params(Tcl_Interp *interp, const char *path, const zk_writer_params &p
     return TCL_ERROR;
 }
 
-const char *const kOutputOptions[] = {"-size",  "-fps",   "-quality", "-level",
-                                      "-first", "-frames", "-lights", "-pictures", nullptr};
+const char *const kOutputOptions[] = {"-size",   "-fps",     "-quality", "-level", "-first",
+                                      "-frames", "-lights", "-pictures", "-tag",   nullptr};
 
 // Opens a writer on objv[0] with the options after it; *writer on success.
 int open_output(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[], const char *const options[],

@@ -348,13 +348,15 @@ bool Movie::open(const char *path, int quality) {
         const int *bt709 = sws_getCoefficients(SWS_CS_ITU709);
         sws_setColorspaceDetails(scaler, bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
     }
-    // What the movie was encoded with, for morvakine-join, which refuses
-    // to put together segments that differ in any of it.
+    // What the movie was encoded with and what it shows, for
+    // morvakine-join, which refuses to put together segments that differ
+    // in any of it.
     const std::string rendered = std::string(row->name) + " " + std::to_string(encoder->width) +
                                  "x" + std::to_string(encoder->height) + " " +
                                  std::to_string(rate.num) + "/" + std::to_string(rate.den) +
                                  " fps, quality " + std::to_string(quality) + ", " +
-                                 codec->encoder + " " + codec->options;
+                                 codec->encoder + " " + codec->options +
+                                 (tag.empty() ? "" : ", " + tag);
     code = av_dict_set(&container->metadata, "rendered-with", rendered.c_str(), 0);
     if (code < 0) {
         return fail("not enough memory", 0);

@@ -29,6 +29,7 @@ struct Movie {
     const zk_format *row = nullptr;  // the format table's
     const zk_codec *codec = nullptr;  // the row's codec
     int width = 0, height = 0;
+    std::string tag;  // what the frames show, the caller's words; "" none
     AVRational rate{30, 1};
     AVRational time_base{1, 30};  // of the encoder's timestamps
     zk_output *output = nullptr;

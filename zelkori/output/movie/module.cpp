@@ -84,6 +84,7 @@ Writer *start(const OpenRequest &request, const FrameReader &reader, Failure *fa
         movie->rate = av_d2q(request.fps, 1000000);
         movie->time_base = {1, movie->codec->clock > 0 ? movie->codec->clock : movie->rate.num};
         movie->first = request.first;
+        movie->tag = request.tag;
         if (!movie->open(request.path.c_str(), request.quality)) {
             failure->cause = movie->error;
             return nullptr;
