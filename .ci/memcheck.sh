@@ -71,7 +71,7 @@ bytes=$(grep -h -m1 -oE 'unhandled instruction bytes:( 0x[0-9A-Fa-f]+){1,4}' "$s
         sed 's/unhandled instruction bytes:/the bytes/; s/$/ .../' || true)
 case $verdict in
   load\ *)
-    echo "memcheck $name: valgrind cannot run it on this CPU: ${bytes:-an instruction it does not decode} in ${verdict#load } as the loader started that library, with no code of ours between"
+    echo "memcheck $name: valgrind cannot run it on this CPU${environment[0]:+ (MORVAKINE_VALGRIND_PROBE=sigill acts as one)}: ${bytes:-an instruction it does not decode} in ${verdict#load } as the loader started that library, with no code of ours between"
     exit 77
     ;;
   ours\ *) echo "memcheck $name: FAILED, in our code: ${verdict#ours }" ;;

@@ -85,3 +85,16 @@ results_summary() {
   echo "== $passed passed, $failed failed, $skipped skipped; $cases test cases skipped inside entries (in $SECONDS s)"
   [ "$failed" = 0 ]
 }
+
+# Sets cpu to the CPU seconds (user and system) of this shell's children
+# so far, the ones it waited for: a step's share of the machine, which
+# unlike its time does not grow when others load it. (`times` must run in
+# this shell: in a pipe or $(...) it would count a child's children.)
+cpu_now() {
+  times >"$MORVAKINE_RESULTS.times"
+  cpu=$(awk 'NR == 2 {
+    n = 0
+    for (i = 1; i <= 2; i++) { split($i, t, /[ms]/); n += t[1] * 60 + t[2] }
+    printf "%d", n
+  }' "$MORVAKINE_RESULTS.times")
+}

@@ -23,12 +23,16 @@ trap 'rm -rf "$scratch"' EXIT
 . "$top/.ci/results.sh"
 
 step_start=0
+step_cpu=0
 step() {
   step_start=$SECONDS
+  cpu_now
+  step_cpu=$cpu
   echo "== sanitize: $1"
 }
 step_done() {
-  echo "== sanitize: $1 took $((SECONDS - step_start)) s"
+  cpu_now
+  echo "== sanitize: $1 took $((SECONDS - step_start)) s ($((cpu - step_cpu)) s of CPU)"
 }
 # build_or_stop PRESET: a build that fails ends the run, nothing after it
 # could be tried.

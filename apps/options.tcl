@@ -96,9 +96,11 @@ proc ::morvakine::check_size {program option size} {
     }
 }
 
+# A count's own bound is its field's in the host library's table (checked
+# with the output); here only the largest any field takes, -first's.
 proc ::morvakine::parse_number {program option value {kind double}} {
     if {$kind eq "int"} {
-        if {[catch {whole $value 1000000000} number]} {
+        if {[catch {whole $value 999999999999} number]} {
             usage_error $program "$option expects a whole number, got \"$value\""
         }
         return $number

@@ -45,13 +45,25 @@ proc ::viewer::file_types {kinds} {
 # clock stops while the dialog is open, so that a name made from it still
 # names the time of the frame saved or recorded.
 proc ::viewer::ask_file {title types initial} {
+    # The type shown first is the one of the name offered. The dialog reads
+    # and sets its type variable as a global name.
+    variable dialog_type
     set type [lindex $types 0 0]
+    set extension [lindex $types 0 1 0]
+    foreach row $types {
+        if {[string equal -nocase [lindex $row 1 0] [file extension $initial]]} {
+            lassign $row type extension
+            set extension [lindex $extension 0]
+            break
+        }
+    }
+    set dialog_type $type
     set playing [zelkori::clock playing]
     zelkori::clock pause
     try {
         return [tk_getSaveFile -parent . -title $title -filetypes $types \
             -initialdir [pwd] -initialfile [file tail $initial] \
-            -defaultextension [lindex $types 0 1 0] -typevariable type]
+            -defaultextension $extension -typevariable ::viewer::dialog_type]
     } finally {
         if {$playing} {
             zelkori::clock play

@@ -283,10 +283,11 @@ proc ::viewer::timeline::shell_word {word} {
 
 # The command line that makes morvakine-render draw the frame shown, at
 # the drawing area's size and view, with every control's value and the
-# plug-in.
+# plug-in. Between frames (paused while playing) it is the frame the
+# readout names.
 proc ::viewer::timeline::render_command {} {
     variable origin
-    set k [expr {round(([zelkori::clock get] - $origin) * [fps])}]
+    set k [frame]
     lassign $::viewer::drawn_size width height
     set words [list morvakine-render -o [format morvakine-%04d.png [expr {abs($k)}]] \
         --size ${width}x$height]

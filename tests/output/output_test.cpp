@@ -51,6 +51,7 @@ TEST(FormatCheck, EachFormatAndLimit) {
         {"m.webm", 0, 2, -1, 0, ZK_FIELD_FPS, "the rate must be from 0.0002 to 1000 "},
         {"m.webm", -1, 2, -1, 0, ZK_FIELD_FPS, "the rate must be from 0.0002 to 1000 "},
         {"m.webm", 30, 2, 101, 0, ZK_FIELD_QUALITY, "quality runs from 0 to 100"},
+        {"m.apng", 30, 2, 80, 0, ZK_FIELD_QUALITY, "a .apng file has no quality to choose"},
         {"m.gif", 50, 2, -1, 0, 0, "gif m.gif"},
         {"m.gif", 51, 2, -1, 0, ZK_FIELD_FPS, "the rate must be from"},
         {"m.gif", 0.001, 2, -1, 0, ZK_FIELD_FPS, "the rate must be from"},
@@ -66,6 +67,9 @@ TEST(FormatCheck, EachFormatAndLimit) {
         {"f%d.png", D, 2, -1, 999999999999LL, 0, "png-sequence f999999999999.png"},
         {"f%d.png", D, 2, -1, 1000000000000LL, ZK_FIELD_FIRST,
          "the first frame's number must be 0 to 999999999999, got 1000000000000"},
+        {"m.mp4", 1, 2, -1, 999999999999LL, 0, "mp4 m.mp4"},
+        {"m.mp4", 0.001, 2, -1, 999999999999LL, ZK_FIELD_FIRST,
+         "frame 999999999999 at 0.001 frames per second is past the 1e+12 seconds a .mp4 file can time"},
     };
     for (const CheckCase &c : cases) {
         SCOPED_TRACE(c.path);
@@ -162,7 +166,7 @@ TEST(SaveQueue, RefusesAtTheCallWhatItCannotQueueAndHasNothingToReport) {
     zk_writer_params params;
     zk_writer_params_init(&params);
     const struct { const char *path; int level; const char *error; } cases[] = {
-        {"a.png", 6, "no frame to read: no OpenGL context is current"},
+        {"a.png", 6, "cannot write \"a.png\": no frame to read: no OpenGL context is current"},
         {"m.mp4", 6, "cannot write \"m.mp4\": a save writes one still image"},
         {"a.png", 10, "cannot write \"a.png\": expected a level from 0 to 9"},
     };

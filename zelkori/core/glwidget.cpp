@@ -69,8 +69,13 @@ void set_script(Tcl_Obj **slot, Tcl_Obj *value) {
     *slot = value;
 }
 
+bool window_gone(Widget *w);
+
+// Every way into GL comes here first: Mesa reads the size of the window
+// it draws into on the first GL call after the context is made current or
+// the buffers swapped, and a window already gone gives it a garbage size.
 void make_current(Widget *w) {
-    if (w->lost) {
+    if (window_gone(w)) {
         return;
     }
     if (glXGetCurrentContext() != w->context || glXGetCurrentDrawable() != w->window) {
@@ -122,9 +127,10 @@ void announce_lost(ClientData data) {
 
 // Whether the window is known to be gone. Drawing into a window another
 // client destroyed can crash the GL driver (Mesa's software rasteriser
-// writes past a back buffer it shrank to nothing), and Tk never hears of
-// it for a window inside a toplevel. So before each frame the widget's
-// own connection reads what the server has sent it, without a round trip:
+// draws into a back buffer of the size a failed XGetGeometry left unset),
+// and Tk never hears of it for a window inside a toplevel. So before each
+// frame, and each time the context is made current, the widget's own
+// connection reads what the server has sent it, without a round trip:
 // a DestroyNotify marks the window lost and announces <<WindowLost>>.
 bool window_gone(Widget *w) {
     while (!w->lost && w->watch != nullptr && XEventsQueued(w->watch, QueuedAfterReading) > 0) {

@@ -49,6 +49,10 @@ class GlReader : public FrameReader {
         glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
         return glGetError() == GL_NO_ERROR;
     }
+    const char *cannot_read() const override {
+        return frame_undrawn() ? "nothing is drawn while a scene records without pictures"
+                               : kCannotRead;
+    }
 };
 
 }  // namespace

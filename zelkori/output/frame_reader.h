@@ -9,6 +9,11 @@
 
 namespace zelkori {
 
+// Why a writer has no frame to take, and why a frame could not be taken,
+// in every writer's words.
+constexpr char kNoFrame[] = "no frame to read: no OpenGL context is current";
+constexpr char kCannotRead[] = "cannot read the frame back from OpenGL";
+
 class FrameReader {
   public:
     virtual ~FrameReader() = default;
@@ -18,12 +23,9 @@ class FrameReader {
     // Reads the width x height area at the origin into `rgba` (width *
     // height * 4 bytes, bottom row first). False when it cannot.
     virtual bool read(int width, int height, unsigned char *rgba) const = 0;
+    // Why read failed, in every writer's words.
+    virtual const char *cannot_read() const { return kCannotRead; }
 };
-
-// Why a writer has no frame to take, and why a frame could not be taken,
-// in every writer's words.
-constexpr char kNoFrame[] = "no frame to read: no OpenGL context is current";
-constexpr char kCannotRead[] = "cannot read the frame back from OpenGL";
 
 // Frames of the current GL context: the offscreen framebuffer, or a
 // window's back buffer before it is swapped.

@@ -32,6 +32,9 @@ namespace {
 // The first frame's number at most: twelve digits, so that a sequence's
 // numbers and a movie's timestamps never wrap.
 const long long kLastFirst = 999999999999LL;
+// A movie's first timestamp, first / fps, at most: MP4 counts its times in
+// 64 bits of up to 1/2000000 s.
+const double kLastStart = 1e12;
 
 // "1 frame", "2 frames".
 std::string frames_text(long long count) {
@@ -116,10 +119,18 @@ bool check(const char *path, const zk_writer_params &params, const zk_format **f
         *field = ZK_FIELD_QUALITY;
         *error = "quality runs from 0 to " + std::to_string(f.max_quality) + ", got " +
                  std::to_string(params.quality);
+    } else if (params.quality != -1 && !f.takes_quality) {
+        *field = ZK_FIELD_QUALITY;
+        *error = label(f) + " has no quality to choose";
     } else if (params.first < 0 || params.first > kLastFirst) {
         *field = ZK_FIELD_FIRST;
         *error = "the first frame's number must be 0 to " + std::to_string(kLastFirst) + ", got " +
                  std::to_string(params.first);
+    } else if (f.kind == ZK_KIND_MOVIE && params.first / fps > kLastStart) {
+        *field = ZK_FIELD_FIRST;
+        *error = "frame " + std::to_string(params.first) + " at " + number(fps) +
+                 " frames per second is past the " + number(kLastStart) + " seconds " + label(f) +
+                 " can time";
     } else if (params.level != ZK_PNG_FAST && (params.level < 0 || params.level > 9)) {
         *field = ZK_FIELD_LEVEL;
         *error = "expected a level from 0 to 9 or \"fast\" but got \"" +
@@ -230,6 +241,12 @@ int close_writer(zk_writer *writer, DirectorySet *directories, const char **erro
             writer->writer.reset();
             done = failed(writer, {"no frame was added", ""}, error);
         } else if (writer->expected > 0 && writer->frames < writer->expected) {
+            if (writer->format->flags & ZK_FORMAT_PATTERN) {
+                // Each file is a whole frame: all those added are written,
+                // not as many as the queue had reached.
+                Failure written;
+                writer->writer->close(&written);
+            }
             writer->writer.reset();
             const std::string why = "got " + std::to_string(writer->frames) + " of the " +
                                     frames_text(writer->expected) + " it was opened for";

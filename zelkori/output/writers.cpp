@@ -104,7 +104,7 @@ class SequenceWriter : public Writer {
         }
         const int queued = frames_->push(width, height, name, request_.level);
         if (queued < 0) {
-            failure->cause = kCannotRead;
+            failure->cause = reader_.cannot_read();
             return false;
         }
         if (queued == 0) {

@@ -3,6 +3,8 @@
 // counters, framing) and face_output.cpp (saves, movies, scenes, formats).
 #include <atomic>
 #include <cctype>
+#include <charconv>
+#include <cstring>
 #include <initializer_list>
 #include <cerrno>
 #include <cmath>
@@ -14,13 +16,36 @@
 
 namespace zelkori {
 
+// Tcl reads 010 as octal 8 and takes 0x10 or 1_0 for numbers; a number
+// given to these commands is decimal, whatever its leading zeros.
 int get_finite(Tcl_Interp *interp, Tcl_Obj *obj, double *out) {
-    if (Tcl_GetDoubleFromObj(interp, obj, out) != TCL_OK) {
+    const char *text = Tcl_GetString(obj);
+    const char *at = text;
+    while (std::isspace(static_cast<unsigned char>(*at))) {
+        ++at;
+    }
+    const bool negative = *at == '-';
+    at += negative || *at == '+';
+    const char *end = at + std::strlen(at);
+    while (end > at && std::isspace(static_cast<unsigned char>(end[-1]))) {
+        --end;
+    }
+    // from_chars takes inf and nan too, never a sign or 0x.
+    const bool starts = std::isdigit(static_cast<unsigned char>(*at)) || *at == '.';
+    const auto [stop, failure] = std::from_chars(at, end, *out);
+    if (!starts || stop != end ||
+        (failure != std::errc() && failure != std::errc::result_out_of_range)) {
+        Tcl_SetObjResult(interp, Tcl_ObjPrintf("expected a decimal number but got \"%s\"", text));
         return TCL_ERROR;
     }
+    *out = negative ? -*out : *out;
+    // Out of range: Tcl's reading of it, 0 for too small, Inf for too large.
+    if (failure == std::errc::result_out_of_range &&
+        Tcl_GetDoubleFromObj(nullptr, obj, out) != TCL_OK) {
+        *out = HUGE_VAL;
+    }
     if (!std::isfinite(*out)) {
-        Tcl_SetObjResult(interp, Tcl_ObjPrintf(
-            "expected a finite number but got \"%s\"", Tcl_GetString(obj)));
+        Tcl_SetObjResult(interp, Tcl_ObjPrintf("expected a finite number but got \"%s\"", text));
         return TCL_ERROR;
     }
     return TCL_OK;
@@ -28,10 +53,10 @@ int get_finite(Tcl_Interp *interp, Tcl_Obj *obj, double *out) {
 
 int get_bounded(Tcl_Interp *interp, Tcl_Obj *obj, double low, double high,
                 double *out) {
-    if (Tcl_GetDoubleFromObj(interp, obj, out) != TCL_OK) {
+    if (get_finite(interp, obj, out) != TCL_OK) {
         return TCL_ERROR;
     }
-    if (!std::isfinite(*out) || *out < low || *out > high) {
+    if (*out < low || *out > high) {
         Tcl_SetObjResult(interp, Tcl_ObjPrintf(
             "expected a number from %g to %g but got \"%s\"", low, high,
             Tcl_GetString(obj)));

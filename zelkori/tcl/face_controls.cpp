@@ -127,7 +127,7 @@ int control_cmd(ClientData, Tcl_Interp *interp, int objc,
                 return TCL_ERROR;
             }
             value = ticked;
-        } else if (Tcl_GetDoubleFromObj(interp, objv[3], &value) != TCL_OK) {
+        } else if (get_finite(interp, objv[3], &value) != TCL_OK) {
             return TCL_ERROR;
         }
         if (!zk_control_set(control.id, value)) {

@@ -166,12 +166,12 @@ int get_params(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[], const char *
                     "expected -size {width height} but got \"%s\"", Tcl_GetString(value)));
             }
         } else {
-            ok = get_decimal(value, 0, INT64_MAX, &number);
+            ok = get_decimal(value, 0, name == "-quality" ? INT32_MAX : INT64_MAX, &number);
             if (!ok) {
                 Tcl_SetObjResult(interp, Tcl_ObjPrintf("expected %s to be a whole number but got \"%s\"",
                                                        allowed[option], Tcl_GetString(value)));
             } else if (name == "-quality") {
-                params->quality = number > 1000 ? 1000 : static_cast<int>(number);
+                params->quality = static_cast<int>(number);
             } else if (name == "-first") {
                 params->first = number;
             } else {

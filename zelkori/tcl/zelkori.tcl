@@ -33,6 +33,11 @@ proc ::zelkori::movie {args} {
         wrong_args "option ?arg ...?"
     }
     set option [choose option {open add close abort} [lindex $args 0]]
+    # The handle is an ordinary output's: one ended by zelkori::output
+    # leaves no movie open.
+    if {$movie ne "" && [catch {zelkori::output frames $movie}]} {
+        set movie {}
+    }
     if {$option eq "open" ? [llength $args] < 2 || [llength $args] % 2 : [llength $args] != 1} {
         wrong_args [expr {$option eq "open" ? "open file ?-fps fps? ?-quality quality?" : $option}]
     }

@@ -33,7 +33,7 @@ class MovieWriter : public Writer {
         }
         const int queued = movie.frames.push(movie.width, movie.height, "", 0);
         if (queued < 0) {
-            failure->cause = kCannotRead;
+            failure->cause = reader_.cannot_read();
             return false;
         }
         if (queued == 0) {

@@ -214,7 +214,7 @@ bool read_frame(const FrameReader &reader, std::vector<unsigned char> &rgba, int
         return false;
     }
     if (!reader.read(width, height, rgba.data())) {
-        *error = kCannotRead;
+        *error = reader.cannot_read();
         return false;
     }
     return true;

@@ -129,16 +129,16 @@ int zk_save_queue_add(zk_save_queue *queue, const char *path, const zk_writer_pa
         zelkori::FrameQueue &frames = *queue->frames;
         int width = 0, height = 0;
         if (!frames.reader().size(&width, &height)) {
-            return zelkori::fail(zelkori::kNoFrame, error);
+            return zelkori::fail(zelkori::write_error(name, zelkori::kNoFrame), error);
         }
         // Written later, where the name meant when the save was asked for.
         const std::string target = zelkori::anchor(*format, path) + path;
         if (frames.push(width, height, target, params->level, name) < 0) {
-            return zelkori::fail(zelkori::kCannotRead, error);
+            return zelkori::fail(zelkori::write_error(name, frames.reader().cannot_read()), error);
         }
         return 1;
     } catch (const std::exception &) {  // no memory for the frame, or no thread
-        return zelkori::fail("not enough memory to save the frame", error);
+        return zelkori::fail(zelkori::write_error(name, "not enough memory"), error);
     }
 }
 
