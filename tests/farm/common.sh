@@ -88,6 +88,11 @@ joined_like_one() {
         { echo "lowest PSNR against the PNGs: joined $joined dB, one run $one dB" >&2; return 1; }
 }
 
+# GOT is WANT, else both are said.
+same_words() {
+    [ "$1" = "$2" ] || { echo "got \"$1\", not \"$2\"" >&2; return 1; }
+}
+
 finish() {
     if [ "$failures" -gt 0 ]; then
         echo "$failures check(s) failed" >&2
@@ -120,13 +125,15 @@ farm_command() {
         "${flaky[@]}" -o mended.mp4 "${args[@]}" 2>err.txt
     check "$engine: a mended render is an uninterrupted one" cmp whole.mp4 mended.mp4
     check "$engine: only the failed slices ran again" \
-        test "$(sort -n flaky/rendered | xargs)" = "0 8 8 16 24 24 32"
+        same_words "$(sort -n flaky/rendered | xargs)" "0 8 8 16 24 24 32"
 
     rm -rf flaky && mkdir flaky && touch flaky/stop-16
     "${flaky[@]}" -o resumed.mp4 --jobs 1 "${args[@]}" 2>err.txt &
     echo $! >flaky/farm.pid
     wait $! && done=0 || done=$?
     check "$engine: a stopped farm exits 143, not $done" test "$done" -eq 143
+    [ "$engine" != slurm ] ||
+        check "$engine: a stopped farm's tasks have all ended" same_words "$(squeue -h -o %i -j "$(paste -sd, .resumed.mp4.farm/jobs)" || echo squeue failed)" ""
     done=$(cd .resumed.mp4.farm/parts && ls | sed 's/^part0*\([0-9]\)/\1/; s/\..*//' | xargs)
     missing=$(for k in 0 8 16 24 32; do [[ " $done " == *" $k "* ]] || echo $k; done | xargs)
     check "$engine: a dry run lists the slices missing" \
@@ -134,7 +141,7 @@ farm_command() {
     : >flaky/rendered
     check "$engine: the farm run again finishes" "${flaky[@]}" -o resumed.mp4 "${args[@]}"
     check "$engine: run again, it renders only what was missing ($missing)" \
-        test "$(sort -n flaky/rendered | xargs)" = "$missing"
+        same_words "$(sort -n flaky/rendered | xargs)" "$missing"
     check "$engine: a resumed render is an uninterrupted one" cmp whole.mp4 resumed.mp4
 
     : >flaky/rendered

@@ -44,19 +44,20 @@ stop_daemons() {
         wait "$pid" 2>/dev/null || true
     done
 }
-# A daemon that would not start shows its log's last lines.
-show_logs() {
+# A daemon that would not start, or a check that failed, shows the last
+# LINES of the daemons' and the array tasks' logs.
+show_logs() {  # show_logs LINES
     local log
     for log in "$work"/slurm/*.log "$work"/slurm/*.out; do
         [ -s "$log" ] || continue
         echo "--- ${log##*/}" >&2
-        tail -n 5 "$log" >&2
+        tail -n "$1" "$log" >&2
     done
 }
 # Daemons that will not start here say nothing about the recipe: the test
 # skips, saying so, with their logs' last lines above.
 cannot_start() {
-    show_logs
+    show_logs 5
     echo "SKIP: no one-node Slurm here: $1 did not start (logs above)"
     exit 77
 }
@@ -164,4 +165,5 @@ unmendable() {  # unmendable WHAT EXPECTED FARM-OPTIONS...
 unmendable "a partition that does not exist" 'partition "nosuch"' --partition nosuch
 kill "${daemons[0]}" && wait "${daemons[0]}" 2>/dev/null
 unmendable "munge stopped" munge
+[ "$failures" -eq 0 ] || show_logs 200
 finish
