@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include "output/directories.h"
+#include "output/errors.h"
 
 struct zk_output {
     std::string target;     // the file that is replaced: links followed, absolute
@@ -47,7 +48,6 @@ const mode_t kWhileWritten = S_IRUSR | S_IWUSR;
 const long kCreateWaitNs = 1000000;
 const int kCreateWaitRounds = 200;
 
-thread_local std::string last_error;
 thread_local std::string last_directory;  // zk_output_sync_dirs' failure
 
 // Temporary output files not yet renamed into place, for the signal
@@ -75,8 +75,9 @@ DirectorySet &unsynced() {
 thread_local DirectorySet *collecting = nullptr;
 
 const char *set_error(const std::string &message) {
-    last_error = message;
-    return last_error.c_str();
+    const char *kept = nullptr;
+    fail(message, &kept);
+    return kept;
 }
 
 
