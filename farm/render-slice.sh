@@ -16,7 +16,8 @@
 # frame) or a movie pattern (parts/spin%05d.mp4: one segment a slice,
 # numbered by its first frame, for morvakine-join). OUTPUT's directory is
 # created. The renderer is $MORVAKINE_RENDER, else morvakine-render on the
-# PATH, else build/morvakine-render under the working directory.
+# PATH, else build/morvakine-render under the working directory; the format
+# table comes from the morvakine-join beside it.
 set -u
 me=morvakine-slice
 fail() {
@@ -60,19 +61,6 @@ fi
 count=$((total - first < size ? total - first : size))
 
 [ "$output" != - ] || fail "a slice writes files: OUTPUT cannot be - (standard output)"
-shopt -s nocasematch
-if [[ ! $output =~ \.png$ ]]; then
-    # Only PNG numbers a file a frame: any other format makes one file a
-    # slice (a movie segment), named by its first frame. The number alone
-    # goes through printf, never the name.
-    [[ $output =~ ^([^%]*)%(0?)([0-9]{0,2})d([^%]*)$ ]] ||
-        fail "a movie slice needs one number field in OUTPUT, such as parts/spin%05d.mp4, got \"$output\""
-    printf -v number "%${BASH_REMATCH[2]}${BASH_REMATCH[3]}d" "$first"
-    output=${BASH_REMATCH[1]}$number${BASH_REMATCH[4]}
-fi
-shopt -u nocasematch
-mkdir -p -- "$(dirname -- "$output")" || exit 1
-
 render=${MORVAKINE_RENDER:-}
 if [ -z "$render" ]; then
     render=morvakine-render
@@ -80,4 +68,28 @@ if [ -z "$render" ]; then
 fi
 command -v "$render" >/dev/null ||
     fail "no renderer \"$render\" in $PWD: set MORVAKINE_RENDER, or put morvakine-render on the PATH"
+# Whether OUTPUT is a file a frame or a file a slice is the format table's
+# to say, as morvakine-join prints it ($MORVAKINE_JOIN, else the join
+# beside the renderer, else morvakine-join on the PATH).
+join=${MORVAKINE_JOIN:-$(dirname -- "$(command -v "$render")")/morvakine-join}
+[ -x "$join" ] || join=morvakine-join
+kind=
+while IFS=$'\t' read -r _ extension row_kind _; do
+    if [ "${extension:0:1}" = . ] && [[ ${output,,} == *"$extension" ]]; then
+        kind=$row_kind
+    fi
+done < <("$join" --formats 2>/dev/null)
+[ -n "$kind" ] || "$join" --formats >/dev/null ||
+    fail "no morvakine-join to read the formats from: set MORVAKINE_JOIN, or put morvakine-join on the PATH"
+if [ "$kind" != sequence ] && [ "$kind" != still ]; then
+    # Only a sequence numbers a file a frame: any other format makes one
+    # file a slice (a movie segment), named by its first frame. The number
+    # alone goes through printf, never the name.
+    [[ $output =~ ^([^%]*)%(0?)([0-9]{0,2})d([^%]*)$ ]] ||
+        fail "a movie slice needs one number field in OUTPUT, such as parts/spin%05d.mp4, got \"$output\""
+    printf -v number "%${BASH_REMATCH[2]}${BASH_REMATCH[3]}d" "$first"
+    output=${BASH_REMATCH[1]}$number${BASH_REMATCH[4]}
+fi
+mkdir -p -- "$(dirname -- "$output")" || exit 1
+
 exec "$render" -o "$output" --first "$first" --frames "$count" "$@"

@@ -104,8 +104,11 @@ proc ::zelkori::scene {args} {
     }
     set kind [dict get [zelkori::output check $file {*}$params] kind]
     if {$kind ne "scene"} {
+        set scenes [lmap row [zelkori::formats] {
+            expr {[dict get $row kind] eq "scene" ? [dict get $row extension] : [continue]}
+        }]
         return -code error -errorcode {ZELKORI USAGE name} \
-            "a scene is written as .glb or .gltf, got \"$file\""
+            "a scene is written as [join $scenes { or }], got \"$file\""
     }
     set handle [zelkori::output open $file {*}$params]
     # The count as checked: decimal, whatever its leading zeros.
