@@ -47,14 +47,14 @@ const char kUsage[] =
     "Exit status: 0 done, 2 bad usage, 1 failure while joining.";
 
 // A format that joins: a row of the table marked joinable, its container
-// (the codec row's muxer, which the segments' demuxer lists by name too)
-// and the codec its segments carry.
+// (the container row's muxer, which the segments' demuxer lists by name
+// too) and the codecs its segments may carry.
 struct Container {
     const zk_format *row;
     const char *format;
     const char *muxer;
     const char *demuxer;
-    AVCodecID codec;
+    std::vector<AVCodecID> codecs;
 };
 const char kRenderedWith[] = "rendered-with";  // the movie writer's tag
 
@@ -64,9 +64,14 @@ const std::vector<Container> &containers() {
         for (int i = 0; i < zk_format_count(); ++i) {
             const zk_format *row = zk_format_at(i);
             if (row->flags & ZK_FORMAT_JOINABLE) {
-                const AVCodec *encoder = avcodec_find_encoder_by_name(row->codec->encoder);
-                rows.push_back({row, row->name, row->codec->muxer, row->codec->muxer,
-                                encoder != nullptr ? encoder->id : AV_CODEC_ID_NONE});
+                std::vector<AVCodecID> codecs;
+                for (const zk_codec *const *codec = row->container->codecs; *codec != nullptr;
+                     ++codec) {
+                    const AVCodec *encoder = avcodec_find_encoder_by_name((*codec)->encoder);
+                    codecs.push_back(encoder != nullptr ? encoder->id : AV_CODEC_ID_NONE);
+                }
+                rows.push_back({row, row->name, row->container->muxer, row->container->muxer,
+                                codecs});
             }
         }
         return rows;
@@ -174,7 +179,8 @@ struct Reader {
         }
         const AVStream *stream = input->nb_streams == 1 ? input->streams[0] : nullptr;
         if (stream == nullptr || std::strstr(input->iformat->name, container->demuxer) == nullptr ||
-            stream->codecpar->codec_id != container->codec) {
+            std::find(container->codecs.begin(), container->codecs.end(),
+                      stream->codecpar->codec_id) == container->codecs.end()) {
             return fail(name + " is not a movie segment of this renderer's " +
                         container->format + " kind");
         }
@@ -370,18 +376,22 @@ struct Writer {
         // The same segments give the same bytes (WebM's identifiers are
         // otherwise random), so a resumed render is an uninterrupted one.
         muxer->flags |= AVFMT_FLAG_BITEXACT;
-        stream->codecpar->codec_tag = 0;
+        // The segments' own tag (HEVC's hvc1) where the muxer takes it.
+        const AVCodecParameters *coding = stream->codecpar;
+        if (av_codec_get_id(muxer->oformat->codec_tag, coding->codec_tag) != coding->codec_id) {
+            stream->codecpar->codec_tag = 0;
+        }
         stream->time_base = av_inv_q(first.rate);
         stream->avg_frame_rate = first.rate;
         code = avio_open(&muxer->pb, url.c_str(), AVIO_FLAG_WRITE);
         // The muxer's options as the movie writer sets them.
         AVDictionary *options = nullptr;
-        const zk_codec &codec = *container->row->codec;
+        const zk_container &rows = *container->row->container;
         if (code >= 0) {
-            code = av_dict_parse_string(&options, codec.muxer_options, "=", ";", 0);
+            code = av_dict_parse_string(&options, rows.muxer_options, "=", ";", 0);
         }
-        if (code >= 0 && codec.timescale_key != nullptr) {
-            code = av_dict_set_int(&options, codec.timescale_key, first.rate.num, 0);
+        if (code >= 0 && rows.timescale_key != nullptr) {
+            code = av_dict_set_int(&options, rows.timescale_key, first.rate.num, 0);
         }
         if (code >= 0) {
             code = avformat_write_header(muxer, &options);

@@ -32,6 +32,11 @@ proc help_text {} {
             if {[llength $limits]} {
                 append formats [format "\n                      %-10s (%s)" "" [join $limits ", "]]
             }
+            if {[llength $codecs] > 1} {
+                set choices [linsert [lrange $codecs 1 end] 0 "[lindex $codecs 0] (default)"]
+                append formats [format "\n                      %-10s --codec %s or %s" "" \
+                    [join [lrange $choices 0 end-1] {, }] [lindex $choices end]]
+            }
         }
     }
     return "Usage: morvakine-render \[options\]
@@ -50,6 +55,7 @@ or a glTF scene, its format named by the output's extension.
   --first K         with --frames, start at frame K: frame k shows clock time
                     --time + k/fps and a sequence numbers its files from K,
                     so slices of a run match one long run
+  --codec C         a movie's codec, one of those its format holds (above)
   --quality Q       quality 0-[dict get $movie max-quality] (default [dict get $movie default-quality]) of [join [lrange $graded 0 end-1] {, }] or [lindex $graded end]
                     files: the codec's own quality, or GIF's palette colours
   --plugin FILE     draw with the plug-in FILE (a library whose Name_Init
@@ -72,6 +78,7 @@ Exit status: 0 done, 2 bad usage, 1 failure while running."
 
 set accepted {-o string --size size --time number --set set --manual flag
               --frames count --fps number --first count --quality count --lights string
+              --codec string
               --framed flag --view string --plugin string --help flag
               --version flag}
 set defaults {-o morvakine.png --size {800 600} --time 12.0 --manual 0
@@ -115,7 +122,7 @@ if {[dict exists $options --view]} {
 ::morvakine::check_size $program --size [list $width $height]
 # Every limit is the format's, from the host library's table.
 set check [list -size [list $width $height] -first $first]
-foreach {option name} {--fps -fps --quality -quality --lights -lights} {
+foreach {option name} {--fps -fps --quality -quality --lights -lights --codec -codec} {
     if {[dict exists $options $option]} {
         lappend check $name [dict get $options $option]
     }

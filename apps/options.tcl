@@ -286,7 +286,8 @@ proc ::morvakine::require_host {program libdir} {
 # The options each parameter of an output comes from, for usage errors.
 namespace eval ::morvakine {
     variable output_options {name -o size --size fps --fps frames --frames
-        quality --quality first --first level --level lights --lights tag --set}
+        quality --quality first --first level --level lights --lights tag --set
+        codec --codec}
 }
 
 # Checks an output and its parameters (zelkori::output check's options)

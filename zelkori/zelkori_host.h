@@ -151,7 +151,7 @@ enum {
  * limit, and every format's at most. */
 #define ZK_MAX_SIDE 16384
 struct zk_format_writer;  /* a row's writer: its open function (output/writers.h) */
-struct zk_codec;          /* a movie's encoder and container (output/movie/codecs.h) */
+struct zk_container;      /* a movie's muxer and codecs (output/movie/codecs.h) */
 typedef struct zk_format {
     const char *name;       /* short name: "png", "mp4", ... */
     const char *extension;  /* ".png"; "-" for standard output */
@@ -168,10 +168,13 @@ typedef struct zk_format {
     int default_quality;
     double default_fps;
     const struct zk_format_writer *writer;
-    const struct zk_codec *codec;  /* movies; NULL for the others */
+    const struct zk_container *container;  /* movies; NULL for the others */
 } zk_format;
 int zk_format_count(void);
 const zk_format *zk_format_at(int index);
+/* The name of the index-th codec a movie format holds ("h264", "hevc",
+ * ...; 0 its default); NULL past the last and for formats without one. */
+const char *zk_format_codec(const zk_format *format, int index);
 /* The format `path` names by its extension, case aside: of the rows with
  * that extension, a name with a printf number field (%d, %04d, ...; %% is
  * a percent sign) takes the one with ZK_FORMAT_PATTERN where there is
@@ -205,6 +208,9 @@ typedef struct zk_writer_params {
                            other pictures do not join); up to ZK_TAG_MAX
                            bytes, no control characters; NULL or "": none,
                            and the only value other formats take */
+    const char *codec;  /* a movie's codec, one zk_format_codec names;
+                           NULL or "": the format's default, and the only
+                           value other formats take */
 } zk_writer_params;
 #define ZK_TAG_MAX 4096
 void zk_writer_params_init(zk_writer_params *params);
@@ -212,7 +218,7 @@ void zk_writer_params_init(zk_writer_params *params);
 /* Which parameter a check refused. */
 enum { ZK_FIELD_NAME = 1, ZK_FIELD_SIZE, ZK_FIELD_FPS, ZK_FIELD_FRAMES,
        ZK_FIELD_QUALITY, ZK_FIELD_FIRST, ZK_FIELD_LEVEL, ZK_FIELD_LIGHTS,
-       ZK_FIELD_PICTURES, ZK_FIELD_TAG };
+       ZK_FIELD_PICTURES, ZK_FIELD_TAG, ZK_FIELD_CODEC };
 /* Checks a target and its parameters against the format's limits,
  * touching nothing: the checks zk_writer_open makes before anything else.
  * Returns 0 with *error (which says what is wrong, naming no option) and

@@ -94,6 +94,38 @@ TEST(FormatCheck, EachFormatAndLimit) {
     }
 }
 
+// Each container takes the codecs it holds, by name in any case, its
+// default when none is named, and refuses any other in one line naming
+// what it holds.
+TEST(FormatCheck, CodecsEachContainerHolds) {
+    const struct { const char *path, *codec; const char *error; } cases[] = {
+        {"m.mp4", nullptr, nullptr},  {"m.mp4", "h264", nullptr}, {"m.mp4", "HEVC", nullptr},
+        {"m.mp4", "av1", nullptr},    {"m.webm", "", nullptr},    {"m.webm", "av1", nullptr},
+        {"m.gif", "gif", nullptr},    {"m.avif", "av1", nullptr},
+        {"m.webm", "h264", "a .webm file holds vp9 or av1, not h264"},
+        {"m.mp4", "vp9", "a .mp4 file holds h264, hevc or av1, not vp9"},
+        {"m.mp4", "h26", "a .mp4 file holds h264, hevc or av1, not h26"},
+        {"m.avif", "hevc", "a .avif file holds av1, not hevc"},
+        {"a.png", "h264", "only a movie has a codec to choose, not a .png file"},
+        {"s.glb", "av1", "only a movie has a codec to choose, not a .glb file"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.path) + " " + (c.codec != nullptr ? c.codec : "(none)"));
+        zk_writer_params params;
+        zk_writer_params_init(&params);
+        params.frames = 1;
+        params.codec = c.codec;
+        const char *error = "";
+        int field = 0;
+        const int ok = zk_writer_check(c.path, &params, nullptr, nullptr, &field, &error);
+        EXPECT_EQ(ok != 0, c.error == nullptr) << error;
+        EXPECT_EQ(field, c.error == nullptr ? 0 : ZK_FIELD_CODEC);
+        if (c.error != nullptr) {
+            EXPECT_STREQ(error, c.error);
+        }
+    }
+}
+
 TEST(FormatCheck, SizesAgainstEachFormatsLimits) {
     for (int i = 0; i < zk_format_count(); ++i) {
         const zk_format &format = *zk_format_at(i);

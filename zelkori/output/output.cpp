@@ -14,6 +14,7 @@
 #include <string>
 
 #include "output/errors.h"
+#include "output/movie/codecs.h"
 #include "output/output_file.h"
 #include "output/writers.h"
 
@@ -115,7 +116,7 @@ bool check_tag(const zk_format &format, const char *tag, std::string *error) {
 }
 
 bool check(const char *path, const zk_writer_params &params, const zk_format **format,
-           std::string *target, int *field, std::string *error) {
+           const zk_codec **codec, std::string *target, int *field, std::string *error) {
     const char *reason = "";
     *format = zk_format_of(path, &reason);
     if (*format == nullptr) {
@@ -167,6 +168,12 @@ bool check(const char *path, const zk_writer_params &params, const zk_format **f
                                          : "pictures are 0 or 1, got " + std::to_string(params.pictures);
     } else if (params.tag != nullptr && params.tag[0] != '\0' && !check_tag(f, params.tag, error)) {
         *field = ZK_FIELD_TAG;
+    } else if (f.container == nullptr && params.codec != nullptr && params.codec[0] != '\0') {
+        *field = ZK_FIELD_CODEC;
+        *error = "only a movie has a codec to choose, not " + label(f);
+    } else if (f.container != nullptr &&
+               (*codec = codec_named(f, params.codec, error)) == nullptr) {
+        *field = ZK_FIELD_CODEC;
     } else if (f.flags & ZK_FORMAT_PATTERN) {
         if (!sequence_name(path, params.first, target, error)) {
             *field = ZK_FIELD_NAME;
@@ -204,7 +211,7 @@ zk_writer *open_writer(const char *path, const zk_writer_params &params, const F
         std::string why, target;
         int field = 0;
         OpenRequest request;
-        if (!check(path, params, &request.format, &target, &field, &why)) {
+        if (!check(path, params, &request.format, &request.codec, &target, &field, &why)) {
             fail(write_error(name, why), error);
             return nullptr;
         }
@@ -314,7 +321,8 @@ int zk_writer_check(const char *path, const zk_writer_params *params, const zk_f
         std::string why;
         int which = 0;
         const zk_format *found = nullptr;
-        const bool ok = zelkori::check(path, *params, &found, &first, &which, &why);
+        const zk_codec *codec = nullptr;
+        const bool ok = zelkori::check(path, *params, &found, &codec, &first, &which, &why);
         if (field != nullptr) {
             *field = which;
         }

@@ -13,6 +13,8 @@
 #include "output/frame_reader.h"
 #include "zelkori_host.h"
 
+struct zk_codec;
+
 namespace zelkori {
 
 struct OpenRequest {
@@ -27,6 +29,7 @@ struct OpenRequest {
     int lights = ZK_LIGHTS_WEB;  // a scene's
     bool pictures = true;        // a scene's primitives draw while recorded
     std::string tag;             // a movie's picture, for its rendered-with tag
+    const zk_codec *codec = nullptr;  // a movie's, one its container holds
 };
 
 // Why a writer failed: the cause, and the file when it is not the

@@ -123,13 +123,14 @@ int get_level(Tcl_Interp *interp, Tcl_Obj *obj, int *level) {
 // ZK_KIND_* and ZK_FIELD_* as scripts see them.
 const char *const kKinds[] = {"still", "sequence", "movie", "scene"};
 const char *const kFieldNames[] = {"", "name", "size", "fps", "frames", "quality", "first",
-                                   "level", "lights", "pictures", "tag"};
+                                   "level", "lights", "pictures", "tag", "codec"};
 // ZK_LIGHTS_* as scripts name them.
 const char *const kLightNames[] = {"web", "blender", "none", nullptr};
 
 // Output options: -size {w h} -fps F -quality Q -level L -first K -frames N
-// -lights web|blender|none -pictures BOOLEAN -tag TEXT, those in `allowed`
-// only. A tag points into its Tcl_Obj, kept for the command's call.
+// -lights web|blender|none -pictures BOOLEAN -tag TEXT -codec NAME, those in
+// `allowed` only. A tag or codec points into its Tcl_Obj, kept for the
+// command's call.
 int get_params(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[], const char *const allowed[],
                zk_writer_params *params) {
     for (int i = 0; i < objc; i += 2) {
@@ -153,6 +154,8 @@ int get_params(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[], const char *
                 Tcl_SetObjResult(interp,
                                  Tcl_NewStringObj("-tag: a tag holds no control characters", -1));
             }
+        } else if (name == "-codec") {
+            params->codec = Tcl_GetString(value);
         } else if (name == "-pictures") {
             ok = Tcl_GetBooleanFromObj(interp, value, &params->pictures) == TCL_OK;
         } else if (name == "-lights") {
@@ -217,8 +220,9 @@ int check_params(Tcl_Interp *interp, const char *path, const zk_writer_params &p
     return TCL_ERROR;
 }
 
-const char *const kOutputOptions[] = {"-size",   "-fps",     "-quality", "-level", "-first",
-                                      "-frames", "-lights", "-pictures", "-tag",   nullptr};
+const char *const kOutputOptions[] = {"-size",   "-fps",    "-quality", "-level",
+                                      "-first",  "-frames", "-lights",  "-pictures",
+                                      "-tag",    "-codec",  nullptr};
 
 // Opens a writer on objv[0] with the options after it; *writer on success.
 int open_output(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[], const char *const options[],
@@ -362,6 +366,11 @@ int formats_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
         put("pattern", Tcl_NewBooleanObj(format.flags & ZK_FORMAT_PATTERN));
         put("stdout", Tcl_NewBooleanObj(format.flags & ZK_FORMAT_STDOUT));
         put("joinable", Tcl_NewBooleanObj(format.flags & ZK_FORMAT_JOINABLE));
+        Tcl_Obj *codecs = Tcl_NewListObj(0, nullptr);
+        for (int k = 0; zk_format_codec(&format, k) != nullptr; ++k) {
+            Tcl_ListObjAppendElement(nullptr, codecs, Tcl_NewStringObj(zk_format_codec(&format, k), -1));
+        }
+        put("codecs", codecs);
         Tcl_ListObjAppendElement(nullptr, list, dict);
     }
     Tcl_SetObjResult(interp, list);

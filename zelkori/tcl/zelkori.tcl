@@ -25,7 +25,7 @@ proc ::zelkori::wrong_args {usage} {
         "wrong # args: should be \"[lindex [info level -1] 0] $usage\""
 }
 
-# zelkori::movie open FILE ?-fps F? ?-quality Q? | add | close | abort:
+# zelkori::movie open FILE ?-fps F? ?-quality Q? ?-codec C? | add | close | abort:
 # one movie per interpreter, of the viewport's size.
 proc ::zelkori::movie {args} {
     variable movie
@@ -39,7 +39,7 @@ proc ::zelkori::movie {args} {
         set movie {}
     }
     if {$option eq "open" ? [llength $args] < 2 || [llength $args] % 2 : [llength $args] != 1} {
-        wrong_args [expr {$option eq "open" ? "open file ?-fps fps? ?-quality quality?" : $option}]
+        wrong_args [expr {$option eq "open" ? "open file ?-fps fps? ?-quality quality? ?-codec codec?" : $option}]
     }
     if {$option eq "open"} {
         set file [lindex $args 1]
@@ -56,7 +56,7 @@ proc ::zelkori::movie {args} {
         }
         set params {}
         foreach {name value} [lrange $args 2 end] {
-            lappend params [choose option {-fps -quality} $name] $value
+            lappend params [choose option {-fps -quality -codec} $name] $value
         }
         if {$movie ne ""} {
             return -code error -errorcode {ZELKORI WRITE} \

@@ -37,21 +37,32 @@ AVPixelFormat encoder_pixels(zk_codec_pixels pixels) {
     return AV_PIX_FMT_PAL8;
 }
 
-// FFmpeg's log is process-wide; the library prints nothing, but keeps the
-// last error it logged so that a failure carries FFmpeg's own words.
-struct CodecLog {
-    std::mutex mutex;
-    std::string last;
-};
+// The movie whose FFmpeg calls this thread makes (LogScope).
+thread_local Movie *tPending = nullptr;
 
-// Made on first use and kept: FFmpeg's threads may log until the end.
-CodecLog &codec_log() {
-    static CodecLog *log = new CodecLog;
-    return *log;
+// Which movie a log line is about: the one whose encoder or muxer logs it
+// (they carry it as their opaque pointer, whatever thread they log from),
+// else the one this thread works for; null when neither.
+Movie *movie_of(void *context) {
+    const AVClass *kind = context != nullptr ? *static_cast<const AVClass **>(context) : nullptr;
+    if (kind == avcodec_get_class()) {
+        return static_cast<Movie *>(static_cast<AVCodecContext *>(context)->opaque);
+    }
+    if (kind == avformat_get_class()) {
+        return static_cast<Movie *>(static_cast<AVFormatContext *>(context)->opaque);
+    }
+    return tPending;
 }
 
-void capture_log(void *, int level, const char *format, va_list arguments) {
+// FFmpeg's log is process-wide; the library prints nothing, but each movie
+// keeps the last error logged for it, so that its failure carries FFmpeg's
+// own words and no other movie's.
+void capture_log(void *context, int level, const char *format, va_list arguments) {
     if (level > AV_LOG_ERROR) {
+        return;
+    }
+    Movie *movie = movie_of(context);
+    if (movie == nullptr) {
         return;
     }
     char line[512] = "";
@@ -61,12 +72,10 @@ void capture_log(void *, int level, const char *format, va_list arguments) {
     while (!text.empty() && (text.back() == '\n' || text.back() == ' ' || text.back() == '.')) {
         text.pop_back();
     }
-    if (text.empty()) {
-        return;
+    if (!text.empty()) {
+        std::lock_guard<std::mutex> lock(movie->mutex);
+        movie->logged = text;
     }
-    CodecLog &log = codec_log();
-    std::lock_guard<std::mutex> lock(log.mutex);
-    log.last = text;
 }
 
 }  // namespace
@@ -74,9 +83,11 @@ void capture_log(void *, int level, const char *format, va_list arguments) {
 void ensure_log() {
     static std::once_flag once;
     std::call_once(once, [] { av_log_set_callback(capture_log); });
-    std::lock_guard<std::mutex> lock(codec_log().mutex);
-    codec_log().last.clear();
 }
+
+LogScope::LogScope(Movie *movie) : was_(tPending) { tPending = movie; }
+
+LogScope::~LogScope() { tPending = was_; }
 
 Movie::Movie(const FrameReader &reader)
     : frames(reader, 1, kQueued, AV_INPUT_BUFFER_PADDING_SIZE,
@@ -103,16 +114,14 @@ Movie::~Movie() {
 }
 
 bool Movie::fail(const std::string &what, int code) {
+    std::lock_guard<std::mutex> lock(mutex);
     std::string detail;
     if (code < 0) {
-        CodecLog &log = codec_log();
-        std::lock_guard<std::mutex> lock(log.mutex);
-        detail.swap(log.last);
+        detail.swap(logged);
         if (detail.empty()) {
             detail = ffmpeg_error(code);
         }
     }
-    std::lock_guard<std::mutex> lock(mutex);
     if (!failed) {
         failed = true;
         error = detail.empty() ? what : what + ": " + detail;
@@ -168,6 +177,7 @@ bool Movie::encode(AVFrame *picture) {
 
 // One frame into the stream.
 bool Movie::add(const PixelRows &image) {
+    LogScope scope(this);
     int code = av_frame_make_writable(frame);
     if (code < 0) {
         return fail("the encoder failed", code);
@@ -238,6 +248,7 @@ void Movie::last_delay() {
 }
 
 bool Movie::finish() {
+    LogScope scope(this);
     if (palette() && frames_added > 0 && !map_frames()) {
         return false;
     }
@@ -264,6 +275,7 @@ bool Movie::open_encoder(int quality) {
     if (encoder == nullptr || stream == nullptr) {
         return fail("not enough memory", 0);
     }
+    encoder->opaque = this;  // its log is this movie's
     const bool even = codec->even_size;
     encoder->width = even ? (width + 1) & ~1 : width;
     encoder->height = even ? (height + 1) & ~1 : height;
@@ -299,12 +311,17 @@ bool Movie::open_encoder(int quality) {
     if (code < 0) {
         return fail("not enough memory", 0);
     }
+    if (codec->stream_tag != nullptr) {
+        const char *t = codec->stream_tag;
+        stream->codecpar->codec_tag = MKTAG(t[0], t[1], t[2], t[3]);
+    }
     stream->time_base = encoder->time_base;
     stream->avg_frame_rate = rate;
     return true;
 }
 
 bool Movie::open(const char *path, int quality) {
+    LogScope scope(this);
     const char *reason = "";
     output = zk_output_open(path, &reason);
     if (output == nullptr) {
@@ -312,10 +329,11 @@ bool Movie::open(const char *path, int quality) {
     }
     // By name: the MP4 muxer reopens the file to move its index to the front.
     const std::string url = std::string("file:") + zk_output_temporary(output);
-    int code = avformat_alloc_output_context2(&container, nullptr, codec->muxer, url.c_str());
+    int code = avformat_alloc_output_context2(&container, nullptr, muxing->muxer, url.c_str());
     if (code < 0) {
         return fail("cannot start the file", code);
     }
+    container->opaque = this;  // its log is this movie's
     if (!open_encoder(quality) || (palette() && !open_gather(quality))) {
         return false;
     }
@@ -354,8 +372,8 @@ bool Movie::open(const char *path, int quality) {
     const std::string rendered = std::string(row->name) + " " + std::to_string(encoder->width) +
                                  "x" + std::to_string(encoder->height) + " " +
                                  std::to_string(rate.num) + "/" + std::to_string(rate.den) +
-                                 " fps, quality " + std::to_string(quality) + ", " +
-                                 codec->encoder + " " + codec->options +
+                                 " fps, " + codec->name + ", quality " + std::to_string(quality) +
+                                 ", " + codec->encoder + " " + codec->options +
                                  (tag.empty() ? "" : ", " + tag);
     code = av_dict_set(&container->metadata, "rendered-with", rendered.c_str(), 0);
     if (code < 0) {
@@ -366,9 +384,9 @@ bool Movie::open(const char *path, int quality) {
         return write_failed(code);
     }
     AVDictionary *options = nullptr;
-    code = av_dict_parse_string(&options, codec->muxer_options, "=", ";", 0);
-    if (code >= 0 && codec->timescale_key != nullptr) {
-        code = av_dict_set_int(&options, codec->timescale_key, time_base.den, 0);
+    code = av_dict_parse_string(&options, muxing->muxer_options, "=", ";", 0);
+    if (code >= 0 && muxing->timescale_key != nullptr) {
+        code = av_dict_set_int(&options, muxing->timescale_key, time_base.den, 0);
     }
     if (code >= 0) {
         code = avformat_write_header(container, &options);

@@ -1,8 +1,8 @@
 // One movie being written: FFmpeg's encoder and muxer over a file of the
 // file layer (output_file.h), fed on a thread of its own by a frame
 // queue, so that the caller draws the next frames meanwhile. How each
-// format is coded is its codec row's (codecs.h); GIF's two passes are in
-// gif_palette.cpp.
+// movie is coded is its container and codec rows' (codecs.h); GIF's two
+// passes are in gif_palette.cpp.
 #ifndef ZELKORI_MOVIE_ENCODER_H
 #define ZELKORI_MOVIE_ENCODER_H
 
@@ -27,7 +27,8 @@ namespace zelkori {
 
 struct Movie {
     const zk_format *row = nullptr;  // the format table's
-    const zk_codec *codec = nullptr;  // the row's codec
+    const zk_container *muxing = nullptr;  // the row's container
+    const zk_codec *codec = nullptr;  // one the container holds
     int width = 0, height = 0;
     std::string tag;  // what the frames show, the caller's words; "" none
     AVRational rate{30, 1};
@@ -51,9 +52,11 @@ struct Movie {
     std::FILE *spill = nullptr;
     std::vector<unsigned char> packed, deflated, level_buffer;
 
-    std::mutex mutex;  // over the failure
+    std::mutex mutex;  // over the failure and the log
     bool failed = false;
     std::string error;
+    // The last error FFmpeg logged for this movie, from any thread.
+    std::string logged;
     // Frames for the encoder, one thread keeping them in order; swscale's
     // vector code reads a little past the last row.
     FrameQueue frames;
@@ -102,8 +105,21 @@ struct Movie {
                      int height, int pixels);
 };
 
-// Sends FFmpeg's log to the codec log, once, and clears what it holds.
+// Sends FFmpeg's log to the movies' own, once.
 void ensure_log();
+
+// While one lives, what FFmpeg logs on this thread outside the movie's
+// encoder and muxer (which name it themselves) is the movie's.
+class LogScope {
+  public:
+    explicit LogScope(Movie *movie);
+    ~LogScope();
+    LogScope(const LogScope &) = delete;
+    LogScope &operator=(const LogScope &) = delete;
+
+  private:
+    Movie *was_;
+};
 
 }  // namespace zelkori
 

@@ -68,21 +68,22 @@ class MovieWriter : public Writer {
 
 Writer *start(const OpenRequest &request, const FrameReader &reader, Failure *failure) {
     try {
-        if (request.format->codec == nullptr) {
+        if (request.format->container == nullptr || request.codec == nullptr) {
             failure->cause = std::string("no movie format ") + request.format->name;
             return nullptr;
         }
         ensure_log();
         std::unique_ptr<Movie> movie(new Movie(reader));
         movie->row = request.format;
-        movie->codec = request.format->codec;
+        movie->muxing = request.format->container;
+        movie->codec = request.codec;
         movie->width = request.width;
         movie->height = request.height;
         // The rate as a fraction; timestamps count 1/num (or the codec's
         // clock), den of them a frame, so rates under one a second keep
         // whole ticks.
         movie->rate = av_d2q(request.fps, 1000000);
-        movie->time_base = {1, movie->codec->clock > 0 ? movie->codec->clock : movie->rate.num};
+        movie->time_base = {1, movie->muxing->clock > 0 ? movie->muxing->clock : movie->rate.num};
         movie->first = request.first;
         movie->tag = request.tag;
         if (!movie->open(request.path.c_str(), request.quality)) {
