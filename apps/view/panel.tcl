@@ -66,8 +66,16 @@ proc ::viewer::build_panel {} {
     ttk::button $output.export -text "Export scene…" -command ::viewer::export_scene_as
     ttk::button $output.record -textvariable ::viewer::record_label \
         -command ::viewer::toggle_recording
+    ttk::label $output.codec_name -text "movie codec"
+    ttk::menubutton $output.codec -textvariable ::viewer::record_codec -menu $output.codec.menu
+    menu $output.codec.menu -tearoff 0
+    foreach codec [codec_choices] {
+        $output.codec.menu add radiobutton -label $codec -value $codec \
+            -variable ::viewer::record_codec
+    }
     grid $output.save $output.export -sticky ew -pady [list 0 [expr {$gap / 2}]]
     grid $output.record - -sticky ew
+    grid $output.codec_name $output.codec -sticky ew -pady [list [expr {$gap / 2}] 0]
     grid configure $output.save -padx [list 0 [expr {$gap / 2}]]
     grid columnconfigure $output {0 1} -weight 1 -uniform output
 

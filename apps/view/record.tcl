@@ -19,6 +19,7 @@ namespace eval ::viewer {
     variable record {}             ;# the recording under way, a dict; {} when none
     variable record_label "Record movie…"
     variable record_fps 30.0
+    variable record_codec default  ;# a movie's codec; default: its format's own
     variable take 0                ;# the next frame drawn goes into the recording
 }
 
@@ -85,6 +86,23 @@ proc ::viewer::export_scene_as {} {
     }
 }
 
+# The codecs a recording may ask for: "default", then those of every movie
+# format that holds more than one, in the table's order.
+proc ::viewer::codec_choices {} {
+    set choices {default}
+    foreach format [zelkori::formats] {
+        set codecs [dict get $format codecs]
+        if {[llength $codecs] > 1} {
+            foreach codec $codecs {
+                if {$codec ni $choices} {
+                    lappend choices $codec
+                }
+            }
+        }
+    }
+    return $choices
+}
+
 proc ::viewer::recording {} {
     expr {$::viewer::record ne ""}
 }
@@ -126,6 +144,7 @@ proc ::viewer::start_recording {file} {
     variable gl
     variable record
     variable record_fps
+    variable record_codec
     variable record_label
     variable drawn_size
     if {[recording]} {
@@ -142,10 +161,20 @@ proc ::viewer::start_recording {file} {
     # long opening takes (a movie's codecs load on first use).
     set playing [zelkori::clock playing]
     zelkori::clock pause
-    # PNG frames, written as they come, take the fast level; nothing else has one.
-    set level [expr {![catch {zelkori::output check $name} row]
-                     && [dict get $row kind] in {still sequence} ? {-level fast} : {}}]
-    if {[catch {zelkori::output open $name -fps $record_fps {*}$level} handle]} {
+    # PNG frames, written as they come, take the fast level; nothing else
+    # has one. The codec chosen goes to a format that holds more than one;
+    # one that holds others refuses it, naming them.
+    set options [list -fps $record_fps]
+    if {![catch {zelkori::output check $name} row]} {
+        if {[dict get $row kind] in {still sequence}} {
+            lappend options -level fast
+        }
+        set codecs [dict get [::morvakine::format_row [dict get $row format]] codecs]
+        if {$record_codec ne "default" && [llength $codecs] > 1} {
+            lappend options -codec $record_codec
+        }
+    }
+    if {[catch {zelkori::output open $name {*}$options} handle]} {
         if {$playing} {
             zelkori::clock play
         }

@@ -109,6 +109,18 @@ TEST(FormatCheck, CodecsEachContainerHolds) {
         {"a.png", "h264", "only a movie has a codec to choose, not a .png file"},
         {"s.glb", "av1", "only a movie has a codec to choose, not a .glb file"},
     };
+    // HEVC takes no picture under 16 a side.
+    for (const int side : {15, 16}) {
+        zk_writer_params params;
+        zk_writer_params_init(&params);
+        params.codec = "hevc";
+        params.width = side;
+        params.height = 40;
+        const char *error = "";
+        int field = 0;
+        EXPECT_EQ(zk_writer_check("m.mp4", &params, nullptr, nullptr, &field, &error), side == 16);
+        EXPECT_EQ(field, side == 16 ? 0 : ZK_FIELD_SIZE) << error;
+    }
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.path) + " " + (c.codec != nullptr ? c.codec : "(none)"));
         zk_writer_params params;

@@ -57,14 +57,19 @@ std::string label(const zk_format &format) {
 }
 
 // The limit checks, each on one parameter; false with *error.
-bool check_size(const zk_format &format, int width, int height, std::string *error) {
+bool check_size(const zk_format &format, const zk_codec *codec, int width, int height,
+                std::string *error) {
     if (width == 0 && height == 0) {
         return true;  // the frame's own, known when opened
     }
     const std::string size = std::to_string(width) + "x" + std::to_string(height);
-    if (width < 1 || height < 1 || width > format.max_side || height > format.max_side) {
-        *error = "width and height must be 1 to " + std::to_string(format.max_side) +
-                 " for " + label(format) + ", got " + size;
+    const int least = codec != nullptr ? codec->min_side : 1;
+    if (width < least || height < least || width > format.max_side ||
+        height > format.max_side) {
+        *error = "width and height must be " + std::to_string(least) + " to " +
+                 std::to_string(format.max_side) + " for " +
+                 (least > 1 ? std::string(codec->name) + " in " : "") + label(format) + ", got " +
+                 size;
         return false;
     }
     if (1LL * width * height > format.max_pixels) {
@@ -126,7 +131,13 @@ bool check(const char *path, const zk_writer_params &params, const zk_format **f
     }
     const zk_format &f = **format;
     const double fps = std::isnan(params.fps) ? f.default_fps : params.fps;
-    if (!check_size(f, params.width, params.height, error)) {
+    if (f.container == nullptr && params.codec != nullptr && params.codec[0] != '\0') {
+        *field = ZK_FIELD_CODEC;
+        *error = "only a movie has a codec to choose, not " + label(f);
+    } else if (f.container != nullptr &&
+               (*codec = codec_named(f, params.codec, error)) == nullptr) {
+        *field = ZK_FIELD_CODEC;
+    } else if (!check_size(f, *codec, params.width, params.height, error)) {
         *field = ZK_FIELD_SIZE;
     } else if (!check_fps(f, fps, error)) {
         *field = ZK_FIELD_FPS;
@@ -168,12 +179,6 @@ bool check(const char *path, const zk_writer_params &params, const zk_format **f
                                          : "pictures are 0 or 1, got " + std::to_string(params.pictures);
     } else if (params.tag != nullptr && params.tag[0] != '\0' && !check_tag(f, params.tag, error)) {
         *field = ZK_FIELD_TAG;
-    } else if (f.container == nullptr && params.codec != nullptr && params.codec[0] != '\0') {
-        *field = ZK_FIELD_CODEC;
-        *error = "only a movie has a codec to choose, not " + label(f);
-    } else if (f.container != nullptr &&
-               (*codec = codec_named(f, params.codec, error)) == nullptr) {
-        *field = ZK_FIELD_CODEC;
     } else if (f.flags & ZK_FORMAT_PATTERN) {
         if (!sequence_name(path, params.first, target, error)) {
             *field = ZK_FIELD_NAME;
@@ -226,10 +231,15 @@ zk_writer *open_writer(const char *path, const zk_writer_params &params, const F
         request.path = before + path;
         request.width = params.width;
         request.height = params.height;
-        if (format.kind == ZK_KIND_MOVIE && request.width == 0 &&
-            !reader.size(&request.width, &request.height)) {
-            fail(write_error(name, kNoFrame), error);
-            return nullptr;
+        if (format.kind == ZK_KIND_MOVIE && request.width == 0) {
+            if (!reader.size(&request.width, &request.height)) {
+                fail(write_error(name, kNoFrame), error);
+                return nullptr;
+            }
+            if (!check_size(format, request.codec, request.width, request.height, &why)) {
+                fail(write_error(name, why), error);
+                return nullptr;
+            }
         }
         request.fps = std::isnan(params.fps) ? format.default_fps : params.fps;
         request.quality = params.quality < 0 ? format.default_quality : params.quality;

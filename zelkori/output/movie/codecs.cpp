@@ -19,7 +19,7 @@ const zk_codec kH264 = {
     .encoder = "libx264",
     .stream_tag = nullptr,
     .pixels = ZK_PIXELS_YUV420,
-    .even_size = true,
+    .even_size = true, .min_side = 1,
     .knob_key = "crf", .low = 51, .middle = 23, .high = 1,
     // The fastest preset that keeps macroblock-tree rate control, which
     // sizes the mostly still background well.
@@ -27,14 +27,14 @@ const zk_codec kH264 = {
     .every_core = false};
 
 // Tagged hvc1 (parameter sets in the sample description), the tag the
-// players that play HEVC in MP4 ask for. x265 keeps its own log quiet: the
-// library prints nothing.
+// players that play HEVC in MP4 ask for. x265 takes no picture under 16
+// pixels a side, and keeps its own log quiet: the library prints nothing.
 const zk_codec kHevc = {
     .name = "hevc",
     .encoder = "libx265",
     .stream_tag = "hvc1",
     .pixels = ZK_PIXELS_YUV420,
-    .even_size = true,
+    .even_size = true, .min_side = 16,
     .knob_key = "crf", .low = 51, .middle = 28, .high = 1,
     .options = "preset=superfast;x265-params=log-level=none",
     .every_core = false};
@@ -46,7 +46,7 @@ const zk_codec kVp9 = {
     .encoder = "libvpx-vp9",
     .stream_tag = nullptr,
     .pixels = ZK_PIXELS_YUV420,
-    .even_size = false,
+    .even_size = false, .min_side = 1,
     .knob_key = "crf", .low = 63, .middle = 36, .high = 0,
     .options = "b=0;deadline=realtime;cpu-used=8;row-mt=1;lag-in-frames=0",
     .every_core = true};
@@ -57,25 +57,25 @@ const zk_codec kAv1 = {
     .encoder = "libaom-av1",
     .stream_tag = nullptr,
     .pixels = ZK_PIXELS_YUV420,
-    .even_size = false,
+    .even_size = false, .min_side = 1,
     .knob_key = "crf", .low = 63, .middle = 32, .high = 0,
     .options = "b=0;usage=realtime;cpu-used=8;row-mt=1;lag-in-frames=0",
     .every_core = true};
 
 const zk_codec kGif = {
     .name = "gif", .encoder = "gif", .stream_tag = nullptr, .pixels = ZK_PIXELS_PALETTE,
-    .even_size = false, .knob_key = nullptr, .low = 4, .middle = 256, .high = 256,
+    .even_size = false, .min_side = 1, .knob_key = nullptr, .low = 4, .middle = 256, .high = 256,
     .options = "", .every_core = false};
 
 const zk_codec kApng = {
     .name = "apng", .encoder = "apng", .stream_tag = nullptr, .pixels = ZK_PIXELS_RGBA,
-    .even_size = false, .knob_key = nullptr, .low = 0, .middle = 0, .high = 0,
+    .even_size = false, .min_side = 1, .knob_key = nullptr, .low = 0, .middle = 0, .high = 0,
     .options = "pred=paeth", .every_core = false};
 
 // libwebp turns the BGRA into its own YUV.
 const zk_codec kWebp = {
     .name = "webp", .encoder = "libwebp_anim", .stream_tag = nullptr, .pixels = ZK_PIXELS_BGRA,
-    .even_size = false, .knob_key = "quality", .low = 5, .middle = 75, .high = 100,
+    .even_size = false, .min_side = 1, .knob_key = "quality", .low = 5, .middle = 75, .high = 100,
     .options = "", .every_core = false};
 
 const zk_codec *const kMp4Codecs[] = {&kH264, &kHevc, &kAv1, nullptr};

@@ -25,6 +25,7 @@ struct zk_codec {
     const char *stream_tag;  // the stream's four-character code; nullptr: the muxer's
     zk_codec_pixels pixels;
     bool even_size;        // an odd width or height is padded by one pixel
+    int min_side;          // width and height, pixels, at least
     // The encoder option the quality sets (nullptr: none, or the palette's
     // colours), and its value at quality 0, at the format's default and at
     // its highest, in straight lines between.
