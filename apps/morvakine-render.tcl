@@ -8,6 +8,22 @@ source [file join $here options.tcl]
 ::morvakine::guard $program [info script]
 set here [::morvakine::names_as_bytes $here]
 
+# "a, b or c (default 50), d (default 90)": the extensions that take a
+# quality, in `graded` (extension to its default), grouped by default.
+proc quality_defaults {graded} {
+    set groups {}
+    dict for {extension default} $graded {
+        dict lappend groups $default $extension
+    }
+    set parts {}
+    dict for {default extensions} $groups {
+        set names [join [lrange $extensions 0 end-1] {, }]
+        set names [expr {[llength $extensions] > 1 ? "$names or [lindex $extensions end]" : $extensions}]
+        lappend parts "$names (default $default)"
+    }
+    return [join $parts {; }]
+}
+
 # The help; the formats, their limits and defaults come from the host
 # library's table, the one place they are kept.
 proc help_text {} {
@@ -17,10 +33,10 @@ proc help_text {} {
     set graded {}
     foreach format [zelkori::formats] {
         dict with format {
-            if {${takes-quality}} {
-                lappend graded $extension
+            if {${takes-quality} && $extension ni [dict keys $graded]} {
+                dict set graded $extension ${default-quality}
             }
-            set name [expr {$pattern ? "f%04d$extension" : $extension}]
+            set name [expr {$pattern ? "f%04d$extension" : [string trim "$extension $alias"]}]
             set limits {}
             if {${max-frames} > 1 && ${max-frames} < 1000000000} {
                 lappend limits "up to ${max-frames} frames"
@@ -40,8 +56,8 @@ proc help_text {} {
         }
     }
     return "Usage: morvakine-render \[options\]
-Draws the animated figure without a display and writes PNG files, a movie
-or a glTF scene, its format named by the output's extension.
+Draws the animated figure without a display and writes PNG or JPEG files, a
+movie or a glTF scene, its format named by the output's extension.
 
   -o FILE           output file (default morvakine.png):$formats
   --size WxH        image size in pixels (default 800x600)
@@ -56,8 +72,9 @@ or a glTF scene, its format named by the output's extension.
                     --time + k/fps and a sequence numbers its files from K,
                     so slices of a run match one long run
   --codec C         a movie's codec, one of those its format holds (above)
-  --quality Q       quality 0-[dict get $movie max-quality] (default [dict get $movie default-quality]) of [join [lrange $graded 0 end-1] {, }] or [lindex $graded end]
-                    files: the codec's own quality, or GIF's palette colours
+  --quality Q       quality 0-[dict get $movie max-quality] of [quality_defaults $graded]
+                    files: the codec's or JPEG's own quality, or GIF's palette
+                    colours
   --plugin FILE     draw with the plug-in FILE (a library whose Name_Init
                     registers ::model::setup, resize and redraw) instead of
                     the build's own morvakine.so
@@ -134,16 +151,17 @@ if {[dict get $format kind] eq "movie" && $frames == 0} {
 }
 set frames [expr {max($frames, 1)}]
 lappend check -frames $frames
-# PNG files, one a frame, are written with the fast level.
-if {[dict get $format kind] in {still sequence}} {
-    lappend check -level fast
+# Frames are written as they are drawn: a format with a level takes the
+# one its row gives for that.
+set row [::morvakine::format_row [dict get $format format]]
+if {[dict get $row takes-level]} {
+    lappend check -level [dict get $row drawn-level]
 }
 # A scene is the only output here: its primitives need only be recorded.
 if {[dict get $format kind] eq "scene"} {
     lappend check -pictures 0
 }
-set fps [expr {[dict exists $options --fps] ? [dict get $options --fps]
-               : [dict get [::morvakine::format_row [dict get $format format]] default-fps]}]
+set fps [expr {[dict exists $options --fps] ? [dict get $options --fps] : [dict get $row default-fps]}]
 # Every frame's clock reading must be a number; the last is the largest.
 if {[catch {::zelkori::frame_time [dict get $options --time] [expr {$first + $frames - 1}] $fps} last]
         || abs($last) == Inf} {

@@ -10,7 +10,7 @@ packages=(
   cmake g++ make pkg-config
   tcl8.6 tcl8.6-dev tk8.6 tk8.6-dev libx11-dev
   libgl-dev libglu1-mesa-dev libegl-dev libegl-mesa0 libgl1-mesa-dri
-  libpng-dev zlib1g-dev libisal-dev libglm-dev libgtest-dev libbenchmark-dev libtinygltf-dev
+  libpng-dev libjpeg-dev zlib1g-dev libisal-dev libglm-dev libgtest-dev libbenchmark-dev libtinygltf-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libavfilter-dev ffmpeg webp
   xvfb xauth xdotool python3 strace ccache
 )

@@ -74,8 +74,8 @@ int zk_frame_size(int *width, int *height);
  * level 1, made for image sequences. */
 #define ZK_PNG_FAST (-1)
 #define ZK_DEFAULT_PNG_LEVEL 6
-/* A writer's level not given: ZK_DEFAULT_PNG_LEVEL for PNG output, and
- * the only value other formats take. */
+/* A writer's level not given: the format's default_level, and the only
+ * value formats that take no level take. */
 #define ZK_PNG_LEVEL_UNSET (-2)
 
 /* Writes the current frame to `path` as a PNG through a still's writer
@@ -155,6 +155,7 @@ struct zk_container;      /* a movie's muxer and codecs (output/movie/codecs.h) 
 typedef struct zk_format {
     const char *name;       /* short name: "png", "mp4", ... */
     const char *extension;  /* ".png"; "-" for standard output */
+    const char *alias;      /* another extension it is known by (".jpeg"), or NULL */
     int kind;
     int flags;              /* ZK_FORMAT_... */
     const char *summary;    /* one line on what it writes */
@@ -166,6 +167,10 @@ typedef struct zk_format {
     int takes_quality;      /* whether quality changes the file */
     int max_quality;        /* quality runs from 0 to this */
     int default_quality;
+    int takes_level;        /* whether a PNG level (0-9, ZK_PNG_FAST) changes the file */
+    int default_level;      /* the level when none is given */
+    int drawn_level;        /* the level for frames written as they are drawn
+                               (the renderer's, a recording's) */
     double default_fps;
     const struct zk_format_writer *writer;
     const struct zk_container *container;  /* movies; NULL for the others */
@@ -175,7 +180,7 @@ const zk_format *zk_format_at(int index);
 /* The name of the index-th codec a movie format holds ("h264", "hevc",
  * ...; 0 its default); NULL past the last and for formats without one. */
 const char *zk_format_codec(const zk_format *format, int index);
-/* The format `path` names by its extension, case aside: of the rows with
+/* The format `path` names by its extension (or alias), case aside: of the rows with
  * that extension, a name with a printf number field (%d, %04d, ...; %% is
  * a percent sign) takes the one with ZK_FORMAT_PATTERN where there is
  * one, any other name the one without; "-" is the ZK_FORMAT_STDOUT row.

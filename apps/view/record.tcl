@@ -135,7 +135,7 @@ proc ::viewer::record_target {file} {
     }
     set kind [dict get [zelkori::output check $file -frames 2] kind]
     if {$kind ni {movie sequence}} {
-        error "cannot record \"[file tail $file]\": name a movie or a PNG sequence"
+        error "cannot record \"[file tail $file]\": name a movie or an image sequence"
     }
     return $file
 }
@@ -161,15 +161,16 @@ proc ::viewer::start_recording {file} {
     # long opening takes (a movie's codecs load on first use).
     set playing [zelkori::clock playing]
     zelkori::clock pause
-    # PNG frames, written as they come, take the fast level; nothing else
-    # has one. The codec chosen goes to a format that holds more than one;
-    # one that holds others refuses it, naming them.
+    # Frames written as they come take the level their format's row gives
+    # for that, where it has one. The codec chosen goes to a format that
+    # holds more than one; one that holds others refuses it, naming them.
     set options [list -fps $record_fps]
-    if {![catch {zelkori::output check $name} row]} {
-        if {[dict get $row kind] in {still sequence}} {
-            lappend options -level fast
+    if {![catch {zelkori::output check $name} checked]} {
+        set row [::morvakine::format_row [dict get $checked format]]
+        if {[dict get $row takes-level]} {
+            lappend options -level [dict get $row drawn-level]
         }
-        set codecs [dict get [::morvakine::format_row [dict get $row format]] codecs]
+        set codecs [dict get $row codecs]
         if {$record_codec ne "default" && [llength $codecs] > 1} {
             lappend options -codec $record_codec
         }

@@ -5,6 +5,7 @@
 // included.
 #include <strings.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -40,84 +41,121 @@ const long long kLevelPixels = 35651584;  // H.264 level 6.2, VP9 level 6.2
 const long long kImagePixels = 100000000;
 const int kQuality = 100;
 const int kDefaultQuality = 50;
+const int kJpegQuality = 90;  // libjpeg's own scale; 50 shows its blocks
 const double kFps = 30.0;
 const double kAnyRate = HUGE_VAL;
 
-// The writers the rows name.
-const zk_format_writer kStill = {open_png};
-const zk_format_writer kSequence = {open_sequence};
-const zk_format_writer kStream = {open_stream};
-const zk_format_writer kMovie = {open_movie};
-const zk_format_writer kScene = {open_scene};
+// The writers the rows name; a still's and a sequence's with the encoder
+// that writes each image.
+const zk_format_writer kPngStill = {.open = open_still, .image = write_png_image};
+const zk_format_writer kPngSequence = {.open = open_sequence, .image = write_png_image};
+const zk_format_writer kJpegStill = {.open = open_still, .image = write_jpeg_image};
+const zk_format_writer kJpegSequence = {.open = open_sequence, .image = write_jpeg_image};
+const zk_format_writer kStream = {.open = open_stream, .image = nullptr};
+const zk_format_writer kMovie = {.open = open_movie, .image = nullptr};
+const zk_format_writer kScene = {.open = open_scene, .image = nullptr};
+
+// PNG's levels: zlib's 6 when none is given, the fast path for frames
+// written as they are drawn. Other formats take none.
+#define kPngLevels .takes_level = 1, .default_level = ZK_DEFAULT_PNG_LEVEL, .drawn_level = ZK_PNG_FAST
+#define kNoLevel .takes_level = 0, .default_level = ZK_PNG_LEVEL_UNSET, .drawn_level = ZK_PNG_LEVEL_UNSET
 
 const int kPattern = ZK_FORMAT_PATTERN, kStdout = ZK_FORMAT_STDOUT, kJoinable = ZK_FORMAT_JOINABLE;
 
 const zk_format kFormats[] = {
-    {.name = "png", .extension = ".png", .kind = ZK_KIND_STILL, .flags = 0,
+    {.name = "png", .extension = ".png", .alias = nullptr, .kind = ZK_KIND_STILL, .flags = 0,
      .summary = "one PNG image",
      .max_side = kMaxSide, .max_pixels = kNoPixelLimit, .min_fps = 0, .max_fps = kAnyRate,
      .max_frames = 1, .takes_quality = 0, .max_quality = kQuality,
-     .default_quality = kDefaultQuality, .default_fps = kFps, .writer = &kStill, .container = nullptr},
-    {.name = "png-sequence", .extension = ".png", .kind = ZK_KIND_SEQUENCE, .flags = kPattern,
+     .default_quality = kDefaultQuality, kPngLevels, .default_fps = kFps,
+     .writer = &kPngStill, .container = nullptr},
+    {.name = "png-sequence", .extension = ".png", .alias = nullptr, .kind = ZK_KIND_SEQUENCE, .flags = kPattern,
      .summary = "one PNG per frame, numbered from --first",
      .max_side = kMaxSide, .max_pixels = kNoPixelLimit, .min_fps = 0, .max_fps = kAnyRate,
      .max_frames = kSequenceFrames, .takes_quality = 0, .max_quality = kQuality,
-     .default_quality = kDefaultQuality, .default_fps = kFps, .writer = &kSequence, .container = nullptr},
-    {.name = "stdout", .extension = "-", .kind = ZK_KIND_SEQUENCE, .flags = kStdout,
+     .default_quality = kDefaultQuality, kPngLevels, .default_fps = kFps,
+     .writer = &kPngSequence, .container = nullptr},
+    {.name = "jpeg", .extension = ".jpg", .alias = ".jpeg", .kind = ZK_KIND_STILL, .flags = 0,
+     .summary = "one JPEG image",
+     .max_side = kMaxSide, .max_pixels = kNoPixelLimit, .min_fps = 0, .max_fps = kAnyRate,
+     .max_frames = 1, .takes_quality = 1, .max_quality = kQuality,
+     .default_quality = kJpegQuality, kNoLevel, .default_fps = kFps,
+     .writer = &kJpegStill, .container = nullptr},
+    {.name = "jpeg-sequence", .extension = ".jpg", .alias = ".jpeg", .kind = ZK_KIND_SEQUENCE, .flags = kPattern,
+     .summary = "one JPEG per frame, numbered from --first",
+     .max_side = kMaxSide, .max_pixels = kNoPixelLimit, .min_fps = 0, .max_fps = kAnyRate,
+     .max_frames = kSequenceFrames, .takes_quality = 1, .max_quality = kQuality,
+     .default_quality = kJpegQuality, kNoLevel, .default_fps = kFps,
+     .writer = &kJpegSequence, .container = nullptr},
+    {.name = "stdout", .extension = "-", .alias = nullptr, .kind = ZK_KIND_SEQUENCE, .flags = kStdout,
      .summary = "PNG data on standard output, one image a frame",
      .max_side = kMaxSide, .max_pixels = kNoPixelLimit, .min_fps = 0, .max_fps = kAnyRate,
      .max_frames = kSequenceFrames, .takes_quality = 0, .max_quality = kQuality,
-     .default_quality = kDefaultQuality, .default_fps = kFps, .writer = &kStream, .container = nullptr},
-    {.name = "mp4", .extension = ".mp4", .kind = ZK_KIND_MOVIE, .flags = kJoinable,
+     .default_quality = kDefaultQuality, kPngLevels, .default_fps = kFps,
+     .writer = &kStream, .container = nullptr},
+    {.name = "mp4", .extension = ".mp4", .alias = nullptr, .kind = ZK_KIND_MOVIE, .flags = kJoinable,
      .summary = "MP4 movie, plays in every browser and player",
      .max_side = kMaxSide, .max_pixels = kLevelPixels, .min_fps = kSlowest, .max_fps = 1000,
      .max_frames = kMovieFrames, .takes_quality = 1, .max_quality = kQuality,
-     .default_quality = kDefaultQuality, .default_fps = kFps, .writer = &kMovie, .container = &kMp4},
-    {.name = "webm", .extension = ".webm", .kind = ZK_KIND_MOVIE, .flags = kJoinable,
+     .default_quality = kDefaultQuality, kNoLevel, .default_fps = kFps,
+     .writer = &kMovie, .container = &kMp4},
+    {.name = "webm", .extension = ".webm", .alias = nullptr, .kind = ZK_KIND_MOVIE, .flags = kJoinable,
      .summary = "WebM movie, the open web format",
      .max_side = kMaxSide, .max_pixels = kLevelPixels, .min_fps = kSlowest, .max_fps = 1000,
      .max_frames = kMovieFrames, .takes_quality = 1, .max_quality = kQuality,
-     .default_quality = kDefaultQuality, .default_fps = kFps, .writer = &kMovie, .container = &kWebm},
-    {.name = "gif", .extension = ".gif", .kind = ZK_KIND_MOVIE, .flags = 0,
+     .default_quality = kDefaultQuality, kNoLevel, .default_fps = kFps,
+     .writer = &kMovie, .container = &kWebm},
+    {.name = "gif", .extension = ".gif", .alias = nullptr, .kind = ZK_KIND_MOVIE, .flags = 0,
      .summary = "GIF with a palette made for the animation, loops",
      .max_side = kMaxSide, .max_pixels = kImagePixels, .min_fps = 0.0016, .max_fps = 50,
      .max_frames = kMovieFrames, .takes_quality = 1, .max_quality = kQuality,
-     .default_quality = kDefaultQuality, .default_fps = kFps, .writer = &kMovie, .container = &kGifFile},
-    {.name = "apng", .extension = ".apng", .kind = ZK_KIND_MOVIE, .flags = 0,
+     .default_quality = kDefaultQuality, kNoLevel, .default_fps = kFps,
+     .writer = &kMovie, .container = &kGifFile},
+    {.name = "apng", .extension = ".apng", .alias = nullptr, .kind = ZK_KIND_MOVIE, .flags = 0,
      .summary = "animated PNG, lossless, loops",
      .max_side = kMaxSide, .max_pixels = kImagePixels, .min_fps = kSlowest, .max_fps = 90,
      .max_frames = kMovieFrames, .takes_quality = 0, .max_quality = kQuality,
-     .default_quality = kDefaultQuality, .default_fps = kFps, .writer = &kMovie, .container = &kApngFile},
-    {.name = "webp", .extension = ".webp", .kind = ZK_KIND_MOVIE, .flags = 0,
+     .default_quality = kDefaultQuality, kNoLevel, .default_fps = kFps,
+     .writer = &kMovie, .container = &kApngFile},
+    {.name = "webp", .extension = ".webp", .alias = nullptr, .kind = ZK_KIND_MOVIE, .flags = 0,
      .summary = "animated WebP, loops",
      .max_side = kWebpSide, .max_pixels = kImagePixels, .min_fps = kSlowest, .max_fps = 90,
      .max_frames = kMovieFrames, .takes_quality = 1, .max_quality = kQuality,
-     .default_quality = kDefaultQuality, .default_fps = kFps, .writer = &kMovie, .container = &kWebpFile},
-    {.name = "avif", .extension = ".avif", .kind = ZK_KIND_MOVIE, .flags = 0,
+     .default_quality = kDefaultQuality, kNoLevel, .default_fps = kFps,
+     .writer = &kMovie, .container = &kWebpFile},
+    {.name = "avif", .extension = ".avif", .alias = nullptr, .kind = ZK_KIND_MOVIE, .flags = 0,
      .summary = "AV1 image sequence (AVIF), loops",
      .max_side = kMaxSide, .max_pixels = kLevelPixels, .min_fps = kSlowest, .max_fps = 1000,
      .max_frames = kMovieFrames, .takes_quality = 1, .max_quality = kQuality,
-     .default_quality = kDefaultQuality, .default_fps = kFps, .writer = &kMovie, .container = &kAvifFile},
-    {.name = "glb", .extension = ".glb", .kind = ZK_KIND_SCENE, .flags = 0,
+     .default_quality = kDefaultQuality, kNoLevel, .default_fps = kFps,
+     .writer = &kMovie, .container = &kAvifFile},
+    {.name = "glb", .extension = ".glb", .alias = nullptr, .kind = ZK_KIND_SCENE, .flags = 0,
      .summary = "binary glTF scene, all frames as one animation",
      .max_side = kMaxSide, .max_pixels = kNoPixelLimit, .min_fps = kSlowest, .max_fps = 10000,
      .max_frames = 10000, .takes_quality = 0, .max_quality = kQuality,
-     .default_quality = kDefaultQuality, .default_fps = kFps, .writer = &kScene, .container = nullptr},
-    {.name = "gltf", .extension = ".gltf", .kind = ZK_KIND_SCENE, .flags = 0,
+     .default_quality = kDefaultQuality, kNoLevel, .default_fps = kFps,
+     .writer = &kScene, .container = nullptr},
+    {.name = "gltf", .extension = ".gltf", .alias = nullptr, .kind = ZK_KIND_SCENE, .flags = 0,
      .summary = "glTF scene as JSON, all frames as one animation",
      .max_side = kMaxSide, .max_pixels = kNoPixelLimit, .min_fps = kSlowest, .max_fps = 10000,
      .max_frames = 10000, .takes_quality = 0, .max_quality = kQuality,
-     .default_quality = kDefaultQuality, .default_fps = kFps, .writer = &kScene, .container = nullptr},
+     .default_quality = kDefaultQuality, kNoLevel, .default_fps = kFps,
+     .writer = &kScene, .container = nullptr},
 };
 const int kFormatCount = sizeof kFormats / sizeof kFormats[0];
+#undef kPngLevels
+#undef kNoLevel
 
-// The extensions, as a list for messages: ".png, .mp4, ... or .gltf".
+// The extensions, as a list for messages: ".png, .jpg, .jpeg, ... or .gltf".
 std::string extensions() {
-    std::string seen[kFormatCount];
+    std::string seen[2 * kFormatCount];
     int count = 0;
     for (const zk_format &format : kFormats) {
-        if (!(format.flags & ZK_FORMAT_STDOUT) && (count == 0 || seen[count - 1] != format.extension)) {
-            seen[count++] = format.extension;
+        for (const char *extension : {format.extension, format.alias}) {
+            if (extension != nullptr && !(format.flags & ZK_FORMAT_STDOUT) &&
+                std::find(seen, seen + count, extension) == seen + count) {
+                seen[count++] = extension;
+            }
         }
     }
     std::string list = seen[0];
@@ -179,10 +217,13 @@ const zk_format *zk_format_of(const char *path, const char **error) {
     const bool pattern = is_pattern(path);
     const zk_format *found = nullptr;
     for (const zk_format &format : kFormats) {
-        if ((format.flags & ZK_FORMAT_STDOUT) || !ends_with(base.c_str(), format.extension)) {
+        const char *extension = format.alias != nullptr && ends_with(base.c_str(), format.alias)
+                                    ? format.alias
+                                    : format.extension;
+        if ((format.flags & ZK_FORMAT_STDOUT) || !ends_with(base.c_str(), extension)) {
             continue;
         }
-        if (base.size() == std::strlen(format.extension)) {
+        if (base.size() == std::strlen(extension)) {
             zelkori::fail("\"" + std::string(path) + "\" names no file before its extension",
                           error);
             return nullptr;

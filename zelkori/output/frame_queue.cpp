@@ -46,7 +46,7 @@ void FrameQueue::run() {
 }
 
 int FrameQueue::push(int width, int height, const std::string &path, int level,
-                     const std::string &name) {
+                     const std::string &name, int quality) {
     QueuedFrame frame;
     {
         std::unique_lock<std::mutex> lock(mutex_);
@@ -70,6 +70,7 @@ int FrameQueue::push(int width, int height, const std::string &path, int level,
     frame.height = height;
     frame.path = path;
     frame.level = level;
+    frame.quality = quality;
     frame.name = name;
     std::lock_guard<std::mutex> lock(mutex_);
     if (failed_) {

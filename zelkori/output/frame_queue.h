@@ -25,6 +25,7 @@ struct QueuedFrame {
     std::vector<unsigned char> rgba;  // as GL keeps it
     std::string path;  // where a save goes
     int level = 0;     // a save's PNG level
+    int quality = -1;  // a save's quality; -1: its format's default
     std::string name;  // the save's file as messages name it
 
     PixelRows rows() const { return gl_rows(width, height, rgba.data()); }
@@ -51,7 +52,7 @@ class FrameQueue {
     // when the frame cannot be read. Throws when there is no memory or no
     // thread for it.
     int push(int width, int height, const std::string &path, int level,
-             const std::string &name = std::string());
+             const std::string &name = std::string(), int quality = -1);
 
     // Waits until every queued frame is handled and gives the buffers
     // back. Returns false with the first failure's path and error, then

@@ -164,8 +164,7 @@ bool check(const char *path, const zk_writer_params &params, const zk_format **f
         *field = ZK_FIELD_LEVEL;
         *error = "expected a level from 0 to 9 or \"fast\" but got \"" +
                  std::to_string(params.level) + "\"";
-    } else if (params.level != ZK_PNG_LEVEL_UNSET && f.kind != ZK_KIND_STILL &&
-               f.kind != ZK_KIND_SEQUENCE) {
+    } else if (params.level != ZK_PNG_LEVEL_UNSET && !f.takes_level) {
         *field = ZK_FIELD_LEVEL;
         *error = "only PNG output has a level, not " + label(f);
     } else if (params.lights != -1 &&
@@ -243,7 +242,7 @@ zk_writer *open_writer(const char *path, const zk_writer_params &params, const F
         }
         request.fps = std::isnan(params.fps) ? format.default_fps : params.fps;
         request.quality = params.quality < 0 ? format.default_quality : params.quality;
-        request.level = params.level == ZK_PNG_LEVEL_UNSET ? ZK_DEFAULT_PNG_LEVEL : params.level;
+        request.level = params.level == ZK_PNG_LEVEL_UNSET ? format.default_level : params.level;
         request.first = params.first;
         request.frames = params.frames;
         request.lights = params.lights < 0 ? ZK_LIGHTS_WEB : params.lights;

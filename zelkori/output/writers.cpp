@@ -1,4 +1,4 @@
-// The writers of PNG files, sequences, standard output and scenes.
+// The writers of still images, sequences, standard output and scenes.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -19,6 +19,7 @@ namespace zelkori {
 namespace {
 
 const int kMaxPadding = 12;
+const size_t kFileBufferBytes = 64 * 1024;
 
 bool writable(const std::string &path, Failure *failure) {
     const char *reason = "";
@@ -46,12 +47,12 @@ bool frame_size(const FrameReader &reader, const OpenRequest &request, const cha
     return true;
 }
 
-// One PNG: the frame is read at add and kept; the file is written at
-// close, so that nothing reaches the target before it, and an abort leaves
-// what was there.
-class PngWriter : public Writer {
+// One still image: the frame is read at add and kept; the file is written
+// at close by the row's encoder, so that nothing reaches the target before
+// it, and an abort leaves what was there.
+class StillWriter : public Writer {
   public:
-    PngWriter(const OpenRequest &request, const FrameReader &reader)
+    StillWriter(const OpenRequest &request, const FrameReader &reader)
         : request_(request), reader_(reader) {}
 
     bool add(Failure *failure) override {
@@ -61,31 +62,29 @@ class PngWriter : public Writer {
         return read_frame(reader_, rgba_, width_, height_, &failure->cause);
     }
     bool close(Failure *failure) override {
-        return write_png(request_.path.c_str(), rows(), request_.level, &failure->cause);
-    }
-    bool data(unsigned char **data, size_t *size, Failure *failure) {
-        return encode_png(rows(), request_.level, data, size, &failure->cause);
+        return request_.format->writer->image(request_.path.c_str(),
+                                              gl_rows(width_, height_, rgba_.data()), request_,
+                                              &failure->cause);
     }
 
   private:
-    PixelRows rows() const { return gl_rows(width_, height_, rgba_.data()); }
-
     const OpenRequest request_;
     const FrameReader &reader_;
     int width_ = 0, height_ = 0;
     std::vector<unsigned char> rgba_;
 };
 
-// One PNG a frame, numbered from the first frame's number, encoded in the
-// background by a queue of the sequence's own: what happens to it (a
-// failure, an abort) happens to no other output.
+// One image a frame, numbered from the first frame's number, encoded by
+// the row's encoder in the background by a queue of the sequence's own:
+// what happens to it (a failure, an abort) happens to no other output.
 class SequenceWriter : public Writer {
   public:
     SequenceWriter(const OpenRequest &request, const FrameReader &reader)
         : request_(request), next_(request.first), reader_(reader),
           frames_(png_queue(reader, [this](const QueuedFrame &frame, std::string *error) {
               const CollectDirectories noting(directories);
-              return write_png(frame.path.c_str(), frame.rows(), frame.level, error);
+              return request_.format->writer->image(frame.path.c_str(), frame.rows(), request_,
+                                                    error);
           })) {}
     // Abandoned: frames not yet taken are dropped, those being written
     // finish.
@@ -283,8 +282,8 @@ bool sequence_name(const std::string &pattern, long long number, std::string *na
     return true;
 }
 
-WriterPtr open_png(const OpenRequest &request, const FrameReader &reader, Failure *failure) {
-    return writable(request.path, failure) ? WriterPtr(new PngWriter(request, reader)) : nullptr;
+WriterPtr open_still(const OpenRequest &request, const FrameReader &reader, Failure *failure) {
+    return writable(request.path, failure) ? WriterPtr(new StillWriter(request, reader)) : nullptr;
 }
 
 WriterPtr open_sequence(const OpenRequest &request, const FrameReader &reader,
@@ -298,6 +297,39 @@ WriterPtr open_sequence(const OpenRequest &request, const FrameReader &reader,
         return nullptr;
     }
     return WriterPtr(new SequenceWriter(request, reader));
+}
+
+bool write_stream_file(const char *path,
+                       const std::function<bool(std::FILE *file, std::string *error)> &encode,
+                       std::string *error) {
+    const char *reason = "";
+    zk_output *output = zk_output_open(path, &reason);
+    if (output == nullptr) {
+        *error = reason;
+        return false;
+    }
+    // A stream of its own over a copy of the descriptor, which
+    // zk_output_commit closes.
+    const int fd = dup(zk_output_fd(output));
+    std::FILE *file = fd >= 0 ? fdopen(fd, "wb") : nullptr;
+    if (file == nullptr) {
+        *error = zk_errno_text(errno);
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        zk_output_abort(output);
+        return false;
+    }
+    setvbuf(file, nullptr, _IOFBF, kFileBufferBytes);  // a frame in a few writes
+    if (!encode(file, error)) {
+        zk_output_abort(output);
+        return false;
+    }
+    if (!zk_output_commit(output, &reason)) {
+        *error = reason;
+        return false;
+    }
+    return true;
 }
 
 bool stdout_writable(std::string *cause) {
@@ -331,10 +363,14 @@ WriterPtr open_scene(const OpenRequest &request, const FrameReader &reader, Fail
 
 bool png_data(const FrameReader &reader, int level, unsigned char **data, size_t *size,
               Failure *failure) {
-    OpenRequest request;
-    request.level = level;
-    PngWriter writer(request, reader);
-    return writer.add(failure) && writer.data(data, size, failure);
+    int width = 0, height = 0;
+    std::vector<unsigned char> rgba;
+    if (!reader.size(&width, &height)) {
+        failure->cause = kNoFrame;
+        return false;
+    }
+    return read_frame(reader, rgba, width, height, &failure->cause) &&
+           encode_png(gl_rows(width, height, rgba.data()), level, data, size, &failure->cause);
 }
 
 }  // namespace zelkori

@@ -6,11 +6,14 @@
 #ifndef ZELKORI_WRITERS_H
 #define ZELKORI_WRITERS_H
 
+#include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "output/directories.h"
 #include "output/frame_reader.h"
+#include "output/pixels.h"
 #include "zelkori_host.h"
 
 struct zk_codec;
@@ -57,7 +60,8 @@ class Writer {
 typedef std::unique_ptr<Writer> WriterPtr;
 
 // The writers, one per kind of output; each returns null with *failure.
-WriterPtr open_png(const OpenRequest &request, const FrameReader &reader, Failure *failure);
+// A still's and a sequence's images are written by their row's encoder.
+WriterPtr open_still(const OpenRequest &request, const FrameReader &reader, Failure *failure);
 WriterPtr open_sequence(const OpenRequest &request, const FrameReader &reader,
                         Failure *failure);
 WriterPtr open_stream(const OpenRequest &request, const FrameReader &reader, Failure *failure);
@@ -82,6 +86,13 @@ std::string anchor(const zk_format &format, const char *path);
 bool png_data(const FrameReader &reader, int level, unsigned char **data, size_t *size,
               Failure *failure);
 
+// Writes the file at `path` the safe way (output_file.h): `encode` fills
+// the stream and closes it, false with *error (the cause) when it or a
+// write failed, which leaves what was at `path`.
+bool write_stream_file(const char *path,
+                       const std::function<bool(std::FILE *file, std::string *error)> &encode,
+                       std::string *error);
+
 // Whether standard output takes data; false with *cause.
 bool stdout_writable(std::string *cause);
 
@@ -92,10 +103,24 @@ bool sequence_name(const std::string &pattern, long long number, std::string *na
 
 }  // namespace zelkori
 
-// A format row's writer (zk_format.writer): what opens its files.
+namespace zelkori {
+
+// The image encoders still and sequence rows name: each writes `image` to
+// `path` whole or not at all, at the request's level (PNG) or quality
+// (JPEG). False with *error, the cause alone.
+typedef bool ImageEncoder(const char *path, const PixelRows &image, const OpenRequest &request,
+                          std::string *error);
+ImageEncoder write_png_image;   // png/png_writer.cpp
+ImageEncoder write_jpeg_image;  // jpeg/jpeg_writer.cpp
+
+}  // namespace zelkori
+
+// A format row's writer (zk_format.writer): what opens its files, and for
+// a still or a sequence what encodes each image.
 struct zk_format_writer {
     zelkori::WriterPtr (*open)(const zelkori::OpenRequest &request,
                                const zelkori::FrameReader &reader, zelkori::Failure *failure);
+    zelkori::ImageEncoder *image;
 };
 
 #endif

@@ -363,6 +363,15 @@ int formats_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
         put("max-quality", Tcl_NewIntObj(format.max_quality));
         put("default-quality", Tcl_NewIntObj(format.default_quality));
         put("default-fps", Tcl_NewDoubleObj(format.default_fps));
+        put("alias", Tcl_NewStringObj(format.alias != nullptr ? format.alias : "", -1));
+        put("takes-level", Tcl_NewBooleanObj(format.takes_level));
+        // Levels as the commands take them: 0-9 or "fast"; "" for none.
+        for (const auto &[key, level] : {std::pair<const char *, int>{"default-level", format.default_level},
+                                         {"drawn-level", format.drawn_level}}) {
+            put(key, level == ZK_PNG_FAST ? Tcl_NewStringObj("fast", -1)
+                     : level == ZK_PNG_LEVEL_UNSET ? Tcl_NewStringObj("", 0)
+                                                   : Tcl_NewIntObj(level));
+        }
         put("pattern", Tcl_NewBooleanObj(format.flags & ZK_FORMAT_PATTERN));
         put("stdout", Tcl_NewBooleanObj(format.flags & ZK_FORMAT_STDOUT));
         put("joinable", Tcl_NewBooleanObj(format.flags & ZK_FORMAT_JOINABLE));
@@ -378,9 +387,10 @@ int formats_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
 }
 
 // zelkori::save ?-async? file ?level?: writes the current viewport as a
-// PNG at zlib's level 0-9, or "fast" (ISA-L, for sequences); with -async
-// the frame is read now and written by the interpreter's save queue, whose
-// failures zelkori::wait reports.
+// still image of the format file names (a PNG at zlib's level 0-9, or
+// "fast", ISA-L, for sequences; a JPEG at its default quality); with
+// -async the frame is read now and written by the interpreter's save
+// queue, whose failures zelkori::wait reports.
 int save_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
     const bool async = objc >= 2 && std::string_view(Tcl_GetString(objv[1])) == "-async";
     Tcl_Obj *const *args = async ? objv + 1 : objv;  // args[1] is the file
@@ -389,15 +399,22 @@ int save_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
         Tcl_WrongNumArgs(interp, 1, objv, "?-async? file ?level?");
         return TCL_ERROR;
     }
-    int level = ZK_DEFAULT_PNG_LEVEL;
+    int level = ZK_PNG_LEVEL_UNSET;
     if (nargs == 3 && get_level(interp, args[2], &level) != TCL_OK) {
         return TCL_ERROR;
     }
     const char *error = "";
     const zk_format *format = zk_format_of(Tcl_GetString(args[1]), &error);
-    if (format == nullptr || std::strcmp(format->extension, ".png") != 0) {
-        Tcl_SetObjResult(interp, Tcl_ObjPrintf("a save writes PNG: the name must end in .png, got \"%s\"",
-                                               Tcl_GetString(args[1])));
+    if (format == nullptr || format->kind != ZK_KIND_STILL) {
+        std::string stills;
+        for (int i = 0; i < zk_format_count(); ++i) {
+            const zk_format *row = zk_format_at(i);
+            if (row->kind == ZK_KIND_STILL) {
+                stills += std::string(stills.empty() ? "" : " or ") + row->extension;
+            }
+        }
+        Tcl_SetObjResult(interp, Tcl_ObjPrintf("a save writes one still image: the name must end in %s, got \"%s\"",
+                                               stills.c_str(), Tcl_GetString(args[1])));
         Tcl_SetErrorCode(interp, "ZELKORI", "USAGE", "name", nullptr);
         return TCL_ERROR;
     }

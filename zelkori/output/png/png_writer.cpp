@@ -31,7 +31,6 @@ namespace {
 // levels 0-9 go through libpng with its adaptive filtering.
 const int kFastLevel = ZK_PNG_FAST;
 const int kDefaultLevel = ZK_DEFAULT_PNG_LEVEL;
-const size_t kFileBufferBytes = 64 * 1024;
 
 enum class Encoded { kDone, kWriteFailed, kNoMemory, kEncoderFailed };
 
@@ -130,34 +129,9 @@ bool write_png_file(const char *path, const zelkori::PixelRows &image, int level
     if (level != kFastLevel && (level < 0 || level > 9)) {
         level = kDefaultLevel;
     }
-    const char *reason = "";
-    zk_output *output = zk_output_open(path, &reason);
-    if (output == nullptr) {
-        *error = reason;
-        return false;
-    }
-    // A stream of its own over a copy of the descriptor, which
-    // zk_output_commit closes.
-    const int fd = dup(zk_output_fd(output));
-    FILE *file = fd >= 0 ? fdopen(fd, "wb") : nullptr;
-    if (file == nullptr) {
-        *error = zk_errno_text(errno);
-        if (fd >= 0) {
-            close(fd);
-        }
-        zk_output_abort(output);
-        return false;
-    }
-    setvbuf(file, nullptr, _IOFBF, kFileBufferBytes);  // a frame in a few writes
-    if (!encode_to(file, image, level, error)) {
-        zk_output_abort(output);
-        return false;
-    }
-    if (!zk_output_commit(output, &reason)) {
-        *error = reason;
-        return false;
-    }
-    return true;
+    return zelkori::write_stream_file(
+        path, [&](FILE *file, std::string *why) { return encode_to(file, image, level, why); },
+        error);
 }
 
 }  // namespace
@@ -173,6 +147,11 @@ bool write_png(const char *path, const PixelRows &image, int level, std::string 
         *error = zk_errno_text(ENOMEM);
         return false;
     }
+}
+
+bool write_png_image(const char *path, const PixelRows &image, const OpenRequest &request,
+                     std::string *error) {
+    return write_png(path, image, request.level, error);
 }
 
 bool encode_png(const PixelRows &image, int level, unsigned char **data, size_t *size,

@@ -63,6 +63,7 @@ void save(zk_save_queue &queue, const QueuedFrame &frame) {
         zk_writer_params params;
         zk_writer_params_init(&params);
         params.level = frame.level;
+        params.quality = frame.quality;
         params.name = frame.name.c_str();
         const char *error = "";
         zk_writer *writer = open_writer(frame.path.c_str(), params, kept, &error);
@@ -133,8 +134,7 @@ int zk_save_queue_add(zk_save_queue *queue, const char *path, const zk_writer_pa
         }
         // Written later, where the name meant when the save was asked for.
         const std::string target = zelkori::anchor(*format, path) + path;
-        const int level = params->level == ZK_PNG_LEVEL_UNSET ? ZK_DEFAULT_PNG_LEVEL : params->level;
-        if (frames.push(width, height, target, level, name) < 0) {
+        if (frames.push(width, height, target, params->level, name, params->quality) < 0) {
             return zelkori::fail(zelkori::write_error(name, frames.reader().cannot_read()), error);
         }
         return 1;
