@@ -1,5 +1,5 @@
 # Saving under a chosen name, and recording what the window shows into a
-# movie or a numbered PNG sequence through the host library's writers.
+# movie or a numbered image sequence through the host library's writers.
 #
 # A recording steps the clock itself: frame k shows the clock time it
 # started at plus k times the clock's speed over the movie's rate, so a
@@ -35,7 +35,7 @@ proc ::viewer::file_types {kinds} {
                     regsub {, numbered from --first$} $summary \
                         ", NAME-0000$extension, NAME-0001$extension, …" summary
                 }
-                lappend types [list "[string toupper $name]: $summary" [list $extension]]
+                lappend types [list "[string toupper $name]: $summary" [concat $extension $alias]]
             }
         }
     }

@@ -151,7 +151,7 @@ proc ::viewer::first_extension {kind} {
     error "the host library has no $kind format"
 }
 
-# Saves the next frame drawn as a PNG named `file`.
+# Saves the next frame drawn as a still image named `file` (PNG, JPEG).
 proc ::viewer::save_frame {{file {}}} {
     variable shot
     set shot [expr {$file eq "" ? [timed_name [first_extension still]] : $file}]
