@@ -14,24 +14,25 @@ namespace {
 const int kFrames = 300;
 
 zelkori::Capture capture_figure(Tcl_Interp *interp) {
-    zk_capture_start(nullptr);
+    zk_capture *recorded = zk_capture_start();
     for (int k = 0; k < kFrames; ++k) {
         if (k > 0) {
-            zk_capture_frame();
+            zk_capture_frame(recorded);
         }
         zk_clock_set(bench::frame_time(k));
         bench::redraw(interp);
     }
-    zk_capture_stop();
+    zk_capture_stop(recorded);
     zelkori::Capture capture;
     capture.frames = kFrames;
     capture.has_camera = true;
     glGetDoublev(GL_PROJECTION_MATRIX, capture.projection);
     glGetIntegerv(GL_VIEWPORT, capture.viewport);
     zk_primitive primitive;
-    for (int i = 0; zk_capture_at(i, &primitive); ++i) {
+    for (int i = 0; zk_capture_at(recorded, i, &primitive); ++i) {
         capture.primitives.push_back(primitive);
     }
+    zk_capture_free(recorded);
     return capture;
 }
 

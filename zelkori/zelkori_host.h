@@ -88,15 +88,14 @@ int zk_encode_frame(int level, unsigned char **data, size_t *size,
                     const char **error);
 
 /* Scene capture. From zk_capture_start to zk_capture_stop the sphere and
- * cylinder primitives record what they are asked to draw, and draw it as
- * always, so that every other output open meanwhile gets its picture: the
- * primitive, its sizes, the diffuse colour and the model-view
+ * cylinder primitives record into the capture what they are asked to draw,
+ * and draw it as always, so that every other output open meanwhile gets its
+ * picture: the primitive, its sizes, the diffuse colour and the model-view
  * matrix, and at the first one the projection and viewport. Primitives
  * without a current GL context are not recorded. zk_capture_frame begins
- * the next frame (animation sample); zk_capture_start begins the first and
- * forgets any earlier capture. One capture at a time: zk_capture_start
- * returns 0 and sets *error (static text) while one is running, leaving it
- * as it was. */
+ * the next frame (animation sample). Several captures record at once, each
+ * everything drawn while it records. zk_capture_start returns NULL when
+ * there is no memory for one. */
 typedef struct zk_primitive {
     int kind;  /* 0 sphere, 1 cylinder */
     int frame;
@@ -105,28 +104,19 @@ typedef struct zk_primitive {
     float color[3];
     double modelview[16]; /* column-major, as GL gives it */
 } zk_primitive;
-int zk_capture_start(const char **error);
-/* Whether the running capture's primitives draw as well as record (1, as
- * each capture starts) or only record (0: nothing else reads the frames,
- * and drawing them would be wasted). */
-void zk_capture_draw(int draw);
-void zk_capture_frame(void);
-void zk_capture_stop(void);
-/* The primitives of the last capture, in draw order. */
-int zk_capture_count(void);
-int zk_capture_at(int index, zk_primitive *out);
+typedef struct zk_capture zk_capture;
+zk_capture *zk_capture_start(void);
+void zk_capture_frame(zk_capture *capture);
+void zk_capture_stop(zk_capture *capture);
+/* The capture's primitives, in draw order; 0 past the last. */
+int zk_capture_at(const zk_capture *capture, int index, zk_primitive *out);
+/* Stops the capture and frees it; NULL is allowed. */
+void zk_capture_free(zk_capture *capture);
 
 /* A scene's lights: for web viewers at their defaults (three.js at
  * exposure 1), in Blender's studio levels (its importer's default
  * conversion), or none. */
 enum { ZK_LIGHTS_WEB, ZK_LIGHTS_BLENDER, ZK_LIGHTS_NONE };
-/* Writes the last capture as a glTF 2.0 scene through zelkori/output_file.h:
- * JSON with the buffer embedded when `path` ends in ".gltf", binary glTF
- * otherwise. One frame gives a still scene; more give one animation with
- * frame k at k / fps seconds. Every frame must draw the same primitives in
- * the same order. Returns 0 and fills error (valid until the next call)
- * on failure, leaving no file behind. */
-int zk_scene_write(const char *path, double fps, int lights, const char **error);
 
 /* Errors. Every call here that can fail returns 0 (or NULL) and sets
  * *error to one line, valid until the same thread's next failing call; a
@@ -145,7 +135,8 @@ enum {
 enum {
     ZK_FORMAT_PATTERN = 1,  /* the name holds a number field: one file a frame */
     ZK_FORMAT_STDOUT = 2,   /* written to standard output, named "-" */
-    ZK_FORMAT_JOINABLE = 4  /* movies rendered in slices join into one (morvakine-join) */
+    ZK_FORMAT_JOINABLE = 4, /* movies rendered in slices join into one (morvakine-join) */
+    ZK_FORMAT_TEXT = 8      /* written as text: a scene as JSON, its buffer embedded */
 };
 /* Sides, in pixels, that any frame may have: the offscreen framebuffer's
  * limit, and every format's at most. */

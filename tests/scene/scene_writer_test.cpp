@@ -20,15 +20,15 @@ const int kWidth = 64, kHeight = 48;
 
 // Frames of the figure's clock from `start`, `step` seconds apart.
 zelkori::Capture capture_clock(double start, double step, int frames) {
-    zk_capture_start(nullptr);
+    zk_capture *recorded = zk_capture_start();
     for (int k = 0; k < frames; ++k) {
         if (k > 0) {
-            zk_capture_frame();
+            zk_capture_frame(recorded);
         }
         zk_clock_set(start + k * step);
         redraw_cmd(nullptr, nullptr, 0, nullptr);
     }
-    zk_capture_stop();
+    zk_capture_stop(recorded);
     zelkori::Capture capture;
     capture.frames = frames;
     capture.has_camera = true;
@@ -40,9 +40,10 @@ zelkori::Capture capture_clock(double start, double step, int frames) {
     capture.projection[11] = -1.0;
     capture.projection[14] = -200.0 / 99.0;
     zk_primitive primitive;
-    for (int i = 0; zk_capture_at(i, &primitive); ++i) {
+    for (int i = 0; zk_capture_at(recorded, i, &primitive); ++i) {
         capture.primitives.push_back(primitive);
     }
+    zk_capture_free(recorded);
     return capture;
 }
 

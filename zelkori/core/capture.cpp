@@ -1,4 +1,4 @@
-// The scene capture kept in the host state, and its C face.
+// The captures recording, listed in the host state, and the C face.
 #include "core/capture.h"
 
 #include <GL/gl.h>
@@ -22,77 +22,95 @@ void read_camera(Capture &capture) {
 
 }  // namespace
 
+bool start_capture(Capture &capture) {
+    stop_capture(capture);
+    capture = Capture();
+    capture.frames = 1;
+    try {
+        state().captures.push_back(&capture);
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+    return true;
+}
+
+void next_frame(Capture &capture) { capture.frames += 1; }
+
+void stop_capture(Capture &capture) {
+    std::vector<Capture *> &recording = state().captures;
+    const auto found = std::find(recording.begin(), recording.end(), &capture);
+    if (found != recording.end()) {
+        read_camera(capture);
+        recording.erase(found);
+    }
+}
+
+bool capturing() { return !state().captures.empty(); }
+
+bool capture_draws() {
+    const std::vector<Capture *> &recording = state().captures;
+    return recording.empty() || std::any_of(recording.begin(), recording.end(),
+                                            [](const Capture *c) { return c->draws; });
+}
+
 void capture_primitive(int kind, double a, double b, double c) noexcept {
     if (current_context() == nullptr) {
         return;
     }
-    Capture &capture = state().capture;
     zk_primitive primitive;
     primitive.kind = kind;
-    primitive.frame = capture.frames - 1;
     primitive.size[0] = a;
     primitive.size[1] = b;
     primitive.size[2] = c;
     std::copy(state().color, state().color + 3, primitive.color);
     glGetDoublev(GL_MODELVIEW_MATRIX, primitive.modelview);
-    read_camera(capture);
-    try {
-        capture.primitives.push_back(primitive);
-    } catch (const std::bad_alloc &) {
-        capture.out_of_memory = true;
+    for (Capture *capture : state().captures) {
+        primitive.frame = capture->frames - 1;
+        read_camera(*capture);
+        try {
+            capture->primitives.push_back(primitive);
+        } catch (const std::bad_alloc &) {
+            capture->out_of_memory = true;
+        }
     }
 }
 
 }  // namespace zelkori
 
-using zelkori::state;
+// A capture made through the C face.
+struct zk_capture {
+    zelkori::Capture capture;
+};
 
 extern "C" {
 
-int zk_capture_start(const char **error) {
-    zelkori::Capture &capture = state().capture;
-    if (capture.on) {
-        // One started inside another's drawing would take the outer
-        // capture's primitives and stop it.
-        if (error != nullptr) {
-            *error = "a scene capture is already running";
-        }
+zk_capture *zk_capture_start(void) {
+    zk_capture *made = new (std::nothrow) zk_capture;
+    if (made != nullptr && !zelkori::start_capture(made->capture)) {
+        delete made;
+        return nullptr;
+    }
+    return made;
+}
+
+void zk_capture_frame(zk_capture *capture) { zelkori::next_frame(capture->capture); }
+
+void zk_capture_stop(zk_capture *capture) { zelkori::stop_capture(capture->capture); }
+
+int zk_capture_at(const zk_capture *capture, int index, zk_primitive *out) {
+    const std::vector<zk_primitive> &primitives = capture->capture.primitives;
+    if (index < 0 || static_cast<size_t>(index) >= primitives.size() || out == nullptr) {
         return 0;
     }
-    capture = zelkori::Capture();
-    capture.on = true;
-    capture.frames = 1;
+    *out = primitives[static_cast<size_t>(index)];
     return 1;
 }
 
-void zk_capture_draw(int draw) {
-    state().capture.draws = draw != 0;
-}
-
-void zk_capture_frame(void) {
-    if (state().capture.on) {
-        state().capture.frames += 1;
+void zk_capture_free(zk_capture *capture) {
+    if (capture != nullptr) {
+        zelkori::stop_capture(capture->capture);
+        delete capture;
     }
-}
-
-void zk_capture_stop(void) {
-    zelkori::Capture &capture = state().capture;
-    if (capture.on) {
-        zelkori::read_camera(capture);
-    }
-    capture.on = false;
-}
-
-int zk_capture_count(void) {
-    return static_cast<int>(state().capture.primitives.size());
-}
-
-int zk_capture_at(int index, zk_primitive *out) {
-    if (index < 0 || index >= zk_capture_count() || out == nullptr) {
-        return 0;
-    }
-    *out = state().capture.primitives[static_cast<size_t>(index)];
-    return 1;
 }
 
 }  // extern "C"

@@ -327,9 +327,9 @@ void sphere(double radius) {
     if (!std::isfinite(radius) || radius == 0.0) {
         return;
     }
-    if (state().capture.on) {
+    if (zelkori::capturing()) {
         zelkori::capture_primitive(0, radius, 0.0, 0.0);
-        if (!state().capture.draws) {
+        if (!zelkori::capture_draws()) {
             return;
         }
     }
@@ -354,9 +354,9 @@ void cylinder(double length, double radius1, double radius2) {
         (radius1 == 0.0 && radius2 == 0.0)) {
         return;
     }
-    if (state().capture.on) {
+    if (zelkori::capturing()) {
         zelkori::capture_primitive(1, length, radius1, radius2);
-        if (!state().capture.draws) {
+        if (!zelkori::capture_draws()) {
             return;
         }
     }

@@ -1,5 +1,6 @@
-// The host core's state: controls, clock, meshes, capture and the offscreen
-// context. The outputs keep their own (zelkori/output).
+// The host core's state: controls, clock, meshes, the captures recording
+// and the offscreen context. The outputs keep their own (zelkori/output),
+// their captures included.
 #ifndef ZELKORI_STATE_H
 #define ZELKORI_STATE_H
 
@@ -49,7 +50,7 @@ struct HostState {
     std::map<const void *, MeshSet> meshes;  // by GL context
     zk_stats stats = {0, 0, 0};
     float color[3] = {0, 0, 0};  // the last diffuse colour
-    Capture capture;
+    std::vector<Capture *> captures;  // those recording, each its maker's
     Offscreen offscreen;
 };
 

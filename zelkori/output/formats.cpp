@@ -60,7 +60,8 @@ const zk_format_writer kScene = {.open = open_scene, .image = nullptr};
 #define kPngLevels .takes_level = 1, .default_level = ZK_DEFAULT_PNG_LEVEL, .drawn_level = ZK_PNG_FAST
 #define kNoLevel .takes_level = 0, .default_level = ZK_PNG_LEVEL_UNSET, .drawn_level = ZK_PNG_LEVEL_UNSET
 
-const int kPattern = ZK_FORMAT_PATTERN, kStdout = ZK_FORMAT_STDOUT, kJoinable = ZK_FORMAT_JOINABLE;
+const int kPattern = ZK_FORMAT_PATTERN, kStdout = ZK_FORMAT_STDOUT, kJoinable = ZK_FORMAT_JOINABLE,
+          kText = ZK_FORMAT_TEXT;
 
 const zk_format kFormats[] = {
     {.name = "png", .extension = ".png", .alias = nullptr, .kind = ZK_KIND_STILL, .flags = 0,
@@ -135,7 +136,7 @@ const zk_format kFormats[] = {
      .max_frames = 10000, .takes_quality = 0, .max_quality = kQuality,
      .default_quality = kDefaultQuality, kNoLevel, .default_fps = kFps,
      .writer = &kScene, .container = nullptr},
-    {.name = "gltf", .extension = ".gltf", .alias = nullptr, .kind = ZK_KIND_SCENE, .flags = 0,
+    {.name = "gltf", .extension = ".gltf", .alias = nullptr, .kind = ZK_KIND_SCENE, .flags = kText,
      .summary = "glTF scene as JSON, all frames as one animation",
      .max_side = kMaxSide, .max_pixels = kNoPixelLimit, .min_fps = kSlowest, .max_fps = 10000,
      .max_frames = 10000, .takes_quality = 0, .max_quality = kQuality,

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "core/capture.h"
 #include "core/state.h"
 
 namespace zelkori {
@@ -15,11 +16,11 @@ bool context_current() {
     return eglGetCurrentContext() != EGL_NO_CONTEXT || glXGetCurrentContext() != nullptr;
 }
 
-// A scene that records without drawing (zk_capture_draw) is open: what is
-// on the framebuffer is not the frame, and reading it fails rather than
-// handing on a blank picture.
+// Only scenes that record without drawing are open: what is on the
+// framebuffer is not the frame, and reading it fails rather than handing
+// on a blank picture.
 bool frame_undrawn() {
-    return state().capture.on && !state().capture.draws;
+    return !capture_draws();
 }
 
 // Makes the frame drawn so far readable: whatever is being drawn to, the

@@ -13,6 +13,8 @@
 #include "output/frame_queue.h"
 #include "output/output_file.h"
 #include "output/png/png_writer.h"
+#include "output/scene/scene_writer.h"
+#include "core/capture.h"
 #include "output/writers.h"
 
 namespace zelkori {
@@ -173,15 +175,24 @@ class StreamWriter : public Writer {
     std::vector<unsigned char> rgba_;
 };
 
-// A glTF scene: from opening to closing the primitives are captured as
-// they are drawn, a frame between adds. Made once the capture has
-// started.
+// A glTF scene: from opening to closing the primitives are captured into
+// the scene's own capture as they are drawn, a frame between adds; other
+// scenes open meanwhile capture the same drawing into theirs.
 class SceneWriter : public Writer {
   public:
     SceneWriter(const OpenRequest &request, const FrameReader &reader)
-        : request_(request), reader_(reader), path_(request.path), fps_(request.fps),
-          lights_(request.lights), expected_(request.frames > 0 ? request.frames : 1) {}
-    ~SceneWriter() override { zk_capture_stop(); }
+        : request_(request), reader_(reader),
+          expected_(request.frames > 0 ? request.frames : 1) {}
+    ~SceneWriter() override { stop_capture(capture_); }
+
+    bool start(Failure *failure) {
+        if (!start_capture(capture_)) {
+            failure->cause = "not enough memory";
+            return false;
+        }
+        capture_.draws = request_.pictures;
+        return true;
+    }
 
     bool add(Failure *failure) override {
         // A size given is kept to, as by every output. A frame refused has
@@ -197,12 +208,12 @@ class SceneWriter : public Writer {
             return false;
         }
         if (++added_ < expected_) {
-            zk_capture_frame();
+            next_frame(capture_);
         }
         return true;
     }
     bool close(Failure *failure) override {
-        zk_capture_stop();
+        stop_capture(capture_);
         if (!refused_.empty()) {
             failure->cause = refused_;
             return false;
@@ -212,21 +223,16 @@ class SceneWriter : public Writer {
                              std::to_string(expected_) + " frames";
             return false;
         }
-        const char *reason = "";
-        if (!zk_scene_write(path_.c_str(), fps_, lights_, &reason)) {
-            failure->cause = reason;
-            return false;
-        }
-        return true;
+        const bool binary = !(request_.format->flags & ZK_FORMAT_TEXT);
+        return write_scene(capture_, request_.path.c_str(), request_.fps, request_.lights, binary,
+                           &failure->cause);
     }
 
   private:
     const OpenRequest request_;
     const FrameReader &reader_;
+    Capture capture_;
     std::string refused_;  // why a frame was refused
-    const std::string path_;
-    const double fps_;
-    const int lights_;
     const long long expected_;
     long long added_ = 0;
 };
@@ -352,13 +358,8 @@ WriterPtr open_scene(const OpenRequest &request, const FrameReader &reader, Fail
     if (!writable(request.path, failure)) {
         return nullptr;
     }
-    const char *error = "";
-    if (!zk_capture_start(&error)) {
-        failure->cause = error;
-        return nullptr;
-    }
-    zk_capture_draw(request.pictures ? 1 : 0);
-    return WriterPtr(new SceneWriter(request, reader));
+    std::unique_ptr<SceneWriter> scene(new SceneWriter(request, reader));
+    return scene->start(failure) ? WriterPtr(scene.release()) : nullptr;
 }
 
 bool png_data(const FrameReader &reader, int level, unsigned char **data, size_t *size,

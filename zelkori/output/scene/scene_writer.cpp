@@ -704,12 +704,10 @@ bool encode_scene(const Capture &capture, double fps, int lights, bool binary,
     }
 }
 
-bool write_scene(const Capture &capture, const char *path, double fps, int lights,
+bool write_scene(const Capture &capture, const char *path, double fps, int lights, bool binary,
                  std::string *error) {
-    const size_t length = std::strlen(path);
-    const bool json = length >= 5 && strcasecmp(path + length - 5, ".gltf") == 0;
     std::string bytes;
-    if (!encode_scene(capture, fps, lights, !json, &bytes, error)) {
+    if (!encode_scene(capture, fps, lights, binary, &bytes, error)) {
         return false;
     }
     const char *message = "";

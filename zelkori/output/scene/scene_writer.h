@@ -1,7 +1,7 @@
 // The glTF scene writer: a capture (capture.h) made into a glTF 2.0
 // document, then written as binary glTF or as JSON with the buffer
-// embedded. The C face is zk_scene_write in zelkori_host.h; these are its
-// parts, on their own so that the tests can reach them.
+// embedded. The scene output (writers.cpp) writes its own capture through
+// these, on their own so that the tests can reach them.
 #ifndef ZELKORI_SCENE_WRITER_H
 #define ZELKORI_SCENE_WRITER_H
 
@@ -51,8 +51,8 @@ bool encode_scene(const Capture &capture, double fps, int lights, bool binary,
                   std::string *out, std::string *error);
 
 // Encodes the capture and writes it to `path` whole or not at all, as
-// JSON when the name ends in ".gltf".
-bool write_scene(const Capture &capture, const char *path, double fps, int lights,
+// binary glTF or JSON (the format row's choice).
+bool write_scene(const Capture &capture, const char *path, double fps, int lights, bool binary,
                  std::string *error);
 
 }  // namespace zelkori
