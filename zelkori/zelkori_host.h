@@ -78,14 +78,10 @@ int zk_frame_size(int *width, int *height);
  * value formats that take no level take. */
 #define ZK_PNG_LEVEL_UNSET (-2)
 
-/* Writes the current frame to `path` as a PNG through a still's writer
- * (zk_writer_open, add, close), named `name` in messages. */
+/* Writes the current frame to `path` as a still image of its format
+ * (PNG, JPEG) through a still's writer (zk_writer_open, add, close),
+ * named `name` in messages; `level` ZK_PNG_LEVEL_UNSET but for PNG. */
 int zk_save_frame(const char *path, const char *name, int level, const char **error);
-
-/* The current frame as a PNG in memory, as a still's writer encodes it:
- * *data, *size bytes, freed with free(). */
-int zk_encode_frame(int level, unsigned char **data, size_t *size,
-                    const char **error);
 
 /* Scene capture. From zk_capture_start to zk_capture_stop the sphere and
  * cylinder primitives record into the capture what they are asked to draw,

@@ -362,16 +362,4 @@ WriterPtr open_scene(const OpenRequest &request, const FrameReader &reader, Fail
     return scene->start(failure) ? WriterPtr(scene.release()) : nullptr;
 }
 
-bool png_data(const FrameReader &reader, int level, unsigned char **data, size_t *size,
-              Failure *failure) {
-    int width = 0, height = 0;
-    std::vector<unsigned char> rgba;
-    if (!reader.size(&width, &height)) {
-        failure->cause = kNoFrame;
-        return false;
-    }
-    return read_frame(reader, rgba, width, height, &failure->cause) &&
-           encode_png(gl_rows(width, height, rgba.data()), level, data, size, &failure->cause);
-}
-
 }  // namespace zelkori

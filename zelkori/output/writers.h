@@ -81,11 +81,6 @@ int close_writer(zk_writer *writer, DirectorySet *directories, const char **erro
 // to put before it; "" for an absolute name and for standard output.
 std::string anchor(const zk_format &format, const char *path);
 
-// A still's writer for the current frame of `reader` as PNG data in
-// memory: *data, *size bytes, freed with free().
-bool png_data(const FrameReader &reader, int level, unsigned char **data, size_t *size,
-              Failure *failure);
-
 // Writes the file at `path` the safe way (output_file.h): `encode` fills
 // the stream and closes it, false with *error (the cause) when it or a
 // write failed, which leaves what was at `path`.

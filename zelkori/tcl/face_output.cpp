@@ -442,27 +442,6 @@ int save_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
     return done ? TCL_OK : failed(interp, error);
 }
 
-// zelkori::png ?level?: the current viewport as PNG data (a byte array).
-int png_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
-    if (objc > 2) {
-        Tcl_WrongNumArgs(interp, 1, objv, "?level?");
-        return TCL_ERROR;
-    }
-    int level = ZK_DEFAULT_PNG_LEVEL;
-    if (objc == 2 && get_level(interp, objv[1], &level) != TCL_OK) {
-        return TCL_ERROR;
-    }
-    unsigned char *data = nullptr;
-    size_t size = 0;
-    const char *error = "";
-    if (!zk_encode_frame(level, &data, &size, &error)) {
-        return failed(interp, error, "FRAME");
-    }
-    Tcl_SetObjResult(interp, Tcl_NewByteArrayObj(data, static_cast<Tcl_Size>(size)));
-    free(data);
-    return TCL_OK;
-}
-
 // zelkori::writable file: fails, as a save to `file` would, when it cannot
 // be written; creates nothing.
 int writable_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
@@ -541,7 +520,7 @@ void exiting(ClientData data) {
 }  // namespace
 
 const FaceCommand kOutputCommands[] = {
-    {"::zelkori::save", save_cmd},     {"::zelkori::png", png_cmd},
+    {"::zelkori::save", save_cmd},
     {"::zelkori::wait", wait_cmd},     {"::zelkori::writable", writable_cmd},
     {"::zelkori::output", output_cmd}, {"::zelkori::formats", formats_cmd},
     {nullptr, nullptr},

@@ -201,21 +201,6 @@ bool read_frame(const FrameReader &reader, std::vector<unsigned char> &rgba, int
 
 }  // namespace zelkori
 
-extern "C" int zk_encode_frame(int level, unsigned char **data, size_t *size,
-                               const char **error) {
-    *data = nullptr;
-    *size = 0;
-    try {
-        zelkori::Failure failure;
-        if (zelkori::png_data(zelkori::gl_frame_reader(), level, data, size, &failure)) {
-            return 1;
-        }
-        return zelkori::fail("cannot encode the frame: " + failure.cause, error);
-    } catch (const std::exception &) {
-        return zelkori::fail("cannot encode the frame: not enough memory", error);
-    }
-}
-
 extern "C" int zk_save_frame(const char *path, const char *name, int level,
                              const char **error) {
     zk_writer_params params;
