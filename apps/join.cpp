@@ -19,7 +19,6 @@ extern "C" {
 #include <string>
 #include <vector>
 
-#include "output/movie/codecs.h"
 #include "output/output_file.h"
 #include "zelkori_host.h"
 
@@ -54,6 +53,8 @@ struct Container {
     const char *format;
     const char *muxer;
     const char *demuxer;
+    const char *muxer_options;  // key=value;...
+    const char *timescale_key;  // the muxer option taking the ticks a second
     std::vector<AVCodecID> codecs;
 };
 const char kRenderedWith[] = "rendered-with";  // the movie writer's tag
@@ -63,15 +64,17 @@ const std::vector<Container> &containers() {
         std::vector<Container> rows;
         for (int i = 0; i < zk_format_count(); ++i) {
             const zk_format *row = zk_format_at(i);
-            if (row->flags & ZK_FORMAT_JOINABLE) {
+            const char *muxer = nullptr, *options = nullptr, *timescale = nullptr;
+            if ((row->flags & ZK_FORMAT_JOINABLE) &&
+                zk_format_muxer(row, &muxer, &options, &timescale)) {
+                // The table names codecs as FFmpeg does.
                 std::vector<AVCodecID> codecs;
-                for (const zk_codec *const *codec = row->container->codecs; *codec != nullptr;
-                     ++codec) {
-                    const AVCodec *encoder = avcodec_find_encoder_by_name((*codec)->encoder);
-                    codecs.push_back(encoder != nullptr ? encoder->id : AV_CODEC_ID_NONE);
+                for (int k = 0; zk_format_codec(row, k) != nullptr; ++k) {
+                    const AVCodecDescriptor *codec =
+                        avcodec_descriptor_get_by_name(zk_format_codec(row, k));
+                    codecs.push_back(codec != nullptr ? codec->id : AV_CODEC_ID_NONE);
                 }
-                rows.push_back({row, row->name, row->container->muxer, row->container->muxer,
-                                codecs});
+                rows.push_back({row, row->name, muxer, muxer, options, timescale, codecs});
             }
         }
         return rows;
@@ -386,12 +389,11 @@ struct Writer {
         code = avio_open(&muxer->pb, url.c_str(), AVIO_FLAG_WRITE);
         // The muxer's options as the movie writer sets them.
         AVDictionary *options = nullptr;
-        const zk_container &rows = *container->row->container;
         if (code >= 0) {
-            code = av_dict_parse_string(&options, rows.muxer_options, "=", ";", 0);
+            code = av_dict_parse_string(&options, container->muxer_options, "=", ";", 0);
         }
-        if (code >= 0 && rows.timescale_key != nullptr) {
-            code = av_dict_set_int(&options, rows.timescale_key, first.rate.num, 0);
+        if (code >= 0 && container->timescale_key != nullptr) {
+            code = av_dict_set_int(&options, container->timescale_key, first.rate.num, 0);
         }
         if (code >= 0) {
             code = avformat_write_header(muxer, &options);

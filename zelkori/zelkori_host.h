@@ -167,6 +167,11 @@ const zk_format *zk_format_at(int index);
 /* The name of the index-th codec a movie format holds ("h264", "hevc",
  * ...; 0 its default); NULL past the last and for formats without one. */
 const char *zk_format_codec(const zk_format *format, int index);
+/* A movie format's container as FFmpeg writes it: the muxer's name, its
+ * options (key=value;...) and the option that takes the stream's ticks a
+ * second (NULL: none). Returns 0 for a format that is no movie. */
+int zk_format_muxer(const zk_format *format, const char **muxer, const char **options,
+                    const char **timescale_key);
 /* The format `path` names by its extension (or alias), case aside: of the rows with
  * that extension, a name with a printf number field (%d, %04d, ...; %% is
  * a percent sign) takes the one with ZK_FORMAT_PATTERN where there is

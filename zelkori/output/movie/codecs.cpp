@@ -141,3 +141,14 @@ extern "C" const char *zk_format_codec(const zk_format *format, int index) {
     }
     return nullptr;
 }
+
+extern "C" int zk_format_muxer(const zk_format *format, const char **muxer, const char **options,
+                               const char **timescale_key) {
+    if (format == nullptr || format->container == nullptr) {
+        return 0;
+    }
+    *muxer = format->container->muxer;
+    *options = format->container->muxer_options;
+    *timescale_key = format->container->timescale_key;
+    return 1;
+}
