@@ -227,6 +227,38 @@ void BM_Sequence(benchmark::State &state, Tcl_Interp *interp,
         1e3 * cpu / static_cast<double>(kSequenceFrames * state.iterations());
 }
 
+// One frame, drawn, given to `count` open outputs (stills, whose add is
+// the read-back alone) one by one or together (zk_writers_add, one
+// read-back for them all); the outputs are aborted, nothing is written.
+void BM_Outputs(benchmark::State &state, Tcl_Interp *interp, int count, bool together,
+                const Places *places) {
+    zk_writer_params params;
+    zk_writer_params_init(&params);
+    std::vector<zk_writer *> writers(static_cast<size_t>(count));
+    const char *error = "";
+    for (auto _ : state) {
+        state.PauseTiming();
+        for (int i = 0; i < count; ++i) {
+            const std::string name = places->memory + "/o" + std::to_string(i) + ".png";
+            writers[static_cast<size_t>(i)] = zk_writer_open(name.c_str(), &params, &error);
+        }
+        bench::redraw_finished(interp);  // the drawing is not the read-back's
+        state.ResumeTiming();
+        if (together) {
+            zk_writers_add(writers.data(), count, &error);
+        } else {
+            for (zk_writer *writer : writers) {
+                zk_writer_add(writer, &error);
+            }
+        }
+        state.PauseTiming();
+        for (zk_writer *writer : writers) {
+            zk_writer_abort(writer);
+        }
+        state.ResumeTiming();
+    }
+}
+
 // A new directory under `parent`, or "" after saying why not.
 std::string make_directory(const std::string &parent) {
     std::string pattern = parent + "/morvakine-bench-XXXXXX";
@@ -268,6 +300,17 @@ int main(int argc, char **argv) {
             ->Unit(benchmark::kMillisecond)
             ->Iterations(1)
             ->UseRealTime();
+    }
+    for (const int count : {1, 2, 3}) {
+        for (const bool together : {false, true}) {
+            if (count > 1 || !together) {
+                const std::string name = "outputs/" + std::to_string(count) +
+                                         (together ? "/together" : "/one-by-one");
+                benchmark::RegisterBenchmark(name.c_str(), BM_Outputs, interp, count, together,
+                                             &places)
+                    ->Unit(benchmark::kMillisecond)->UseRealTime();
+            }
+        }
     }
     for (const Frame &frame : frames) {
         const std::string size =

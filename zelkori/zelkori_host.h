@@ -228,6 +228,11 @@ zk_writer *zk_writer_open(const char *path, const zk_writer_params *params,
                           const char **error);
 /* Reads the current frame (zk_frame_size's area) and hands it on. */
 int zk_writer_add(zk_writer *writer, const char **error);
+/* Adds one frame to each of `count` writers, reading it back once: the
+ * first read's pixels go to every writer that reads a frame of that size
+ * (nothing draws in between). Every writer is given the frame; the first
+ * failure is the one returned. */
+int zk_writers_add(zk_writer *const *writers, int count, const char **error);
 /* Finishes the output; frees the writer either way. An output that got
  * no frame fails and leaves nothing. */
 int zk_writer_close(zk_writer *writer, const char **error);

@@ -329,6 +329,42 @@ TEST(Writers, EachOutputKeepsItsOwnFramesAndFailures) {
     rmdir(dir.c_str());
 }
 
+// A frame given to several outputs at once is read once, and each gets
+// those pixels; given one by one, each output reads its own.
+TEST(Writers, OutputsGivenAFrameTogetherShareOneReadBack) {
+    char dir_template[] = "/tmp/zk-share-XXXXXX";
+    const std::string dir = mkdtemp(dir_template);
+    for (const int count : {2, 3}) {
+        SCOPED_TRACE(count);
+        Frames frames;
+        const zk_frame_source source = frames.source();
+        zk_writer_params params;
+        zk_writer_params_init(&params);
+        const char *error = "";
+        std::vector<zk_writer *> writers;
+        for (const char *name : {"/a%02d.png", "/b%02d.png", "/m.apng"}) {
+            if (static_cast<int>(writers.size()) < count) {
+                writers.push_back(zk_writer_open_from((dir + name).c_str(), &params, &source, &error));
+                ASSERT_NE(writers.back(), nullptr) << error;
+            }
+        }
+        EXPECT_TRUE(zk_writers_add(writers.data(), count, &error)) << error;
+        EXPECT_EQ(frames.reads, 1);
+        for (zk_writer *writer : writers) {
+            EXPECT_TRUE(zk_writer_add(writer, &error)) << error;
+        }
+        EXPECT_EQ(frames.reads, 1 + count);
+        for (zk_writer *writer : writers) {
+            EXPECT_TRUE(zk_writer_close(writer, &error)) << error;
+        }
+        EXPECT_EQ(contents(dir + "/a00.png"), contents(dir + "/b00.png"));
+        EXPECT_NE(contents(dir + "/a01.png"), contents(dir + "/b01.png"));
+        remove_tree(dir);
+        mkdir(dir.c_str(), 0700);
+    }
+    rmdir(dir.c_str());
+}
+
 TEST(Writers, FailuresStayOneLineForLongNames) {
     const struct { std::string name; std::string expected; } cases[] = {
         {"a.png", "cannot write \"a.png\": cause"},

@@ -5,6 +5,8 @@
 #include <GL/glx.h>
 
 #include <algorithm>
+#include <cstring>
+#include <vector>
 
 #include "core/capture.h"
 #include "core/state.h"
@@ -35,6 +37,26 @@ void begin_read() {
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
 }
 
+// The shared frame of this thread, if one lives, and the pixels it keeps
+// (kept from frame to frame: a new buffer a frame costs more in page
+// faults than the read-back it saves).
+thread_local SharedFrame *tShared = nullptr;
+thread_local std::vector<unsigned char> tKept;
+const size_t kKeptBytes = 64u << 20;  // more is given back after each frame
+
+bool read_gl(const void *, int width, int height, unsigned char *rgba) {
+    while (glGetError() != GL_NO_ERROR) {
+    }
+    begin_read();
+    glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
+    return glGetError() == GL_NO_ERROR;
+}
+
+bool read_source(const void *source, int width, int height, unsigned char *rgba) {
+    const zk_frame_source &from = *static_cast<const zk_frame_source *>(source);
+    return from.read(from.data, width, height, rgba) != 0;
+}
+
 class GlReader : public FrameReader {
   public:
     bool size(int *width, int *height) const override {
@@ -44,11 +66,7 @@ class GlReader : public FrameReader {
         if (width < 1 || height < 1 || rgba == nullptr || !context_current() || frame_undrawn()) {
             return false;
         }
-        while (glGetError() != GL_NO_ERROR) {
-        }
-        begin_read();
-        glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
-        return glGetError() == GL_NO_ERROR;
+        return SharedFrame::read(width, height, rgba, read_gl, nullptr);
     }
     const char *cannot_read() const override {
         return frame_undrawn() ? "nothing is drawn while a scene records without pictures"
@@ -61,6 +79,45 @@ class GlReader : public FrameReader {
 const FrameReader &gl_frame_reader() {
     static const GlReader reader;
     return reader;
+}
+
+bool SourceReader::read(int width, int height, unsigned char *rgba) const {
+    return SharedFrame::read(width, height, rgba, read_source, &source_);
+}
+
+SharedFrame::SharedFrame() : was_(tShared) { tShared = this; }
+
+SharedFrame::~SharedFrame() {
+    tShared = was_;
+    if (tKept.size() > kKeptBytes) {
+        std::vector<unsigned char>().swap(tKept);
+    }
+}
+
+bool SharedFrame::read(int width, int height, unsigned char *rgba,
+                       bool (*read_now)(const void *, int, int, unsigned char *),
+                       const void *reader) {
+    SharedFrame *shared = tShared;
+    const size_t bytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 4;
+    if (shared == nullptr || (shared->taken_ && (shared->width_ != width ||
+                                                 shared->height_ != height))) {
+        return read_now(reader, width, height, rgba);
+    }
+    if (!shared->taken_) {
+        shared->taken_ = true;
+        shared->width_ = width;
+        shared->height_ = height;
+        shared->ok_ = read_now(reader, width, height, rgba);
+        if (shared->ok_) {
+            tKept.resize(bytes);  // throws for want of memory
+            std::memcpy(tKept.data(), rgba, bytes);
+        }
+        return shared->ok_;
+    }
+    if (shared->ok_) {
+        std::memcpy(rgba, tKept.data(), bytes);
+    }
+    return shared->ok_;
 }
 
 }  // namespace zelkori

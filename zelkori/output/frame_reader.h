@@ -38,12 +38,33 @@ class SourceReader : public FrameReader {
     bool size(int *width, int *height) const override {
         return source_.size(source_.data, width, height) != 0 && *width > 0 && *height > 0;
     }
-    bool read(int width, int height, unsigned char *rgba) const override {
-        return source_.read(source_.data, width, height, rgba) != 0;
-    }
+    bool read(int width, int height, unsigned char *rgba) const override;
 
   private:
     const zk_frame_source source_;
+};
+
+// While one lives, the readers on its thread read the frame once, at the
+// first read, and hand the same pixels to every later read of that size:
+// the outputs given one frame together (zk_writers_add) share one
+// read-back. Nothing may draw while one lives.
+class SharedFrame {
+  public:
+    SharedFrame();
+    ~SharedFrame();
+    SharedFrame(const SharedFrame &) = delete;
+    SharedFrame &operator=(const SharedFrame &) = delete;
+
+    // Reads through `read_now` the first time, copies the kept frame after.
+    static bool read(int width, int height, unsigned char *rgba,
+                     bool (*read_now)(const void *reader, int width, int height,
+                                      unsigned char *rgba),
+                     const void *reader);
+
+  private:
+    SharedFrame *was_;
+    int width_ = 0, height_ = 0;
+    bool taken_ = false, ok_ = false;
 };
 
 }  // namespace zelkori

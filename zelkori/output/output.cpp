@@ -396,6 +396,23 @@ int zk_writer_add(zk_writer *writer, const char **error) {
     }
 }
 
+int zk_writers_add(zk_writer *const *writers, int count, const char **error) {
+    if (count == 1) {
+        return zk_writer_add(writers[0], error);  // nothing to share: no copy
+    }
+    const zelkori::SharedFrame frame;
+    std::string first;
+    bool done = true;
+    for (int i = 0; i < count; ++i) {
+        const char *why = "";
+        if (!zk_writer_add(writers[i], &why) && done) {
+            done = false;
+            first = why;
+        }
+    }
+    return done ? 1 : zelkori::fail(first, error);
+}
+
 int zk_writer_close(zk_writer *writer, const char **error) {
     return zelkori::close_writer(writer, nullptr, error);
 }

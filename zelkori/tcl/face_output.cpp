@@ -246,7 +246,7 @@ int open_output(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[], const char 
     return code;
 }
 
-// zelkori::output check FILE ?options? | open FILE ?options? | add H |
+// zelkori::output check FILE ?options? | open FILE ?options? | add H ?H ...? |
 // close H | abort H | frames H | fps H. check returns {format NAME kind KIND
 // target FIRST-FILE}; its refusals have the error code {ZELKORI USAGE
 // field}.
@@ -307,6 +307,22 @@ int output_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) 
         Tcl_DStringFree(&native);
         return code;
     }
+    if (option == kAdd) {
+        // One frame to every handle given, read back once.
+        std::vector<zk_writer *> writers;
+        for (int i = 2; i < objc; ++i) {
+            const auto found = outputs.open.find(Tcl_GetString(objv[i]));
+            if (found == outputs.open.end()) {
+                Tcl_SetObjResult(interp, Tcl_ObjPrintf("no output \"%s\" is open", Tcl_GetString(objv[i])));
+                return TCL_ERROR;
+            }
+            writers.push_back(found->second);
+        }
+        const char *error = "";
+        return zk_writers_add(writers.data(), static_cast<int>(writers.size()), &error)
+                   ? TCL_OK
+                   : failed(interp, error);
+    }
     if (objc != 3) {
         Tcl_WrongNumArgs(interp, 2, objv, "handle");
         return TCL_ERROR;
@@ -319,8 +335,6 @@ int output_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) 
     zk_writer *writer = found->second;
     const char *error = "";
     switch (option) {
-    case kAdd:
-        return zk_writer_add(writer, &error) ? TCL_OK : failed(interp, error);
     case kFrames:
         Tcl_SetObjResult(interp, Tcl_NewWideIntObj(zk_writer_frames(writer)));
         return TCL_OK;
