@@ -162,6 +162,7 @@ $::viewer::gl makecurrent
 ::viewer::project
 ::morvakine::imply_manual $options
 ::viewer::sync_panel
+::viewer::request_redraw
 ::viewer::set_playing $playing
 focus $::viewer::gl
 

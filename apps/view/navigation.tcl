@@ -50,7 +50,7 @@ proc ::viewer::view_transform {} {
         if {[catch {zelkori::fit -turns 1 -times $times} result]} {
             show_message "cannot frame the figure: $result"
         } else {
-            set fitted [dict remove $result box]
+            set fitted [dict remove $result box drawn]
         }
     }
     zelkori::frame {*}[shown_view]

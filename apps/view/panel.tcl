@@ -54,11 +54,13 @@ proc ::viewer::build_panel {} {
 
     set view $content.view
     ttk::labelframe $view -text View
-    ttk::button $view.reset -text "Reset view" -command ::viewer::reset_view
+    ttk::button $view.fit -text "Fit" -width 4 -command ::viewer::fit_view
+    ttk::button $view.reset -text "Reset" -width 6 -command ::viewer::reset_view
     ttk::label $view.zoom -style Value.TLabel -textvariable ::viewer::zoom_shown
-    grid $view.reset $view.zoom -sticky w
+    grid $view.fit $view.reset $view.zoom -sticky w
+    grid configure $view.reset -padx [list [expr {$gap / 2}] 0]
     grid configure $view.zoom -sticky e -padx [list $gap 0]
-    grid columnconfigure $view 1 -weight 1
+    grid columnconfigure $view 2 -weight 1
 
     set output $content.output
     ttk::labelframe $output -text Output
