@@ -43,7 +43,9 @@ or a glTF scene, its format named by the output's extension.
   --time T          clock time in seconds (default 12: all five arms moving)
   --set ID=VALUE    set a control by id or label, e.g. --set 1=300 or
                     --set \"x view=300\"; sliders clamp to their range (repeatable)
-  --manual          tick \"manual control\": pose from the sliders, not the clock
+  --manual          tick \"manual control\": pose from the sliders, not the clock;
+                    a --set of a slider that only poses under manual control
+                    ticks it too, as moving that slider in the viewer does
   --frames N        render N frames (default 1); a movie needs it
   --fps F           frames per second of the clock for --frames, and the
                     movie's or scene's rate (default [format %g [dict get $png default-fps]])
@@ -61,9 +63,9 @@ or a glTF scene, its format named by the output's extension.
   --framed          frame the whole figure, the default: a still on its own
                     pose, a run of frames on all of them together, each
                     whole in the picture with a small margin
-  --run-frames N    with --first, frame frames 0 to N-1 together rather
-                    than those rendered, so that every slice of a run of N
-                    frames has one framing (the farm passes it)
+  --run-frames N    frame the run's frames 0 to N-1 together rather than
+                    those rendered, so that every slice (--first) of a run
+                    of N frames has one framing (the farm passes it)
   --plugin-camera   the plug-in's own camera, unframed (the host's view)
   --view Z,X,Y      zoom Z and shift X, Y (in half-widths and half-heights)
                     around the plug-in's camera, as the viewer's copied
@@ -121,7 +123,7 @@ if {[dict exists $options --view]} {
 if {[dict exists $options --run-frames]} {
     set run [dict get $options --run-frames]
     if {$run == 0 || $run < $first + $frames} {
-        ::morvakine::usage_error $program "--run-frames must hold the frames rendered, to frame [expr {$first + max($frames, 1) - 1}], got $run"
+        ::morvakine::usage_error $program "--run-frames must hold the frames rendered: at least [expr {$first + max($frames, 1)}], got $run"
     }
 }
 ::morvakine::require_host $program $libdir

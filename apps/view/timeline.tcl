@@ -145,6 +145,9 @@ proc ::viewer::timeline::range {{from {}} {to {}}} {
         set first [expr {double($from)}]
         set last [expr {double($to)}]
         .timeline.bar configure -from $first -to $last
+        # The picture is framed on the range.
+        ::viewer::refit
+        ::viewer::request_redraw
         show
     }
     list $first $last
