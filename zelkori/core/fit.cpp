@@ -148,6 +148,9 @@ Framing fit_extent(const Extent &extent) {
     framing.zoom = std::min(std::max(zoom, 1.0 / kMaxZoom), kMaxZoom);
     framing.x = std::min(std::max(-framing.zoom * (extent.low[0] + extent.high[0]) / 2.0, -kMaxShift), kMaxShift);
     framing.y = std::min(std::max(-framing.zoom * (extent.low[1] + extent.high[1]) / 2.0, -kMaxShift), kMaxShift);
+    // No -0: the shifts are written into commands and tags.
+    framing.x += 0.0;
+    framing.y += 0.0;
     return framing;
 }
 
