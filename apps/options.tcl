@@ -242,15 +242,17 @@ proc ::morvakine::needs_manual {id} {
         return 0
     }
     set value [dict get $info value]
+    # Every drawing at one clock reading, even while the clock runs.
+    set now [list [zelkori::clock get]]
     set answers {}
     foreach on {0 1} {
         zelkori::control set $manual $on
-        set boxes {}
+        set digests {}
         foreach end {low high} {
             zelkori::control set $id [dict get $info $end]
-            lappend boxes [dict get [zelkori::fit] drawn]
+            lappend digests [dict get [zelkori::fit -times $now] drawn]
         }
-        lappend answers [expr {[lindex $boxes 0] ne [lindex $boxes 1]}]
+        lappend answers [expr {[lindex $digests 0] ne [lindex $digests 1]}]
     }
     zelkori::control set $id $value
     zelkori::control set $manual 0
