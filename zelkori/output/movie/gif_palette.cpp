@@ -64,7 +64,7 @@ bool Movie::open_gather(int quality) {
     }
     // Frames wait beside the movie's temporary file, in a file with no name
     // that goes with the process.
-    const std::string beside = zk_output_temporary(output);
+    const std::string beside = zk_output_target(output);
     const size_t slash = beside.rfind('/');
     const std::string directory = slash == std::string::npos ? "." : beside.substr(0, slash + 1);
     const int fd = ::open(directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
