@@ -283,6 +283,30 @@ TEST(Writers, EachOutputKeepsItsOwnFramesAndFailures) {
     rmdir(dir.c_str());
 }
 
+// A sequence whose frame could not be written, closed short of its count,
+// names what failed, not the count.
+TEST(Writers, SequenceClosedShortNamesItsFailure) {
+    char dir_template[] = "/tmp/zk-short-XXXXXX";
+    const std::string dir = mkdtemp(dir_template);
+    Frames frames;
+    const zk_frame_source source = frames.source();
+    zk_writer_params params;
+    zk_writer_params_init(&params);
+    params.frames = 4;
+    const char *error = "";
+    zk_writer *writer = zk_writer_open_from((dir + "/sub/f%02d.png").c_str(), &params, &source,
+                                            &error);
+    EXPECT_TRUE(writer == nullptr);  // no such directory yet
+    mkdir((dir + "/sub").c_str(), 0700);
+    writer = zk_writer_open_from((dir + "/sub/f%02d.png").c_str(), &params, &source, &error);
+    ASSERT_TRUE(writer != nullptr) << error;
+    rmdir((dir + "/sub").c_str());
+    zk_writer_add(writer, &error);
+    EXPECT_FALSE(zk_writer_close(writer, &error));
+    EXPECT_NE(std::string(error).find("f00.png"), std::string::npos) << error;
+    rmdir(dir.c_str());
+}
+
 // An image of the test's own, given as GL keeps it (RGBA, bottom row
 // first); `rgb` is what a PNG of it must decode to (RGB, top row first).
 struct Picture {
