@@ -42,7 +42,12 @@ TEST(FormatCheck, EachFormatAndLimit) {
         {"100%%-%d.png", D, 3, -1, 12, 0, "png-sequence 100%-12.png"},
         {"f%d%d.png", D, 2, -1, 0, ZK_FIELD_NAME, "a sequence's name holds one number field"},
         {"f%013d.png", D, 2, -1, 0, ZK_FIELD_NAME, "the number field pads to 1 to 12"},
-        {"f%s.png", D, 2, -1, 0, ZK_FIELD_NAME, "a sequence's name holds one"},
+        {"f%d%s.png", D, 2, -1, 0, ZK_FIELD_NAME, "a sequence's name holds one"},
+        // No number field: the name as it is, % and all.
+        {"f%s.png", D, 1, -1, 0, 0, "png f%s.png"},
+        {"50%.png", D, 1, -1, 0, 0, "png 50%.png"},
+        {"50%%.png", D, 1, -1, 0, 0, "png 50%%.png"},
+        {"50%.mp4", D, 2, -1, 0, 0, "mp4 50%.mp4"},
         {"-", D, 5, -1, 0, 0, "stdout -"},
         {"a.jpg", D, 1, -1, 0, ZK_FIELD_NAME, "unknown format \"a.jpg\""},
         {"dir.png/a", D, 1, -1, 0, ZK_FIELD_NAME, "unknown format"},
