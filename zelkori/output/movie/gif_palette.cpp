@@ -178,7 +178,12 @@ bool Movie::map_frames() {
     if (code < 0) {
         return fail("the palette filters failed", code);
     }
-    if (std::fflush(spill) != 0 || std::fseek(spill, 0, SEEK_SET) != 0) {
+    // The last kept frames reach the file here: a full disk is a write's
+    // failure, as any write of the movie.
+    if (std::fflush(spill) != 0) {
+        return fail(zk_errno_text(errno), 0);
+    }
+    if (std::fseek(spill, 0, SEEK_SET) != 0) {
         return fail(std::string("cannot read the kept frames: ") + zk_errno_text(errno), 0);
     }
     for (int64_t k = 0; k < frames_added; ++k) {
