@@ -94,7 +94,7 @@ proc ::morvakine::check_size {program option size} {
 proc ::morvakine::parse_number {program option value {kind double}} {
     if {$kind eq "int"} {
         if {[catch {whole $value 999999999999} number]} {
-            usage_error $program "$option expects a whole number, got \"$value\""
+            usage_error $program "$option expects a whole number from 0 to 999999999999, got \"$value\""
         }
         return $number
     }

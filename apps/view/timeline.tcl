@@ -78,6 +78,9 @@ proc ::viewer::timeline::frame {{seconds {}}} {
         set seconds [zelkori::clock get]
     }
     set k [expr {($seconds - $origin) * [fps]}]
+    # Far from the origin (--time 1e301 with the clock not yet there) the
+    # count overflows: it is held within what a frame number can be.
+    set k [expr {max(-1e15, min(1e15, $k))}]
     # Within rounding of a frame's time is that frame.
     if {abs($k - round($k)) < 1e-6} {
         return [expr {entier(round($k))}]

@@ -61,7 +61,7 @@ while IFS='|' read -r output segments expected; do
     check "join $segments says it in one line" test "$(wc -l <err.txt)" -eq 1
 done <<'CASES'
 refused.mp4|parts/m00000.mp4 parts/m00008.mp4|frames 4 to 7 are missing between
-refused.mp4|parts/m00004.mp4 parts/m00000.mp4|already holds
+refused.mp4|parts/m00004.mp4 parts/m00000.mp4|"parts/m00000.mp4" (from frame 0) comes before "parts/m00004.mp4"
 refused.mp4|parts/m00000.mp4 one.mp4|already holds
 refused.gif|a.gif b.gif|cannot be joined without encoding again
 refused.mp4|cut/m00000.mp4 cut/m00004.mp4 cut/m00008.mp4|"cut/m00004.mp4" is truncated

@@ -221,15 +221,15 @@ int clock_cmd(ClientData, Tcl_Interp *interp, int objc,
     return TCL_OK;
 }
 
+// Decimal, whatever its leading zeros (Tcl would read 010 as 8, 0x10 as 16).
 int get_size(Tcl_Interp *interp, Tcl_Obj *obj, int *out) {
-    if (Tcl_GetIntFromObj(interp, obj, out) != TCL_OK) {
-        return TCL_ERROR;
-    }
-    if (*out < 1) {
+    long long size = 0;
+    if (!get_decimal(obj, 1, ZK_MAX_SIDE, &size)) {
         Tcl_SetObjResult(interp, Tcl_ObjPrintf(
-            "expected a size of at least 1 but got \"%s\"", Tcl_GetString(obj)));
+            "expected a size from 1 to %d but got \"%s\"", ZK_MAX_SIDE, Tcl_GetString(obj)));
         return TCL_ERROR;
     }
+    *out = static_cast<int>(size);
     return TCL_OK;
 }
 
