@@ -301,6 +301,17 @@ proc ::viewer::fail {text} {
     ::morvakine::fail $::program $text
 }
 
+# SIGTERM, SIGHUP or SIGINT (a logout, a closed terminal, `kill`): a
+# recording is finished with the frames it has and one line says so; the
+# exit status is the shell's for the signal, 128 + its number.
+proc ::viewer::signalled {number} {
+    if {[recording]} {
+        set name [dict get {1 SIGHUP 2 SIGINT 15 SIGTERM} $number]
+        catch {puts stderr "$::program: stopped by $name; [lindex [finish_recording close] 1]"}
+    }
+    exit [expr {128 + $number}]
+}
+
 # The drawing area changed size: a recording cannot go on at another size.
 proc ::viewer::size_changed {} {
     if {[recording]} {

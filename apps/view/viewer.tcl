@@ -320,6 +320,7 @@ proc ::viewer::build {width height} {
         ::viewer::on_x_error {apply {{text} {
             ::viewer::fail "lost the window: X error $text"
         }}} {::viewer::fail "lost the connection to the X server"}
+        ::viewer::on_signal ::viewer::signalled
     }
     # Exiting destroys the window too, but runs no more idle work.
     bind . <Destroy> {
