@@ -289,13 +289,14 @@ proc ::viewer::timeline::render_command {} {
     variable origin
     set k [frame]
     lassign $::viewer::drawn_size width height
-    set words [list morvakine-render -o [format morvakine-%04d.png [expr {abs($k)}]] \
-        --size ${width}x$height]
-    # Frames before the origin have no --first: their time is given.
+    # Frames before the origin have no --first: their time is given, and
+    # names the file.
     if {$k >= 0} {
-        lappend words --time [format %.17g $origin] --fps [format %.17g [fps]] --frames 1 --first $k
+        set words [list morvakine-render -o [format morvakine-%04d.png $k] --size ${width}x$height \
+            --time [::viewer::number $origin] --fps [::viewer::number [fps]] --frames 1 --first $k]
     } else {
-        lappend words --time [format %.17g [time_of $k]]
+        set words [list morvakine-render -o [::viewer::clock_name [time_of $k] .png] \
+            --size ${width}x$height --time [::viewer::number [time_of $k]]]
     }
     if {$::viewer::reload::file ne ""} {
         lappend words --plugin $::viewer::reload::file
@@ -309,7 +310,7 @@ proc ::viewer::timeline::render_command {} {
     if {[same_view $view [dict values $::viewer::home]]} {
         lappend words --framed
     } elseif {![same_view $view {1 0 0}]} {
-        lappend words --view [join [lmap number $view {format %.17g $number}] ,]
+        lappend words --view [join [lmap number $view {::viewer::number $number}] ,]
     }
     join [lmap word $words {shell_word $word}]
 }

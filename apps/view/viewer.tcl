@@ -135,9 +135,30 @@ proc ::viewer::draw_now {{file {}}} {
     }
 }
 
-# A file name in the current directory made from the clock time.
+# A number as a person types it: the shortest decimal that reads back as
+# the same double (0.1, -5.2, 3), never 0.10000000000000001 or 3.0.
+proc ::viewer::number {value} {
+    set value [expr {double($value)}]
+    if {$value == 0} {
+        return 0
+    }
+    # Tcl writes a double as the shortest string that reads back the same.
+    regsub {\.0$} $value {} value
+    return $value
+}
+
+# The name of a file for the clock reading `seconds`: morvakine-2.5.png,
+# and morvakine-t-5.2.png before zero (no double dash).
+proc ::viewer::clock_name {seconds extension} {
+    set text [number $seconds]
+    return [expr {$seconds < 0 ? "morvakine-t$text$extension" : "morvakine-$text$extension"}]
+}
+
+# A file name in the current directory made from the clock time, to the
+# hundredth the readouts show.
 proc ::viewer::timed_name {extension} {
-    return [file join [pwd] [format morvakine-%.2f%s [zelkori::clock get] $extension]]
+    set seconds [expr {round([zelkori::clock get] * 100) / 100.0}]
+    return [file join [pwd] [clock_name $seconds $extension]]
 }
 
 # The extension of the host library's first format of `kind` (still,
