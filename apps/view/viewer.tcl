@@ -209,18 +209,24 @@ proc ::viewer::set_playing {on} {
         record_play $on
     } elseif {$on} {
         zelkori::clock play
-        set meter [list [clock milliseconds] $::viewer::frames]
-        set fps_text "measuring"
-        after [tune fps_period_ms] ::viewer::measure_fps
+        start_meter
     } else {
         zelkori::clock pause
         set fps_text paused
     }
+    timeline::playing_changed $on
     update_readouts
     if {$on} {
         request_redraw
     }
-    timeline::playing_changed $on
+}
+
+# Frames a second are counted from here on.
+proc ::viewer::start_meter {} {
+    variable meter [list [clock milliseconds] $::viewer::frames]
+    variable fps_text "measuring"
+    after cancel ::viewer::measure_fps
+    after [tune fps_period_ms] ::viewer::measure_fps
 }
 
 proc ::viewer::playing {} {
@@ -282,7 +288,8 @@ proc ::viewer::update_readouts {} {
         set time_text [format %.2f $now]
     }
     set status [format "time %.2f s  ·  speed ×%g  ·  %s" $now [zelkori::clock speed] \
-        [expr {[recording] ? ([record_playing] ? "recording" : "paused") : $fps_text}]]
+        [expr {[recording] ? ([record_playing] ? "recording" : "paused")
+               : [timeline::reversing] ? "backward, $fps_text" : $fps_text}]]
     if {$message ne ""} {
         set room [expr {[winfo width .status] - [font measure TkDefaultFont "$status  ·  "]
                         - [px 12]}]
@@ -298,6 +305,7 @@ proc ::viewer::apply_time {} {
     variable gl
     if {![catch {::morvakine::decimal $time_text} seconds]} {
         zelkori::clock set $seconds
+        timeline::page $seconds
         show_message {}
         request_redraw
     } else {
