@@ -108,7 +108,7 @@ set watch [expr {[dict get $options --watch]
 source [file join $here view reload.tcl]
 ::morvakine::require_host $program $libdir
 ::morvakine::load_plugin $program $libdir \
-    [::viewer::reload::first_copy $program $plugin_file $watch]
+    [::viewer::reload::first_copy $program $plugin_file $watch] $plugin_file
 # The drawing area, built for this Tcl beside the host library.
 if {[catch {load [file join $::zelkori::library libzelkori_glwidget.so] Glwidget} message]} {
     ::morvakine::fail $program "cannot load the OpenGL widget: $message"

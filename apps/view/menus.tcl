@@ -177,7 +177,8 @@ proc ::viewer::update_title {} {
     } elseif {![zelkori::clock playing]} {
         set state paused
     }
-    set text [expr {$state eq "" ? "morvakine" : "morvakine — $state"}]
+    set name [reload::name]
+    set text [expr {$state eq "" ? $name : "$name — $state"}]
     if {![info exists title] || $title ne $text} {
         set title $text
         wm title . $text
