@@ -117,7 +117,7 @@ if {[dict exists $options --screenshot]} {
     ::morvakine::check_output $program --screenshot [dict get $options --screenshot]
 }
 
-foreach part {theme viewer panel navigation record menus timeline} {
+foreach part {theme viewer panel navigation record dialogs menus timeline} {
     source [file join $here view $part.tcl]
 }
 

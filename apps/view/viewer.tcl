@@ -180,15 +180,18 @@ proc ::viewer::save_frame {{file {}}} {
 }
 
 # Saves the pose on screen as a glTF scene, binary unless the name ends in
-# .gltf.
-proc ::viewer::export_scene {{file {}}} {
+# .gltf; with `frames` above 1, an animation of that many frames from the
+# clock shown on, at the timeline's rate.
+proc ::viewer::export_scene {{file {}} {frames 1}} {
     variable gl
     if {$file eq ""} {
         set file [timed_name [first_extension scene]]
     }
     $gl makecurrent
-    if {[catch {zelkori::scene $file} result] == 0} {
-        set result "saved [file normalize [::morvakine::literal $file]]"
+    set fps [timeline::fps]
+    if {[catch {zelkori::scene $file -frames $frames -fps $fps} result] == 0} {
+        set result "saved [file normalize [::morvakine::literal $file]] ([expr {$frames == 1
+            ? "this pose" : "an animation of $frames frames at [number $fps] fps"}])"
     }
     show_message $result
     # The capture cleared the back buffer without drawing into it.
