@@ -260,7 +260,7 @@ proc ::viewer::record_tick {} {
         return
     }
     set frames [dict get $record frames]
-    if {$frames == [dict get $record limit]} {
+    if {[dict get $record limit] > 0 && $frames >= [dict get $record limit]} {
         end_recording close {}
         return
     }
