@@ -113,8 +113,8 @@ proc ::viewer::toggle_recording {} {
     set answer [form "Record movie" [list \
         [list file File file [timed_name [first_extension movie]]] \
         [list fps "Frames a second" entry [number [timeline::fps]]] \
-        [list quality "Quality, 0 to 100 (where the format has one)" entry 50] \
-        [list seconds "Length in seconds (empty: until stopped)" entry {}]] \
+        [list quality "Quality, 0 to 100" entry 50] \
+        [list seconds "Seconds (empty: until stopped)" entry {}]] \
         [file_types {movie sequence}] ::viewer::recording_problem]
     if {$answer ne ""} {
         start_recording [dict get $answer file] {*}[recording_options $answer]
