@@ -362,7 +362,7 @@ proc ::viewer::timeline::render_command {} {
     }
     foreach control [zelkori::control list] {
         dict with control {
-            lappend words --set "$label=[expr {$kind eq "checkbox" ? int($value) : $value}]"
+            lappend words --set "$label=[expr {$kind eq "checkbox" ? int($value) : [::viewer::number $value]}]"
         }
     }
     # The framing as shown: the renderer frames a still on its own pose,
