@@ -17,7 +17,9 @@
 // SIGTERM, SIGHUP and SIGINT, where they still have their default action
 // (not ignored, as under nohup), run SCRIPT with the signal's number
 // appended, as an event at the global level, instead of ending the process
-// at once: the script finishes what is open and exits.
+// at once: the script finishes what is open and exits. A second signal
+// while the first still waits for the event loop (a hung frame) ends the
+// process as the signal would have.
 #include <X11/Xlib.h>
 #include <tcl.h>
 #include <tk.h>
@@ -125,7 +127,15 @@ int signal_pipe[2] = {-1, -1};
 Tcl_Interp *signal_interp = nullptr;
 Tcl_Obj *signal_script = nullptr;
 
+volatile sig_atomic_t signal_waiting = 0;
+
 void on_signal(int number) {
+    if (signal_waiting) {
+        signal(number, SIG_DFL);
+        raise(number);
+        return;
+    }
+    signal_waiting = 1;
     int saved = errno;
     unsigned char byte = static_cast<unsigned char>(number);
     ssize_t written = write(signal_pipe[1], &byte, 1);
@@ -138,6 +148,7 @@ void on_signal_readable(ClientData, int) {
     if (read(signal_pipe[0], &byte, 1) != 1 || signal_script == nullptr) {
         return;
     }
+    signal_waiting = 0;
     Tcl_Obj *command = Tcl_DuplicateObj(signal_script);
     Tcl_IncrRefCount(command);
     Tcl_ListObjAppendElement(nullptr, command, Tcl_NewIntObj(byte));
