@@ -148,6 +148,9 @@ proc ::viewer::timeline::range {{from {}} {to {}}} {
         set first [expr {double($from)}]
         set last [expr {double($to)}]
         .timeline.bar configure -from $first -to $last
+        # The picture is framed on the range.
+        ::viewer::refit
+        ::viewer::request_redraw
         show
     }
     list $first $last
@@ -308,10 +311,12 @@ proc ::viewer::timeline::render_command {} {
             lappend words --set "$label=[expr {$kind eq "checkbox" ? int($value) : $value}]"
         }
     }
-    set view [list $::viewer::zoom $::viewer::pan_x $::viewer::pan_y]
-    if {[same_view $view [dict values $::viewer::home]]} {
-        lappend words --framed
-    } elseif {![same_view $view {1 0 0}]} {
+    # The framing as shown: the renderer frames a still on its own pose,
+    # the viewer on the figure at any angle.
+    set view [::viewer::shown_view]
+    if {[same_view $view {1 0 0}]} {
+        lappend words --plugin-camera
+    } else {
         lappend words --view [join [lmap number $view {format %.17g $number}] ,]
     }
     join [lmap word $words {shell_word $word}]

@@ -36,9 +36,16 @@ fi
 mkdir -p cut
 cp parts/* cut/
 truncate -s 1000 cut/m00004.mp4
-truncate -s $(($(stat -c %s cut/m00008.webm) / 2)) cut/m00008.webm
+# Where a segment's video packets lie ("size,pos" a packet), so that the
+# damage falls on a frame whatever the frames hold.
+packet() {
+    ffprobe -v error -select_streams v:0 -show_entries packet=size,pos -of csv=p=0 "$1" | sed -n "$2p"
+}
+IFS=, read -r bytes at < <(packet cut/m00008.webm '$')
+truncate -s $((at + bytes / 2)) cut/m00008.webm
 cp parts/m00000.mp4 zeroed.mp4
-dd if=/dev/zero of=zeroed.mp4 bs=1 count=200 seek=$(($(stat -c %s zeroed.mp4) / 2)) conv=notrunc 2>/dev/null
+IFS=, read -r bytes at < <(packet zeroed.mp4 1)
+dd if=/dev/zero of=zeroed.mp4 bs=1 count=200 seek="$at" conv=notrunc 2>/dev/null
 "$MORVAKINE_RENDER" -o q00004.webm --first 4 --frames 4 --size $size --quality 20
 "$MORVAKINE_RENDER" -o t00004.mp4 --first 4 --frames 4 --size $size --time 13
 ln -s parts/m00000.mp4 link.mp4
