@@ -64,6 +64,12 @@ or a glTF scene, its format named by the output's extension.
   --view Z,X,Y      zoom Z and shift X, Y (in half-widths and half-heights)
                     around the plug-in's camera, as the viewer's zoom and pan;
                     --framed is --view 0.85,0.03,0.16
+  --check           judge the options and the output's name as a render
+                    would, touch nothing and draw nothing; print what the
+                    output is, for scripts: pairs of NUL-ended fields,
+                    format, kind, joinable, extension and target (the first
+                    file written), with before, field and after where the
+                    name holds a number field
   --help            show this text
   --version         show the version
 
@@ -72,10 +78,10 @@ Exit status: 0 done, 2 bad usage, 1 failure while running."
 
 set accepted {-o string --size size --time number --set set --manual flag
               --frames count --fps number --first count --quality count --lights string
-              --framed flag --view string --plugin string --help flag
+              --framed flag --view string --plugin string --check flag --help flag
               --version flag}
 set defaults {-o morvakine.png --size {800 600} --time 12.0 --manual 0
-              --framed 0 --help 0 --version 0}
+              --framed 0 --check 0 --help 0 --version 0}
 set options [::morvakine::parse_options $program $argv $accepted $defaults]
 set libdir [expr {[info exists env(MORVAKINE_LIBDIR)] ? $env(MORVAKINE_LIBDIR) : $here}]
 if {[dict get $options --help]} {
@@ -169,6 +175,21 @@ if {[dict get $format kind] eq "movie"} {
     regsub -all {[[:cntrl:]]} [join $shows ", "] ? tag
     lappend check -tag $tag
     ::morvakine::check_output_options $program $output $check
+}
+if {[dict get $options --check]} {
+    set row [::morvakine::format_row [dict get $format format]]
+    set said [dict create format [dict get $format format] kind [dict get $format kind] \
+        joinable [dict get $row joinable] extension [dict get $row extension] \
+        target [dict get $format target]]
+    foreach key {before field after} {
+        if {[dict exists $format $key]} {
+            dict set said $key [dict get $format $key]
+        }
+    }
+    if {[catch {puts -nonewline [join $said \0]\0; flush stdout} message]} {
+        ::morvakine::fail $program "cannot write to standard output: $message"
+    }
+    exit 0
 }
 # The first file written, or standard output (-o -; the launcher holds a
 # closed one open read-only), must take data.
