@@ -221,7 +221,15 @@ if {[catch {zelkori::output open $output {*}$check} writer]} {
     ::morvakine::fail $program $writer
 }
 # Progress on a terminal only: frames done, rate, time left.
-set progress [expr {$frames > 1 && ![catch {exec test -t 2 2>@ stderr}]}]
+# MORVAKINE_PROGRESS=1 asks for it in a log too (a farm's slices), once
+# a second.
+set every 200
+if {[info exists env(MORVAKINE_PROGRESS)] && $env(MORVAKINE_PROGRESS) eq "1"} {
+    set progress [expr {$frames > 1}]
+    set every 1000
+} else {
+    set progress [expr {$frames > 1 && ![catch {exec test -t 2 2>@ stderr}]}]
+}
 set began [clock milliseconds]
 set shown 0
 set start [dict get $options --time]
@@ -232,7 +240,7 @@ for {set k $first} {$k < $first + $frames} {incr k} {
         ::morvakine::fail $program $message
     }
     set now [clock milliseconds]
-    if {$progress && ($now - $shown >= 200 || $k == $first + $frames - 1)} {
+    if {$progress && ($now - $shown >= $every || $k == $first + $frames - 1)} {
         set shown $now
         set done [expr {$k - $first + 1}]
         set rate [expr {$done * 1000.0 / max(1, $now - $began)}]
