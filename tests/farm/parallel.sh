@@ -70,9 +70,9 @@ CASES
 check "the corrected command runs" "$one_command" --engine parallel -o early/f%03d.png --frames 4 --slice 2 --size 32x24
 
 # An existing target is replaced, as the renderer replaces it, whatever it
-# holds: one run's movie of the same render, junk, or a sequence of
+# holds: a shorter preview of the same render, junk, or a sequence of
 # another size and time, which is never taken for this one's frames.
-"$MORVAKINE_RENDER" -o again.mp4 --frames 8 --size 32x24
+"$MORVAKINE_RENDER" -o again.mp4 --frames 6 --size 32x24
 mkdir other want
 "$MORVAKINE_RENDER" -o other/f%03d.png --frames 8 --size 64x48
 "$MORVAKINE_RENDER" -o want/f%03d.png --frames 8 --size 32x24 --time 3
@@ -157,27 +157,33 @@ MORVAKINE_SLICE=1 "$top/farm/render-slice.sh" 8 4 'odd\x41 \n/s%05d.mp4' --size 
 check "a slice's name is no printf format" test -f 'odd\x41 \n/s00004.mp4'
 
 # A signal stops every slice and ends the script with 128 + its number,
-# leaving no temporary file (job control, so that SIGINT is not ignored).
-while read -r signal to status; do
+# however it reaches the run, leaving no temporary file (job control, so
+# that SIGINT is not ignored).
+while read -r program signal to status; do
     rm -rf stop
     set -m
-    "$farm" 90000 45000 stop/f%05d.png --size $size 2>err.txt &
+    if [ "$program" = render-parallel.sh ]; then
+        "$farm" 90000 45000 stop/f%05d.png --size $size 2>err.txt &
+    else
+        "$one_command" --engine parallel -o stop/f%05d.png --frames 90000 --slice 45000 --size $size 2>err.txt &
+    fi
     set +m
     pid=$!
     for ((tries = 600; tries > 0; tries--)); do  # a bound only a hang reaches
         [ -e stop/f00000.png ] && break
         sleep 0.1
     done
-    # The script, or GNU parallel alone (its one child).
-    [ "$to" = script ] || pid=$(ps -o pid= --ppid "$pid")
+    # The script, or GNU parallel alone.
+    [ "$to" = script ] || pid=$(ps -o pid=,comm= --ppid "$pid" | awk '$2 == "parallel" { print $1 }')
     kill -"$signal" $pid
     wait "$!" && got=0 || got=$?
-    check "SIG$signal to the $to ends render-parallel.sh with $status, not $got" test "$got" -eq "$status"
-    check "SIG$signal to the $to leaves no temporary file" test -z "$(find stop -name '.*' -type f)"
+    check "SIG$signal to the $to ends $program with $status, not $got" test "$got" -eq "$status"
+    check "SIG$signal to the $to of $program leaves no temporary file" test -z "$(find stop -name '.*' -type f)"
 done <<'SIGNALS'
-INT script 130
-TERM script 143
-TERM parallel 143
+render-parallel.sh INT script 130
+render-parallel.sh TERM script 143
+render-parallel.sh TERM parallel 143
+morvakine-farm TERM parallel 143
 SIGNALS
 
 # A slice checks its own first file before drawing.
