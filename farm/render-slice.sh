@@ -92,22 +92,26 @@ fi
 mkdir -p -- "$(dirname -- "$target")" || exit 1
 
 # The renderer runs in the background so that a signal reaches this shell
-# at once; it is passed on, and $MORVAKINE_SLICE_LOG (when set) gets
-# "INDEX STATUS" for how the slice ended: 0 rendered, 128 + n by signal n.
+# at once; it is passed on as SIGTERM (a background job ignores SIGINT),
+# and $MORVAKINE_SLICE_LOG (when set) gets "INDEX STATUS" for how the
+# slice ended: 0 rendered, 128 + n by signal n.
 ended() {
     [ -z "${MORVAKINE_SLICE_LOG:-}" ] || printf '%s %s\n' "$index" "$1" >>"$MORVAKINE_SLICE_LOG"
     exit "$1"
 }
+renderer=
 stop() {
     trap '' INT TERM HUP
-    kill -"$1" "$renderer" 2>/dev/null
-    wait "$renderer" 2>/dev/null
-    ended $((128 + $2))
+    if [ -n "$renderer" ]; then
+        kill -TERM "$renderer" 2>/dev/null
+        wait "$renderer" 2>/dev/null
+    fi
+    ended $((128 + $1))
 }
+trap 'stop 2' INT
+trap 'stop 15' TERM
+trap 'stop 1' HUP
 "$render" -o "$output" --first "$first" --frames "$count" "$@" &
 renderer=$!
-trap 'stop INT 2' INT
-trap 'stop TERM 15' TERM
-trap 'stop HUP 1' HUP
 wait "$renderer" 2>/dev/null
 ended $?
