@@ -49,8 +49,8 @@ index=$(whole "the slice index" "$index") || exit 2
 
 for option in "$@"; do
     case $option in
-    -o | -o=* | --first | --first=* | --frames | --frames=*)
-        fail "the slice sets -o, --first and --frames itself, got \"$option\" among the options" ;;
+    -o | -o=* | --first | --first=* | --frames | --frames=* | --run-frames | --run-frames=*)
+        fail "the slice sets -o, --first, --frames and --run-frames itself, got \"$option\" among the options" ;;
     esac
 done
 
@@ -75,7 +75,7 @@ command -v "$render" >/dev/null ||
 declare -A said=()
 while IFS= read -r -d '' key && IFS= read -r -d '' value; do
     said[$key]=$value
-done < <("$render" --check -o "$output" --first "$first" --frames "$count" "$@"; echo -n "status$?")
+done < <("$render" --check -o "$output" --first "$first" --frames "$count" --run-frames "$total" "$@"; echo -n "status$?")
 [ "${said[format]:-}" ] || exit "${key#status}"
 if [ "${said[kind]}" != sequence ] && [ "${said[kind]}" != still ]; then
     # Only a sequence numbers a file a frame: any other format makes one
@@ -111,7 +111,9 @@ stop() {
 trap 'stop 2' INT
 trap 'stop 15' TERM
 trap 'stop 1' HUP
-"$render" -o "$output" --first "$first" --frames "$count" "$@" &
+# Every slice is framed on the whole run's frames, so that they join into
+# one picture.
+"$render" -o "$output" --first "$first" --frames "$count" --run-frames "$total" "$@" &
 renderer=$!
 wait "$renderer" 2>/dev/null
 ended $?
