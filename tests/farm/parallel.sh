@@ -46,8 +46,9 @@ check "a farm in a directory named like an option mends a killed slice" \
     "$one_command" --engine parallel -o --r/f%03d.png --frames 6 --slice 2 --size 32x24
 check "... rendering only the killed slice again" same_words "$(sort -n flaky/rendered | xargs)" "0 2 2 4"
 
-# Refused before any slice runs: one line, its status, nothing made, and
-# the corrected command runs after it.
+# Refused before any slice runs (or, for a control only the plug-in
+# knows, by the slices, with nothing rendered): one line, its status,
+# nothing made, and the corrected command runs after it.
 mkdir -p dir.mp4 && touch file
 while IFS='|' read -r status expected output options; do
     rm -rf early && mkdir early && cd early
@@ -62,6 +63,7 @@ done <<'CASES'
 2|unknown option "--bogus"|out/f%03d.png|--bogus
 2|--fps: the rate must be|out.mp4|--fps 1e-9
 2|--quality needs a value|out.mp4|--quality
+2|unknown control "nosuch"|out.mp4|--set nosuch=1
 2|cannot be joined from slices|out.gif|
 2|--frames|out.png|
 1|is a directory|../dir.mp4|
