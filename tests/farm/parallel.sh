@@ -12,11 +12,6 @@ farm=$top/farm/render-parallel.sh
 reference 11 mp4 webm
 farm_command parallel
 
-# docs/farm.md's table of options is the one --help gives.
-check "docs/farm.md lists the options --help lists" same_words \
-    "$(sed -n 's/^| `\(--[a-z-]*\).*/\1/p' "$top/docs/farm.md" | sort | xargs)" \
-    "$("$top/farm/morvakine-farm" --help | sed -n 's/^  \(--[a-z-]*\).*/\1/p' | sort | xargs)"
-
 # The farm takes the names the renderer takes and writes the same files,
 # from a name with a literal percent to a directory named like an option;
 # each run says nothing, and a run killed part way resumes there.

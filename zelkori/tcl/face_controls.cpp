@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <string_view>
 #include <vector>
 
@@ -479,7 +480,9 @@ int fit_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
         }
     }
     put("box", box);
-    put("drawn", Tcl_ObjPrintf("%016llx", digest));
+    char drawn[17];
+    std::snprintf(drawn, sizeof drawn, "%016llx", digest);
+    put("drawn", Tcl_NewStringObj(drawn, -1));
     Tcl_SetObjResult(interp, result);
     return done(TCL_OK);
 }
