@@ -14,7 +14,7 @@ namespace {
 const int kFrames = 300;
 
 zelkori::Capture capture_figure(Tcl_Interp *interp) {
-    zk_capture *recorded = zk_capture_start();
+    zk_capture *recorded = zk_capture_start(0);
     for (int k = 0; k < kFrames; ++k) {
         if (k > 0) {
             zk_capture_frame(recorded);

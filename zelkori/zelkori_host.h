@@ -101,7 +101,12 @@ typedef struct zk_primitive {
     double modelview[16]; /* column-major, as GL gives it */
 } zk_primitive;
 typedef struct zk_capture zk_capture;
-zk_capture *zk_capture_start(void);
+/* A quiet capture: while it records, the primitives draw nothing and
+ * record into it alone, so that a measure of what a script draws
+ * disturbs no picture and no other capture. */
+#define ZK_CAPTURE_QUIET 1
+/* flags: 0 or ZK_CAPTURE_QUIET. */
+zk_capture *zk_capture_start(int flags);
 void zk_capture_frame(zk_capture *capture);
 void zk_capture_stop(zk_capture *capture);
 /* The capture's primitives, in draw order; 0 past the last. */
@@ -224,6 +229,12 @@ enum { ZK_FIELD_NAME = 1, ZK_FIELD_SIZE, ZK_FIELD_FPS, ZK_FIELD_FRAMES,
 int zk_writer_check(const char *path, const zk_writer_params *params,
                     const zk_format **format, const char **target,
                     int *field, const char **error);
+/* The number field of a name such as "out/f%05d.png": *before and *after
+ * the name around it (%% read as a percent sign), *field the field as
+ * printf writes an int ("%05d"), valid until the next call. Returns 0,
+ * with *error, for a name that holds not exactly one field. */
+int zk_sequence_field(const char *path, const char **before, const char **field,
+                      const char **after, const char **error);
 zk_writer *zk_writer_open(const char *path, const zk_writer_params *params,
                           const char **error);
 /* Reads the current frame (zk_frame_size's area) and hands it on. */

@@ -20,7 +20,7 @@ const int kWidth = 64, kHeight = 48;
 
 // Frames of the figure's clock from `start`, `step` seconds apart.
 zelkori::Capture capture_clock(double start, double step, int frames) {
-    zk_capture *recorded = zk_capture_start();
+    zk_capture *recorded = zk_capture_start(0);
     for (int k = 0; k < frames; ++k) {
         if (k > 0) {
             zk_capture_frame(recorded);

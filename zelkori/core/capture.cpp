@@ -24,7 +24,10 @@ void read_camera(Capture &capture) {
 
 bool start_capture(Capture &capture) {
     stop_capture(capture);
+    const bool draws = capture.draws, alone = capture.alone;
     capture = Capture();
+    capture.draws = draws;
+    capture.alone = alone;
     capture.frames = 1;
     try {
         state().captures.push_back(&capture);
@@ -47,8 +50,23 @@ void stop_capture(Capture &capture) {
 
 bool capturing() { return !state().captures.empty(); }
 
+namespace {
+
+// The last capture recording alone, if any.
+Capture *alone() {
+    const std::vector<Capture *> &recording = state().captures;
+    const auto found = std::find_if(recording.rbegin(), recording.rend(),
+                                    [](const Capture *c) { return c->alone; });
+    return found != recording.rend() ? *found : nullptr;
+}
+
+}  // namespace
+
 bool capture_draws() {
     const std::vector<Capture *> &recording = state().captures;
+    if (const Capture *only = alone()) {
+        return only->draws;
+    }
     return recording.empty() || std::any_of(recording.begin(), recording.end(),
                                             [](const Capture *c) { return c->draws; });
 }
@@ -64,7 +82,11 @@ void capture_primitive(int kind, double a, double b, double c) noexcept {
     primitive.size[2] = c;
     std::copy(state().color, state().color + 3, primitive.color);
     glGetDoublev(GL_MODELVIEW_MATRIX, primitive.modelview);
+    Capture *const only = alone();
     for (Capture *capture : state().captures) {
+        if (only != nullptr && capture != only) {
+            continue;
+        }
         primitive.frame = capture->frames - 1;
         read_camera(*capture);
         try {
@@ -84,8 +106,12 @@ struct zk_capture {
 
 extern "C" {
 
-zk_capture *zk_capture_start(void) {
+zk_capture *zk_capture_start(int flags) {
     zk_capture *made = new (std::nothrow) zk_capture;
+    if (made != nullptr) {
+        made->capture.draws = !(flags & ZK_CAPTURE_QUIET);
+        made->capture.alone = (flags & ZK_CAPTURE_QUIET) != 0;
+    }
     if (made != nullptr && !zelkori::start_capture(made->capture)) {
         delete made;
         return nullptr;

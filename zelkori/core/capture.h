@@ -16,6 +16,7 @@ namespace zelkori {
 
 struct Capture {
     bool draws = true;  // the primitives draw as well as record
+    bool alone = false;  // while it records, no other capture does
     int frames = 0;  // frames begun so far
     bool out_of_memory = false;  // a primitive could not be kept
     std::vector<zk_primitive> primitives;  // in frame order
@@ -25,8 +26,9 @@ struct Capture {
 };
 
 // Starts `capture` recording from its first frame, forgetting what it
-// held; it records until stop_capture, and must outlive that. False when
-// there is no memory to list it.
+// held (its draws and alone settings stay); it records until
+// stop_capture, and must outlive that. False when there is no memory to
+// list it.
 bool start_capture(Capture &capture);
 // Begins the capture's next frame (animation sample).
 void next_frame(Capture &capture);
@@ -35,7 +37,8 @@ void next_frame(Capture &capture);
 void stop_capture(Capture &capture);
 
 // Whether a primitive is to be recorded, and whether drawn: drawn unless
-// every capture recording only records.
+// every capture recording only records, or the last one recording alone
+// does.
 bool capturing();
 bool capture_draws();
 

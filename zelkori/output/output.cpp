@@ -281,16 +281,16 @@ int close_writer(zk_writer *writer, DirectorySet *directories, const char **erro
             writer->writer.reset();
             done = failed(writer, {"no frame was added", ""}, error);
         } else if (writer->expected > 0 && writer->frames < writer->expected) {
-            if (writer->format->flags & ZK_FORMAT_PATTERN) {
-                // Each file is a whole frame: all those added are written,
-                // not as many as the queue had reached.
-                Failure written;
-                writer->writer->close(&written);
-            }
+            // Each file of a sequence is a whole frame: all those added are
+            // written, not as many as the queue had reached. A frame that
+            // could not be written is the cause to report.
+            Failure written;
+            const bool kept = !(writer->format->flags & ZK_FORMAT_PATTERN) ||
+                              writer->writer->close(&written);
             writer->writer.reset();
             const std::string why = "got " + std::to_string(writer->frames) + " of the " +
                                     frames_text(writer->expected) + " it was opened for";
-            done = failed(writer, {why, ""}, error);
+            done = failed(writer, kept ? Failure{why, ""} : written, error);
         } else {
             DirectorySet &own = writer->writer->directories;
             bool closed = false;
@@ -348,6 +348,23 @@ int zk_writer_check(const char *path, const zk_writer_params *params, const zk_f
     } catch (const std::exception &) {
         return zelkori::fail("not enough memory", error);
     }
+}
+
+int zk_sequence_field(const char *path, const char **before, const char **field,
+                      const char **after, const char **error) {
+    static thread_local zelkori::SequenceField split;
+    try {
+        std::string why;
+        if (!zelkori::sequence_field(path, &split, &why)) {
+            return zelkori::fail(why, error);
+        }
+    } catch (const std::exception &) {
+        return zelkori::fail("not enough memory", error);
+    }
+    *before = split.before.c_str();
+    *field = split.field.c_str();
+    *after = split.after.c_str();
+    return 1;
 }
 
 zk_writer *zk_writer_open(const char *path, const zk_writer_params *params, const char **error) {

@@ -334,6 +334,9 @@ bool Movie::open(const char *path, int quality) {
         return fail("cannot start the file", code);
     }
     container->opaque = this;  // its log is this movie's
+    // The same frames give the same bytes (WebM's identifiers are otherwise
+    // random), as the join's do.
+    container->flags |= AVFMT_FLAG_BITEXACT;
     if (!open_encoder(quality) || (palette() && !open_gather(quality))) {
         return false;
     }
