@@ -8,8 +8,9 @@ source [file join $here options.tcl]
 ::morvakine::guard $program [info script]
 set here [::morvakine::names_as_bytes $here]
 
-# "a, b or c (default 50), d (default 90)": the extensions that take a
-# quality, in `graded` (extension to its default), grouped by default.
+# "a, b or c (default 50)" and "d (default 90)", a line each: the
+# extensions that take a quality, in `graded` (extension to its default),
+# grouped by default.
 proc quality_defaults {graded} {
     set groups {}
     dict for {extension default} $graded {
@@ -21,7 +22,7 @@ proc quality_defaults {graded} {
         set names [expr {[llength $extensions] > 1 ? "$names or [lindex $extensions end]" : $extensions}]
         lappend parts "$names (default $default)"
     }
-    return [join $parts {; }]
+    return [join $parts "\n                    "]
 }
 
 # The help; the formats, their limits and defaults come from the host
@@ -74,9 +75,9 @@ movie or a glTF scene, its format named by the output's extension.
                     --time + k/fps and a sequence numbers its files from K,
                     so slices of a run match one long run
   --codec C         a movie's codec, one of those its format holds (above)
-  --quality Q       quality 0-[dict get $movie max-quality] of [quality_defaults $graded]
-                    files: the codec's or JPEG's own quality, or GIF's palette
-                    colours
+  --quality Q       quality 0-[dict get $movie max-quality] of files
+                    [quality_defaults $graded]:
+                    the codec's or JPEG's own quality, or GIF's palette colours
   --plugin FILE     draw with the plug-in FILE (a library whose Name_Init
                     registers ::model::setup, resize and redraw) instead of
                     the build's own morvakine.so
