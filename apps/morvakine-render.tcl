@@ -113,6 +113,15 @@ if {[dict exists $options --view]} {
 }
 ::morvakine::require_host $program $libdir
 ::morvakine::check_size $program --size [list $width $height]
+# A page draws live on its own clock with the plug-in built into it: the
+# options of frames drawn here mean nothing for it.
+if {[dict get [::morvakine::check_output_options $program $output {-frames 1}] kind] eq "page"} {
+    foreach option {--frames --fps --first --quality --lights --plugin} {
+        if {[dict exists $options $option]} {
+            ::morvakine::usage_error $program "$option means nothing for a web page, which draws the figure live with the plug-in built into it"
+        }
+    }
+}
 # Every limit is the format's, from the host library's table.
 set check [list -size [list $width $height] -first $first]
 foreach {option name} {--fps -fps --quality -quality --lights -lights} {
