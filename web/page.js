@@ -307,12 +307,12 @@
         $('timeline').min = origin;
         $('timeline').max = origin + kPeriod;
         draw();
-        showClock();
         window.morvakine.firstPicture = performance.now();
-        ready();
         if (opening.playing !== false) {
             tcl('zelkori::clock play');
             request();
         }
+        showClock();
+        ready();
     }).catch((error) => say('The figure cannot be shown: ' + (error && error.message || error)));
 })();
