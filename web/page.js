@@ -278,6 +278,7 @@
     window.morvakine = { started, draw: () => { draw(); showClock(); }, tcl: (script) => tcl(script) };
 
     MorvakinePage({ canvas, print: () => {}, printErr: (text) => console.warn(text) }).then((module) => {
+        window.morvakine.compiled = performance.now();
         const open = module.cwrap('zk_page_open', 'number', []);
         const evaluate = module.cwrap('zk_page_eval', 'number', ['string']);
         const result = module.cwrap('zk_page_result', 'string', []);
