@@ -176,7 +176,11 @@
     let drag = null;
     canvas.addEventListener('pointerdown', (event) => {
         canvas.focus();
-        canvas.setPointerCapture(event.pointerId);
+        try {
+            canvas.setPointerCapture(event.pointerId);
+        } catch (error) {
+            // A pointer the browser no longer tracks: the drag goes on uncaptured.
+        }
         const pan = event.button === 1 || (event.button === 0 && event.shiftKey);
         const tilt = viewId('x view'), turn = viewId('z view');
         if (pan) {

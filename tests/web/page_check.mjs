@@ -3,8 +3,13 @@
 // the strict Content-Security-Policy below. A script added at its end poses
 // the figure through the page's own fields, found by their labels, and
 // compares the canvas with the native renderer's PNG of each pose.
-//   node page_check.mjs file|csp PAGE.html CASES.json
-// CASES.json: [{"png": FILE, "time": T or null, "controls": [[LABEL, VALUE], ...]}, ...]
+//   node page_check.mjs file|csp SCALE PAGE.html CASES.json
+// SCALE is the screen's pixels per CSS pixel. CASES.json: [{"png": FILE,
+// "time": T, null (as it stands) or "opening" (the time the page opened on,
+// which it has played on from when the check takes it), "controls": [[LABEL, VALUE], ...], "gestures": [G, ...]}, ...]
+// where G is ["wheel", STEPS] (the wheel turned at the canvas's centre,
+// towards the figure for positive STEPS) or ["drag", DX, DY, SHIFT] (a
+// left drag from the centre by DX, DY CSS pixels, shift held or not).
 // Prints one line per case, "case K iou I mean M" (lit-pixel intersection
 // over union; mean difference of all channels, 0-255), then "console" and
 // the console's transcript on one line, then "violations N" (policy
@@ -17,7 +22,7 @@ import { askChromium } from '../chromium.mjs';
 
 const kPolicy = "default-src 'none'; script-src 'unsafe-inline' 'wasm-unsafe-eval'; " +
     "style-src 'unsafe-inline'; img-src data: blob:";
-const [mode, pageFile, casesFile] = process.argv.slice(2);
+const [mode, scale, pageFile, casesFile] = process.argv.slice(2);
 const cases = JSON.parse(readFileSync(casesFile, 'utf8')).map((c) => ({
     ...c, png: 'data:image/png;base64,' + readFileSync(c.png).toString('base64'),
 }));
@@ -49,13 +54,31 @@ const driver = (port) => `<script>
         const canvas = $('figure');
         for (const [k, c] of cases.entries()) {
             if (c.time !== null) {
-                $('time').value = c.time;
+                $('time').value = c.time === 'opening' ? JSON.parse($('morvakine-opening').textContent).time : c.time;
                 $('time').dispatchEvent(new Event('change'));
             }
             for (const [label, value] of c.controls) {
                 const input = control(label);
                 if (input.type === 'checkbox') input.checked = Boolean(value); else input.value = value;
                 input.dispatchEvent(new Event(input.type === 'checkbox' ? 'change' : 'input'));
+            }
+            const box = canvas.getBoundingClientRect();
+            const [x, y] = [box.left + box.width / 2, box.top + box.height / 2];
+            for (const [kind, ...how] of c.gestures || []) {
+                if (kind === 'wheel') {
+                    for (let k = 0; k < Math.abs(how[0]); ++k) {
+                        canvas.dispatchEvent(new WheelEvent('wheel', { deltaY: -Math.sign(how[0]) * 100,
+                            clientX: x, clientY: y, cancelable: true }));
+                    }
+                    continue;
+                }
+                const [dx, dy, shiftKey] = how;
+                const at = (type, u, v) => canvas.dispatchEvent(new PointerEvent(type,
+                    { pointerId: 1, button: 0, clientX: u, clientY: v, shiftKey, bubbles: true }));
+                at('pointerdown', x, y);
+                at('pointermove', x + dx / 2, y + dy / 2);
+                at('pointermove', x + dx, y + dy);
+                at('pointerup', x + dx, y + dy);
             }
             window.morvakine.draw();
             const shown = canvas.toDataURL();
@@ -106,7 +129,7 @@ const open = (port) => {
     return 'file://' + file;
 };
 try {
-    const body = await askChromium(serve, 120000, ['--force-device-scale-factor=1'], open);
+    const body = await askChromium(serve, 120000, [`--force-device-scale-factor=${scale}`], open);
     console.log(new URLSearchParams(body).get('result'));
 } finally {
     rmSync(scratch, { recursive: true, force: true });
