@@ -59,16 +59,26 @@
     }
 
     let pending = false;
+    // A frame that fails (a console command broke the figure) stops the
+    // loop with Tcl's message in the status line; the next request tries again.
     function frame() {
         pending = false;
-        draw();
-        showClock();
+        try {
+            draw();
+            showClock();
+            if (status.textContent !== '') {
+                say('');
+            }
+        } catch (error) {
+            say('The figure cannot be drawn: ' + error.message);
+            return;
+        }
         if (tcl('zelkori::clock playing') === '1') {
             request();
         }
     }
     function request() {
-        if (!pending) {
+        if (!pending && tcl !== null) {
             pending = true;
             requestAnimationFrame(frame);
         }
@@ -146,6 +156,9 @@
         const id = tcl(`if {[catch {dict get [zelkori::control info {${label}}] id} id]} {set id {}} {set id}`);
         return id === '' ? null : Number(id);
     };
+
+    // A paused figure is drawn again when its canvas changes size.
+    new ResizeObserver(() => request()).observe(canvas);
 
     // ---- orbit, zoom and pan, as the viewer has them
     function setView(zoom, x, y) {
