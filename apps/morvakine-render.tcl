@@ -35,8 +35,8 @@ proc help_text {} {
         }
     }
     return "Usage: morvakine-render \[options\]
-Draws the animated figure without a display and writes PNG files, a movie
-or a glTF scene, its format named by the output's extension.
+Draws the animated figure without a display and writes PNG files, a movie,
+a glTF scene or a web page, its format named by the output's extension.
 
   -o FILE           output file (default morvakine.png):$formats
   --size WxH        image size in pixels (default 800x600)
