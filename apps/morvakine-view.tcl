@@ -37,9 +37,12 @@ Shows the animated figure in a window, with its control panel on the right.
   --help            show this text
   --version         show the version
 
-In the window: drag with the left button to orbit (moves "x view" and
+The figure opens framed whole, and stays so at any angle. In the window:
+drag with the left button to orbit about the figure (moves "x view" and
 "z view"); the wheel, + and - zoom; drag with the middle button, or with
-Shift held, to pan; Home or r resets the view (zoom, pan and orbit). Space
+Shift held, to pan; f fits the figure again (keeping the angle); Home or r
+resets the view (zoom, pan and orbit). Moving a pose slider ticks "manual
+control", without which the clock poses the figure. Space
 plays or pauses, s saves a screenshot named with the clock time in the
 current directory, e saves the pose as a glTF scene named the same way,
 Ctrl+R records a movie, F9 hides the panel, F11 goes full screen, ?, h or
@@ -152,6 +155,14 @@ if {[dict exists $options --screenshot]} {
 
 tkwait visibility $::viewer::gl
 update
+# The figure as set up and set: framed afresh. A --set of a pose slider
+# ticks manual control, as in the renderer.
+$::viewer::gl makecurrent
+::viewer::refit
+::viewer::project
+::morvakine::imply_manual $options
+::viewer::sync_panel
+::viewer::request_redraw
 ::viewer::set_playing $playing
 focus $::viewer::gl
 

@@ -10,6 +10,7 @@ namespace eval ::viewer {
         {Left drag}             {Orbit (x view and z view)}
         {Middle or Shift+drag}  {Pan}
         {Wheel, + and -}        {Zoom}
+        {f}                     {Fit the figure, keeping the angle}
         {Home or R}             {Reset the view: zoom, pan and orbit}
         {S}                     {Save the frame, named by the clock}
         {E}                     {Export the scene, named by the clock}
@@ -39,6 +40,7 @@ proc ::viewer::build_menus {} {
     $m add separator
     $m add command -label Quit -accelerator Ctrl+Q -command ::viewer::quit
     set m .menubar.view
+    $m add command -label "Fit the figure" -accelerator f -command ::viewer::fit_view
     $m add command -label "Reset view" -accelerator Home -command ::viewer::reset_view
     $m add command -label "Zoom in" -accelerator + -command ::viewer::zoom_in
     $m add command -label "Zoom out" -accelerator - -command ::viewer::zoom_out
@@ -63,7 +65,7 @@ proc ::viewer::bind_keys {} {
     foreach {sequence action} {
         <KeyPress-space> play <KeyPress-s> shot <KeyPress-e> export
         <KeyPress-q> quit
-        <KeyPress-Home> reset <KeyPress-r> reset
+        <KeyPress-Home> reset <KeyPress-r> reset <KeyPress-f> fit
         <KeyPress-plus> zoom_in <KeyPress-equal> zoom_in <KeyPress-KP_Add> zoom_in
         <KeyPress-minus> zoom_out <KeyPress-KP_Subtract> zoom_out
         <KeyPress-question> keys <KeyPress-h> keys <KeyPress-F1> keys
@@ -85,7 +87,7 @@ proc ::viewer::key {action} {
     if {$class in {Entry TEntry}} {
         return
     }
-    if {$class eq "TScale" && $action eq "reset"} {
+    if {$class eq "TScale" && $action in {reset fit}} {
         return
     }
     switch -- $action {
@@ -94,6 +96,7 @@ proc ::viewer::key {action} {
         export { export_scene }
         quit { quit }
         reset { reset_view }
+        fit { fit_view }
         zoom_in { zoom_in }
         zoom_out { zoom_out }
         keys { show_keys }

@@ -194,6 +194,7 @@ proc ::viewer::reload::try_build {} {
 # The projection and the view again, with the window's context current
 # (setting the view as it is does both), and a frame to come.
 proc ::viewer::reload::redraw_view {} {
+    ::viewer::refit
     ::viewer::set_view $::viewer::zoom $::viewer::pan_x $::viewer::pan_y
     ::viewer::request_redraw
 }

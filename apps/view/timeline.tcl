@@ -78,6 +78,9 @@ proc ::viewer::timeline::frame {{seconds {}}} {
         set seconds [zelkori::clock get]
     }
     set k [expr {($seconds - $origin) * [fps]}]
+    # Far from the origin (--time 1e301 with the clock not yet there) the
+    # count overflows: it is held within what a frame number can be.
+    set k [expr {max(-1e15, min(1e15, $k))}]
     # Within rounding of a frame's time is that frame.
     if {abs($k - round($k)) < 1e-6} {
         return [expr {entier(round($k))}]
@@ -145,6 +148,9 @@ proc ::viewer::timeline::range {{from {}} {to {}}} {
         set first [expr {double($from)}]
         set last [expr {double($to)}]
         .timeline.bar configure -from $first -to $last
+        # The picture is framed on the range.
+        ::viewer::refit
+        ::viewer::request_redraw
         show
     }
     list $first $last
@@ -305,10 +311,12 @@ proc ::viewer::timeline::render_command {} {
             lappend words --set "$label=[expr {$kind eq "checkbox" ? int($value) : $value}]"
         }
     }
-    set view [list $::viewer::zoom $::viewer::pan_x $::viewer::pan_y]
-    if {[same_view $view [dict values $::viewer::home]]} {
-        lappend words --framed
-    } elseif {![same_view $view {1 0 0}]} {
+    # The framing as shown: the renderer frames a still on its own pose,
+    # the viewer on the figure at any angle.
+    set view [::viewer::shown_view]
+    if {[same_view $view {1 0 0}]} {
+        lappend words --plugin-camera
+    } else {
         lappend words --view [join [lmap number $view {format %.17g $number}] ,]
     }
     join [lmap word $words {shell_word $word}]

@@ -52,6 +52,7 @@ proc ::viewer::reshape {w width height} {
     set size [list [expr {max(1, $width)}] [expr {max(1, $height)}]]
     if {$size ne $drawn_size} {
         set drawn_size $size
+        refit
         size_changed
     }
     project
@@ -69,6 +70,9 @@ proc ::viewer::display {w} {
     variable frames
     variable shot
     variable shot_result
+    if {$::viewer::fit_due} {
+        project
+    }
     ::model::redraw
     incr frames
     # Read before the swap: the back buffer still holds this frame, while
