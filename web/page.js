@@ -61,15 +61,18 @@
     let pending = false;
     // A frame that fails (a console command broke the figure) stops the
     // loop with Tcl's message in the status line; the next request tries again.
+    let failing = false;
     function frame() {
         pending = false;
         try {
             draw();
             showClock();
-            if (status.textContent !== '') {
+            if (failing) {
+                failing = false;
                 say('');
             }
         } catch (error) {
+            failing = true;
             say('The figure cannot be drawn: ' + error.message);
             return;
         }
@@ -134,6 +137,7 @@
             range.addEventListener('input', () => {
                 tcl(`zelkori::control set ${control.id} ${decimal(Number(range.value))}`);
                 shown.value = tcl(`zelkori::control get ${control.id}`);
+                tickManual(control);
                 request();
             });
             panel.append(label, range, shown);
@@ -141,10 +145,24 @@
         }
     }
 
+    // A slider that poses the figure only under manual control ticks it, so
+    // that the figure answers, and the status line says why (the viewer's rule).
+    function tickManual(control) {
+        const manual = tcl('zelkori::manual_id');
+        if (manual === '' || tcl(`zelkori::control get ${manual}`) === '1' ||
+            tcl(`zelkori::needs_manual ${control.id}`) !== '1') {
+            return;
+        }
+        setControl(Number(manual), 1);
+        say(`manual control ticked: ${control.label} poses the figure only under it`);
+    }
+
     function setControl(id, value) {
         tcl(`zelkori::control set ${id} ${decimal(value)}`);
         const input = inputs.get(id);
-        if (input) {
+        if (input && input.type === 'checkbox') {
+            input.checked = tcl(`zelkori::control get ${id}`) === '1';
+        } else if (input) {
             input.value = tcl(`zelkori::control get ${id}`);
             if (input.nextElementSibling && input.nextElementSibling.tagName === 'OUTPUT') {
                 input.nextElementSibling.value = input.value;
@@ -310,6 +328,7 @@
         if (!open()) {
             throw new Error(result());
         }
+        tcl($('morvakine-host-tcl').textContent);
         tcl('::model::setup');
         for (const [id, value] of Object.entries(opening.controls || {})) {
             tcl(`zelkori::control set ${Number(id)} ${decimal(Number(value))}`);
