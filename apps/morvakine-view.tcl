@@ -111,7 +111,7 @@ set watch [expr {[dict get $options --watch]
 source [file join $here view reload.tcl]
 ::morvakine::require_host $program $libdir
 ::morvakine::load_plugin $program $libdir \
-    [::viewer::reload::first_copy $program $plugin_file $watch]
+    [::viewer::reload::first_copy $program $plugin_file $watch] $plugin_file
 # The drawing area, built for this Tcl beside the host library.
 if {[catch {load [file join $::zelkori::library libzelkori_glwidget.so] Glwidget} message]} {
     ::morvakine::fail $program "cannot load the OpenGL widget: $message"
@@ -120,7 +120,7 @@ if {[dict exists $options --screenshot]} {
     ::morvakine::check_output $program --screenshot [dict get $options --screenshot]
 }
 
-foreach part {theme viewer panel navigation record menus timeline} {
+foreach part {theme viewer panel navigation record dialogs menus timeline} {
     source [file join $here view $part.tcl]
 }
 

@@ -343,8 +343,9 @@ proc ::morvakine::plugin_option {program options} {
 
 # Loads the host package, then the plug-in: `file`, or the build's own
 # morvakine.so beside the host library loaded. Reports a missing piece by
-# name rather than with a stack trace.
-proc ::morvakine::load_plugin {program libdir {file {}}} {
+# name rather than with a stack trace; messages name `shown` when given
+# (the user's file, where `file` is a private copy of it).
+proc ::morvakine::load_plugin {program libdir {file {}} {shown {}}} {
     require_host $program $libdir
     set plugin [expr {$file eq "" ? [file join $::zelkori::library morvakine.so] : $file}]
     if {![file exists $plugin]} {
@@ -355,6 +356,10 @@ proc ::morvakine::load_plugin {program libdir {file {}}} {
         fail $program "cannot load the plug-in $plugin: not a readable regular file"
     }
     if {[catch {load_library $plugin} message]} {
+        if {$shown ne ""} {
+            set message [string map [list $plugin $shown] $message]
+            set plugin $shown
+        }
         fail $program "cannot load the plug-in $plugin: $message"
     }
 }

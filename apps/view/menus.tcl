@@ -11,17 +11,17 @@ namespace eval ::viewer {
         {Middle or Shift+drag}  {Pan}
         {Wheel, + and -}        {Zoom}
         {f}                     {Fit the figure, keeping the angle}
-        {Home or R}             {Reset the view: zoom, pan and orbit}
-        {S}                     {Save the frame, named by the clock}
-        {E}                     {Export the scene, named by the clock}
+        {Home or r}             {Reset the view: zoom, pan and orbit}
+        {s}                     {Save the frame, named by the clock}
+        {e}                     {Export the scene, named by the clock}
         {Ctrl+S}                {Save frame as…}
         {Ctrl+E}                {Export scene as…}
         {Ctrl+R}                {Record movie… / Stop recording}
         {F9}                    {Show or hide the control panel}
         {F11}                   {Full screen}
         {Tab}                   {Next control; arrows step a slider}
-        {?, H or F1}            {This list}
-        {Q, Ctrl+Q}             {Quit (asks first while recording)}
+        {?, h or F1}            {This list}
+        {q, Ctrl+Q}             {Quit (asks first while recording)}
     }
 }
 
@@ -88,6 +88,10 @@ proc ::viewer::key {action} {
         return
     }
     if {$class eq "TScale" && $action in {reset fit}} {
+        return
+    }
+    # Space presses a button or ticks a box that has the focus.
+    if {$action eq "play" && $class in {TButton TCheckbutton TRadiobutton}} {
         return
     }
     switch -- $action {
@@ -172,10 +176,13 @@ proc ::viewer::update_title {} {
     set state {}
     if {[recording]} {
         set state "recording"
+    } elseif {[timeline::reversing]} {
+        set state "playing backward"
     } elseif {![zelkori::clock playing]} {
         set state paused
     }
-    set text [expr {$state eq "" ? "morvakine" : "morvakine — $state"}]
+    set name [reload::name]
+    set text [expr {$state eq "" ? $name : "$name — $state"}]
     if {![info exists title] || $title ne $text} {
         set title $text
         wm title . $text
