@@ -54,6 +54,7 @@ const zk_format_writer kJpegSequence = {.open = open_sequence, .image = write_jp
 const zk_format_writer kStream = {.open = open_stream, .image = nullptr};
 const zk_format_writer kMovie = {.open = open_movie, .image = nullptr};
 const zk_format_writer kScene = {.open = open_scene, .image = nullptr};
+const zk_format_writer kPage = {.open = open_page, .image = nullptr};
 
 // PNG's levels: zlib's 6 when none is given, the fast path for frames
 // written as they are drawn. Other formats take none.
@@ -142,6 +143,12 @@ const zk_format kFormats[] = {
      .max_frames = 10000, .takes_quality = 0, .max_quality = kQuality,
      .default_quality = kDefaultQuality, kNoLevel, .default_fps = kFps,
      .writer = &kScene, .container = nullptr},
+    {.name = "html", .extension = ".html", .alias = nullptr, .kind = ZK_KIND_PAGE, .flags = 0,
+     .summary = "a web page that draws the figure live, posed by its controls",
+     .max_side = kMaxSide, .max_pixels = kNoPixelLimit, .min_fps = 0, .max_fps = kAnyRate,
+     .max_frames = 1, .takes_quality = 0, .max_quality = kQuality,
+     .default_quality = kDefaultQuality, kNoLevel, .default_fps = kFps,
+     .writer = &kPage, .container = nullptr},
 };
 const int kFormatCount = sizeof kFormats / sizeof kFormats[0];
 #undef kPngLevels

@@ -23,6 +23,8 @@ namespace {
 const int kMaxPadding = 12;
 const size_t kFileBufferBytes = 64 * 1024;
 
+}  // namespace
+
 bool writable(const std::string &path, Failure *failure) {
     const char *reason = "";
     if (zk_output_check(path.c_str(), &reason)) {
@@ -32,8 +34,6 @@ bool writable(const std::string &path, Failure *failure) {
     return false;
 }
 
-// The frame's size when it has the one asked for (none asked: any);
-// false with the cause otherwise.
 bool frame_size(const FrameReader &reader, const OpenRequest &request, const char *what,
                 int *width, int *height, std::string *cause) {
     if (!reader.size(width, height)) {
@@ -48,6 +48,8 @@ bool frame_size(const FrameReader &reader, const OpenRequest &request, const cha
     }
     return true;
 }
+
+namespace {
 
 // One still image: the frame is read at add and kept; the file is written
 // at close by the row's encoder, so that nothing reaches the target before
