@@ -58,6 +58,11 @@ HostState &state();
 // The current EGL or GLX context (draw.cpp); null when none is current.
 const void *current_context();
 
+// A GLX function by name where the process has loaded GLX (a window's
+// widget links it), else null: the library does not link GLX, so that the
+// headless renderer never loads it and Xlib (draw.cpp).
+void *glx_function(const char *name);
+
 }  // namespace zelkori
 
 #endif

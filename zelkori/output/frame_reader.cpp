@@ -2,7 +2,6 @@
 
 #include <EGL/egl.h>
 #include <GL/gl.h>
-#include <GL/glx.h>
 
 #include <algorithm>
 
@@ -12,7 +11,7 @@ namespace zelkori {
 namespace {
 
 bool context_current() {
-    return eglGetCurrentContext() != EGL_NO_CONTEXT || glXGetCurrentContext() != nullptr;
+    return current_context() != nullptr;
 }
 
 // A scene that records without drawing (zk_capture_draw) is open: what is
@@ -87,13 +86,24 @@ int zk_frame_size(int *width, int *height) {
         limit_w = offscreen.width;
         limit_h = offscreen.height;
     } else if (draw_framebuffer == 0) {
-        // A window: its drawable's size.
-        Display *display = glXGetCurrentDisplay();
-        GLXDrawable drawable = glXGetCurrentDrawable();
+        // A window: its drawable's size (GLX's declarations, so that
+        // Xlib's headers stay out).
+        using GetDisplay = void *(*)();
+        using GetDrawable = unsigned long (*)();
+        using QueryDrawable = void (*)(void *, unsigned long, int, unsigned *);
+        const int kGlxWidth = 0x801D, kGlxHeight = 0x801E;
+        auto get_display = reinterpret_cast<GetDisplay>(
+            zelkori::glx_function("glXGetCurrentDisplay"));
+        auto get_drawable = reinterpret_cast<GetDrawable>(
+            zelkori::glx_function("glXGetCurrentDrawable"));
+        auto query = reinterpret_cast<QueryDrawable>(
+            zelkori::glx_function("glXQueryDrawable"));
+        void *display = get_display != nullptr ? get_display() : nullptr;
+        unsigned long drawable = get_drawable != nullptr ? get_drawable() : 0;
         unsigned side[2] = {0, 0};
-        if (display != nullptr && drawable != 0) {
-            glXQueryDrawable(display, drawable, GLX_WIDTH, &side[0]);
-            glXQueryDrawable(display, drawable, GLX_HEIGHT, &side[1]);
+        if (display != nullptr && drawable != 0 && query != nullptr) {
+            query(display, drawable, kGlxWidth, &side[0]);
+            query(display, drawable, kGlxHeight, &side[1]);
             if (side[0] > 0 && side[1] > 0) {
                 limit_w = static_cast<int>(side[0]);
                 limit_h = static_cast<int>(side[1]);
