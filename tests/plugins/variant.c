@@ -1,5 +1,6 @@
 /* Plug-in builds that go wrong in one way each, for the viewer's reload
- * tests; VARIANT picks the way. */
+ * tests, and one with a private function named like an entry point;
+ * VARIANT picks the way. */
 #include <GL/gl.h>
 #include <zelkori.h>
 
@@ -25,7 +26,19 @@ static int fails(ClientData data, Tcl_Interp *interp, int objc, Tcl_Obj *const o
     return TCL_ERROR;
 }
 
+#if VARIANT == 5
+/* Named like an entry point but not exported: not one. */
+__attribute__((noinline)) int Helper_Init(Tcl_Interp *interp) {
+    return interp != NULL ? TCL_OK : TCL_ERROR;
+}
+#endif
+
 __attribute__((visibility("default"))) int Variant_Init(Tcl_Interp *interp) {
+#if VARIANT == 5
+    if (Helper_Init(interp) != TCL_OK) {
+        return TCL_ERROR;
+    }
+#endif
 #if VARIANT == 3
     zk_nowhere_defined();
 #endif
