@@ -2,7 +2,9 @@
 // any headless OpenGL picture needs (EGL on the surfaceless platform, a
 // desktop OpenGL context, a framebuffer with colour and depth), clears and
 // reads one pixel back. bench/startup_pairs.tcl times the renderer against it.
-//   egl_floor [WIDTH HEIGHT]     (default 64 48); prints the pixel read
+// With --lit it first draws one lit, depth-tested triangle: what any picture
+// costs llvmpipe the first time it draws, its shaders made or loaded.
+//   egl_floor [--lit] [WIDTH HEIGHT]   (default 64 48); prints the pixel read
 #define GL_GLEXT_PROTOTYPES 1
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
@@ -11,8 +13,13 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 int main(int argc, char **argv) {
+    const bool lit = argc > 1 && std::strcmp(argv[1], "--lit") == 0;
+    if (lit) {
+        --argc, ++argv;
+    }
     int width = argc > 2 ? std::atoi(argv[1]) : 64;
     int height = argc > 2 ? std::atoi(argv[2]) : 48;
     EGLDisplay display = eglGetPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA,
@@ -47,6 +54,17 @@ int main(int argc, char **argv) {
     glViewport(0, 0, width, height);
     glClearColor(0.25f, 0.5f, 0.75f, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    if (lit) {
+        glEnable(GL_DEPTH_TEST);
+        glEnable(GL_LIGHTING);
+        glEnable(GL_LIGHT0);
+        glBegin(GL_TRIANGLES);
+        glNormal3f(0.0f, 0.0f, 1.0f);
+        glVertex3f(-1.0f, -1.0f, 0.0f);
+        glVertex3f(1.0f, -1.0f, 0.0f);
+        glVertex3f(0.0f, 1.0f, 0.0f);
+        glEnd();
+    }
     unsigned char pixel[4] = {0, 0, 0, 0};
     glReadPixels(0, 0, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, pixel);
     std::printf("%d %d %d %d\n", pixel[0], pixel[1], pixel[2], pixel[3]);
