@@ -35,8 +35,8 @@ proc help_text {} {
         }
     }
     return "Usage: morvakine-render \[options\]
-Draws the animated figure without a display and writes PNG files, a movie
-or a glTF scene, its format named by the output's extension.
+Draws the animated figure without a display and writes PNG files, a movie,
+a glTF scene or a web page, its format named by the output's extension.
 
   -o FILE           output file (default morvakine.png):$formats
   --size WxH        image size in pixels (default 800x600)
@@ -70,6 +70,12 @@ or a glTF scene, its format named by the output's extension.
   --view Z,X,Y      zoom Z and shift X, Y (in half-widths and half-heights)
                     around the plug-in's camera, as the viewer's copied
                     render command gives them
+  --check           judge the options and the output's name as a render
+                    would, touch nothing and draw nothing; print what the
+                    output is, for scripts: pairs of NUL-ended fields,
+                    format, kind, joinable, extension and target (the first
+                    file written), with before, field and after where the
+                    name holds a number field
   --help            show this text
   --version         show the version
 
@@ -79,9 +85,9 @@ Exit status: 0 done, 2 bad usage, 1 failure while running."
 set accepted {-o string --size size --time number --set set --manual flag
               --frames count --fps number --first count --quality count --lights string
               --framed flag --run-frames count --plugin-camera flag --view string
-              --plugin string --help flag --version flag}
+              --plugin string --check flag --help flag --version flag}
 set defaults {-o morvakine.png --size {800 600} --time 12.0 --manual 0
-              --framed 0 --plugin-camera 0 --help 0 --version 0}
+              --framed 0 --plugin-camera 0 --check 0 --help 0 --version 0}
 set options [::morvakine::parse_options $program $argv $accepted $defaults]
 set libdir [expr {[info exists env(MORVAKINE_LIBDIR)] ? $env(MORVAKINE_LIBDIR) : $here}]
 if {[dict get $options --help]} {
@@ -128,6 +134,15 @@ if {[dict exists $options --run-frames]} {
 }
 ::morvakine::require_host $program $libdir
 ::morvakine::check_size $program --size [list $width $height]
+# A page draws live on its own clock with the plug-in built into it: the
+# options of frames drawn here mean nothing for it.
+if {[dict get [::morvakine::check_output_options $program $output {-frames 1}] kind] eq "page"} {
+    foreach option {--frames --fps --first --run-frames --quality --lights --plugin} {
+        if {[dict exists $options $option]} {
+            ::morvakine::usage_error $program "$option means nothing for a web page, which draws the figure live with the plug-in built into it"
+        }
+    }
+}
 # Every limit is the format's, from the host library's table.
 set check [list -size [list $width $height] -first $first]
 foreach {option name} {--fps -fps --quality -quality --lights -lights} {
@@ -159,6 +174,21 @@ if {[catch {::zelkori::frame_time [dict get $options --time] [expr {$first + $fr
 }
 set plugin [::morvakine::plugin_option $program $options]
 ::morvakine::load_plugin $program $libdir $plugin
+if {[dict get $options --check]} {
+    set row [::morvakine::format_row [dict get $format format]]
+    set said [dict create format [dict get $format format] kind [dict get $format kind] \
+        joinable [dict get $row joinable] extension [dict get $row extension] \
+        target [dict get $format target]]
+    foreach key {before field after} {
+        if {[dict exists $format $key]} {
+            dict set said $key [dict get $format $key]
+        }
+    }
+    if {[catch {puts -nonewline [join $said \0]\0; flush stdout} message]} {
+        ::morvakine::fail $program "cannot write to standard output: $message"
+    }
+    exit 0
+}
 # The first file written, or standard output (-o -; the launcher holds a
 # closed one open read-only), must take data.
 ::morvakine::check_output $program -o [dict get $format target]
@@ -179,6 +209,11 @@ if {[catch {zelkori::offscreen $width $height} message]} {
 # of a run's frames together.
 if {[info exists view]} {
     set framing [dict create zoom [lindex $view 0] x [lindex $view 1] y [lindex $view 2]]
+} elseif {[dict get $format kind] eq "page" && ![dict get $options --plugin-camera]} {
+    # A page plays on and turns under the pointer: framed as the viewer
+    # opens, around all it draws over the 15 s of a turn (60 readings), at
+    # any angle.
+    set framing [zelkori::fit -turns 1 -times [::zelkori::run_times [dict get $options --time] 0 60 4]]
 } elseif {![dict get $options --plugin-camera]} {
     set span [expr {[info exists run] ? [list 0 $run] : [list $first $frames]}]
     set framing [zelkori::fit -times [::zelkori::run_times [dict get $options --time] {*}$span $fps]]
@@ -217,7 +252,15 @@ if {[catch {zelkori::output open $output {*}$check} writer]} {
     ::morvakine::fail $program $writer
 }
 # Progress on a terminal only: frames done, rate, time left.
-set progress [expr {$frames > 1 && ![catch {exec test -t 2 2>@ stderr}]}]
+# MORVAKINE_PROGRESS=1 asks for it in a log too (a farm's slices), once
+# a second.
+set every 200
+if {[info exists env(MORVAKINE_PROGRESS)] && $env(MORVAKINE_PROGRESS) eq "1"} {
+    set progress [expr {$frames > 1}]
+    set every 1000
+} else {
+    set progress [expr {$frames > 1 && ![catch {exec test -t 2 2>@ stderr}]}]
+}
 set began [clock milliseconds]
 set shown 0
 set start [dict get $options --time]
@@ -228,7 +271,7 @@ for {set k $first} {$k < $first + $frames} {incr k} {
         ::morvakine::fail $program $message
     }
     set now [clock milliseconds]
-    if {$progress && ($now - $shown >= 200 || $k == $first + $frames - 1)} {
+    if {$progress && ($now - $shown >= $every || $k == $first + $frames - 1)} {
         set shown $now
         set done [expr {$k - $first + 1}]
         set rate [expr {$done * 1000.0 / max(1, $now - $began)}]

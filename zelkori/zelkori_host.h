@@ -49,6 +49,11 @@ int zk_clock_playing(void);
 int zk_clock_set_speed(double speed);
 double zk_clock_speed(void);
 
+/* The zoom and shift zelkori::frame last applied around the plug-in's
+ * projection (1, 0, 0 until then): what a web page opens on. */
+void zk_view_note(double zoom, double x, double y);
+void zk_view_get(double *zoom, double *x, double *y);
+
 /* Counters of what the primitives drew since the last reset. */
 typedef struct zk_stats {
     long long spheres, cylinders, triangles;
@@ -139,7 +144,8 @@ enum {
     ZK_KIND_STILL,     /* one image */
     ZK_KIND_SEQUENCE,  /* one image a frame */
     ZK_KIND_MOVIE,
-    ZK_KIND_SCENE
+    ZK_KIND_SCENE,
+    ZK_KIND_PAGE       /* a web page that draws the figure live */
 };
 /* What a row's names look like, and what its files allow. */
 enum {
@@ -221,6 +227,12 @@ enum { ZK_FIELD_NAME = 1, ZK_FIELD_SIZE, ZK_FIELD_FPS, ZK_FIELD_FRAMES,
 int zk_writer_check(const char *path, const zk_writer_params *params,
                     const zk_format **format, const char **target,
                     int *field, const char **error);
+/* The number field of a name such as "out/f%05d.png": *before and *after
+ * the name around it (%% read as a percent sign), *field the field as
+ * printf writes an int ("%05d"), valid until the next call. Returns 0,
+ * with *error, for a name that holds not exactly one field. */
+int zk_sequence_field(const char *path, const char **before, const char **field,
+                      const char **after, const char **error);
 zk_writer *zk_writer_open(const char *path, const zk_writer_params *params,
                           const char **error);
 /* Reads the current frame (zk_frame_size's area) and hands it on. */

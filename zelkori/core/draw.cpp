@@ -4,12 +4,9 @@
 // Mesh vertices sit slightly outside the true surface so that the outline
 // strays as far outside as inside, which halves the error of a mesh that
 // only touches the surface at its vertices.
-#include <EGL/egl.h>
 #include <GL/gl.h>
-#include <dlfcn.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 
 #include "core/capture.h"
@@ -268,41 +265,6 @@ void draw_scaled(unsigned list, double sx, double sy, double sz,
 }
 
 }  // namespace
-
-void *glx_function(const char *name) {
-    // glvnd's GLX, or a libGL that carries GLX itself.
-    for (const char *library : {"libGLX.so.0", "libGL.so.1"}) {
-        void *handle = dlopen(library, RTLD_LAZY | RTLD_NOLOAD);
-        if (handle != nullptr) {
-            void *function = dlsym(handle, name);
-            // Only the reference taken here: whoever loaded it keeps it.
-            dlclose(handle);
-            if (function != nullptr) {
-                return function;
-            }
-        }
-    }
-    return nullptr;
-}
-
-const void *current_context() {
-    const void *egl = eglGetCurrentContext();
-    if (egl != EGL_NO_CONTEXT) {
-        return egl;
-    }
-    // Asked for at every primitive: looked up once GLX is there.
-    using GetContext = void *(*)();
-    static std::atomic<GetContext> get_context{nullptr};
-    GetContext get = get_context.load(std::memory_order_acquire);
-    if (get == nullptr) {
-        get = reinterpret_cast<GetContext>(glx_function("glXGetCurrentContext"));
-        if (get == nullptr) {
-            return nullptr;
-        }
-        get_context.store(get, std::memory_order_release);
-    }
-    return get();
-}
 
 }  // namespace zelkori
 

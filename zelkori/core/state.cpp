@@ -208,6 +208,16 @@ double zk_clock_speed(void) {
     return state().clock.speed;
 }
 
+void zk_view_note(double zoom, double x, double y) {
+    state().view = zelkori::View{zoom, x, y};
+}
+
+void zk_view_get(double *zoom, double *x, double *y) {
+    *zoom = state().view.zoom;
+    *x = state().view.x;
+    *y = state().view.y;
+}
+
 void zk_stats_get(zk_stats *out) {
     if (out != nullptr) {
         *out = state().stats;

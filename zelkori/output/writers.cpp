@@ -20,6 +20,8 @@ namespace {
 
 const int kMaxPadding = 12;
 
+}  // namespace
+
 bool writable(const std::string &path, Failure *failure) {
     const char *reason = "";
     if (zk_output_check(path.c_str(), &reason)) {
@@ -29,8 +31,6 @@ bool writable(const std::string &path, Failure *failure) {
     return false;
 }
 
-// The frame's size when it has the one asked for (none asked: any);
-// false with the cause otherwise.
 bool frame_size(const FrameReader &reader, const OpenRequest &request, const char *what,
                 int *width, int *height, std::string *cause) {
     if (!reader.size(width, height)) {
@@ -45,6 +45,8 @@ bool frame_size(const FrameReader &reader, const OpenRequest &request, const cha
     }
     return true;
 }
+
+namespace {
 
 // One PNG: the frame is read at add and kept; the file is written at
 // close, so that nothing reaches the target before it, and an abort leaves
@@ -234,17 +236,17 @@ class SceneWriter : public Writer {
 
 }  // namespace
 
-bool sequence_name(const std::string &pattern, long long number, std::string *name,
-                   std::string *error) {
-    std::string out;
+bool sequence_field(const std::string &pattern, SequenceField *split, std::string *error) {
+    SequenceField out;
+    std::string *part = &out.before;
     int fields = 0;
     for (size_t i = 0; i < pattern.size(); ++i) {
         if (pattern[i] != '%') {
-            out += pattern[i];
+            *part += pattern[i];
             continue;
         }
         if (i + 1 < pattern.size() && pattern[i + 1] == '%') {
-            out += '%';
+            *part += '%';
             ++i;
             continue;
         }
@@ -269,17 +271,29 @@ bool sequence_name(const std::string &pattern, long long number, std::string *na
                      " digits, got \"" + pattern + "\"";
             return false;
         }
-        const std::string field = "%" + pattern.substr(flags, digits - flags) + width + "lld";
-        char text[64];
-        std::snprintf(text, sizeof text, field.c_str(), number);
-        out += text;
+        // %i and %u write what %d does for the numbers a frame has.
+        out.field = "%" + pattern.substr(flags, digits - flags) + width + "d";
+        part = &out.after;
         i = j;
     }
     if (fields != 1) {
         *error = "a sequence's name holds one number field such as %04d, got \"" + pattern + "\"";
         return false;
     }
-    *name = out;
+    *split = out;
+    return true;
+}
+
+bool sequence_name(const std::string &pattern, long long number, std::string *name,
+                   std::string *error) {
+    SequenceField split;
+    if (!sequence_field(pattern, &split, error)) {
+        return false;
+    }
+    const std::string field = split.field.substr(0, split.field.size() - 1) + "lld";
+    char text[64];
+    std::snprintf(text, sizeof text, field.c_str(), number);
+    *name = split.before + text + split.after;
     return true;
 }
 
