@@ -392,7 +392,8 @@ proc ::morvakine::init_prefixes {file} {
         close $channel
     }
     set prefixes {}
-    foreach {- prefix} [regexp -all -inline {\x00([A-Z][A-Za-z0-9]*)_Init\x00} $names] {
+    # The NUL after a name is the one before the next: looked at, not taken.
+    foreach {- prefix} [regexp -all -inline {\x00([A-Z][A-Za-z0-9]*)_Init(?=\x00)} $names] {
         if {$prefix ni $prefixes} {
             lappend prefixes $prefix
         }
@@ -400,10 +401,12 @@ proc ::morvakine::init_prefixes {file} {
     return $prefixes
 }
 
-# The string table of an ELF64 little-endian library's dynamic symbols,
-# the names dlsym can find, read from `channel` (its first 64 bytes are
-# `header`, its size `size`); empty when there is none. Scanning the whole
-# file instead costs 2 ms of the renderer's start-up.
+# The names an ELF64 little-endian library defines in its dynamic symbol
+# table, the ones dlsym can find, each between NUL bytes, read from
+# `channel` (its first 64 bytes are `header`, its size `size`); empty when
+# it has no such table. Scanning the whole file instead costs 2 ms of the
+# renderer's start-up, and finds names the library only uses or keeps to
+# itself.
 proc ::morvakine::dynamic_names {channel header size} {
     if {[binary scan $header @4cc@40wu@58susu class order table entry count] != 5
             || $class != 2 || $order != 1 || $entry != 64 || $count == 0
@@ -414,18 +417,30 @@ proc ::morvakine::dynamic_names {channel header size} {
     set sections [read $channel [expr {64 * $count}]]
     for {set i 0} {$i < $count} {incr i} {
         # SHT_DYNSYM; its sh_link is the section of its names.
-        binary scan $sections @[expr {64 * $i + 4}]iu type
+        binary scan $sections @[expr {64 * $i + 4}]iu@[expr {64 * $i + 24}]wuwuiu@[expr {64 * $i + 56}]wu \
+            type offset length link step
         if {$type != 11} {
             continue
         }
-        binary scan $sections @[expr {64 * $i + 40}]iu link
-        if {$link >= $count
-                || [binary scan $sections @[expr {64 * $link + 24}]wuwu offset length] != 2
-                || $offset + $length > $size} {
+        if {$link >= $count || $step != 24 || $offset + $length > $size
+                || [binary scan $sections @[expr {64 * $link + 24}]wuwu strings strings_length] != 2
+                || $strings + $strings_length > $size} {
             return {}
         }
         seek $channel $offset
-        return [read $channel $length]
+        set symbols [read $channel $length]
+        seek $channel $strings
+        set table [read $channel $strings_length]
+        set names \x00
+        for {set at 0} {$at + 24 <= [string length $symbols]} {incr at 24} {
+            # st_name, and st_shndx: 0 for a name only used here.
+            binary scan $symbols @${at}iu@[expr {$at + 6}]su name section
+            if {$section != 0 && $name > 0} {
+                set end [string first \x00 $table $name]
+                append names [string range $table $name [expr {$end < 0 ? "end" : $end - 1}]] \x00
+            }
+        }
+        return $names
     }
     return {}
 }

@@ -1,5 +1,6 @@
 /* Plug-in builds that go wrong in one way each, for the viewer's reload
- * tests, and one with a private function named like an entry point;
+ * tests, one with names like an entry point's that are not its own (a
+ * private function, an imported one) and one with two entry points;
  * VARIANT picks the way. */
 #include <GL/gl.h>
 #include <zelkori.h>
@@ -33,9 +34,18 @@ __attribute__((noinline)) int Helper_Init(Tcl_Interp *interp) {
 }
 #endif
 
+#if VARIANT == 6
+/* A second entry point: which one a host would call is anyone's guess. */
+__attribute__((visibility("default"))) int Other_Init(Tcl_Interp *interp) {
+    return interp != NULL ? TCL_OK : TCL_ERROR;
+}
+#endif
+
 __attribute__((visibility("default"))) int Variant_Init(Tcl_Interp *interp) {
 #if VARIANT == 5
-    if (Helper_Init(interp) != TCL_OK) {
+    /* Tcl's own, imported (the address only: it is not called). */
+    int (*volatile imported)(Tcl_Interp *) = Tcl_Init;
+    if (imported == NULL || Helper_Init(interp) != TCL_OK) {
         return TCL_ERROR;
     }
 #endif
