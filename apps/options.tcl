@@ -430,14 +430,14 @@ proc ::morvakine::dynamic_names {channel header size} {
         seek $channel $offset
         set symbols [read $channel $length]
         seek $channel $strings
-        set table [read $channel $strings_length]
+        set text [read $channel $strings_length]
         set names \x00
         for {set at 0} {$at + 24 <= [string length $symbols]} {incr at 24} {
             # st_name, and st_shndx: 0 for a name only used here.
             binary scan $symbols @${at}iu@[expr {$at + 6}]su name section
             if {$section != 0 && $name > 0} {
-                set end [string first \x00 $table $name]
-                append names [string range $table $name [expr {$end < 0 ? "end" : $end - 1}]] \x00
+                set end [string first \x00 $text $name]
+                append names [string range $text $name [expr {$end < 0 ? "end" : $end - 1}]] \x00
             }
         }
         return $names
