@@ -143,6 +143,7 @@ void zk_offscreen_destroy(void) {
     }
     eglMakeCurrent(offscreen.display, EGL_NO_SURFACE, EGL_NO_SURFACE,
                    offscreen.context);
+    zelkori::release_frame_target(offscreen.context);
     zelkori::release_framebuffer(offscreen);
     state().meshes.erase(offscreen.context);
     eglMakeCurrent(offscreen.display, EGL_NO_SURFACE, EGL_NO_SURFACE,

@@ -42,6 +42,25 @@ struct Offscreen {
     int width = 0, height = 0;
 };
 
+// Where a context's frames are drawn when the host, not the window or the
+// offscreen context, decides it (frame.cpp): a multisampled framebuffer
+// resolved into `target`, and for a window a framebuffer of its own with
+// an alpha channel, copied to the back buffer once the frame is finished.
+struct FrameTarget {
+    unsigned multi = 0, multi_color = 0, multi_depth = 0;  // samples > 1
+    unsigned own = 0, own_color = 0, own_depth = 0;        // a window's
+    unsigned target = 0;  // the framebuffer the finished frame is read from
+    bool window = false;  // the frame goes on to the back buffer
+    int width = 0, height = 0, samples = 1;
+};
+
+// What shows where nothing is drawn: the frame is drawn over transparent
+// black and this goes under it when the frame is finished.
+struct Background {
+    float rgb[3] = {0, 0, 0};
+    bool transparent = false;
+};
+
 struct HostState {
     std::vector<Control> controls;  // declaration order
     zk_declare_listener listener = nullptr;
@@ -51,12 +70,21 @@ struct HostState {
     float color[3] = {0, 0, 0};  // the last diffuse colour
     Capture capture;
     Offscreen offscreen;
+    std::map<const void *, FrameTarget> targets;  // by GL context
+    Background background;
 };
 
 HostState &state();
 
 // The current EGL or GLX context (draw.cpp); null when none is current.
 const void *current_context();
+
+// The current context's frame target (frame.cpp) when what is drawn goes
+// into it; null when the plug-in draws straight into the offscreen
+// framebuffer or a window.
+const FrameTarget *frame_target();
+// Deletes `context`'s frame target, with that context current.
+void release_frame_target(const void *context);
 
 }  // namespace zelkori
 

@@ -49,15 +49,16 @@ const zk_format_writer kStream = {open_stream};
 const zk_format_writer kMovie = {open_movie};
 const zk_format_writer kScene = {open_scene};
 
-const int kPattern = ZK_FORMAT_PATTERN, kStdout = ZK_FORMAT_STDOUT, kJoinable = ZK_FORMAT_JOINABLE;
+const int kPattern = ZK_FORMAT_PATTERN, kStdout = ZK_FORMAT_STDOUT, kJoinable = ZK_FORMAT_JOINABLE,
+          kAlpha = ZK_FORMAT_ALPHA;
 
 const zk_format kFormats[] = {
-    {"png", ".png", ZK_KIND_STILL, 0, "one PNG image", kMaxSide, kNoPixelLimit, 0, kAnyRate, 1,
+    {"png", ".png", ZK_KIND_STILL, kAlpha, "one PNG image", kMaxSide, kNoPixelLimit, 0, kAnyRate, 1,
      0, kQuality, kDefaultQuality, kFps, &kStill, nullptr},
-    {"png-sequence", ".png", ZK_KIND_SEQUENCE, kPattern, "one PNG per frame, numbered from --first",
+    {"png-sequence", ".png", ZK_KIND_SEQUENCE, kPattern | kAlpha, "one PNG per frame, numbered from --first",
      kMaxSide, kNoPixelLimit, 0, kAnyRate, kSequenceFrames, 0, kQuality, kDefaultQuality, kFps,
      &kSequence, nullptr},
-    {"stdout", "-", ZK_KIND_SEQUENCE, kStdout, "PNG data on standard output, one image a frame",
+    {"stdout", "-", ZK_KIND_SEQUENCE, kStdout | kAlpha, "PNG data on standard output, one image a frame",
      kMaxSide, kNoPixelLimit, 0, kAnyRate, kSequenceFrames, 0, kQuality, kDefaultQuality, kFps,
      &kStream, nullptr},
     {"mp4", ".mp4", ZK_KIND_MOVIE, kJoinable, "H.264, plays in every browser and player",

@@ -1,0 +1,263 @@
+// Where frames are drawn and how they are finished: multisampling (a
+// multisampled framebuffer resolved with one blit), the background put
+// under the figure, and for a window a framebuffer of its own copied to
+// the back buffer. The offscreen context and a window go the same way, so
+// that the renderer and the viewer show the same picture.
+#define GL_GLEXT_PROTOTYPES 1
+#include <EGL/egl.h>
+#include <GL/gl.h>
+#include <GL/glext.h>
+#include <GL/glx.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "core/state.h"
+
+namespace zelkori {
+namespace {
+
+GLuint binding(GLenum which) {
+    GLint name = 0;
+    glGetIntegerv(which, &name);
+    return static_cast<GLuint>(name);
+}
+
+void release_buffers(GLuint *framebuffer, GLuint *color, GLuint *depth) {
+    if (*framebuffer != 0) {
+        glDeleteFramebuffers(1, framebuffer);
+    }
+    if (*color != 0) {
+        glDeleteRenderbuffers(1, color);
+    }
+    if (*depth != 0) {
+        glDeleteRenderbuffers(1, depth);
+    }
+    *framebuffer = *color = *depth = 0;
+}
+
+void release(FrameTarget &target) {
+    release_buffers(&target.multi, &target.multi_color, &target.multi_depth);
+    release_buffers(&target.own, &target.own_color, &target.own_depth);
+}
+
+// An RGBA framebuffer with a depth buffer, `samples` a pixel (0: not
+// multisampled). Leaves it bound; false, with nothing made, on failure.
+bool make_buffers(int width, int height, int samples, GLuint *framebuffer, GLuint *color,
+                  GLuint *depth) {
+    glGenFramebuffers(1, framebuffer);
+    glBindFramebuffer(GL_FRAMEBUFFER, *framebuffer);
+    glGenRenderbuffers(1, color);
+    glBindRenderbuffer(GL_RENDERBUFFER, *color);
+    glRenderbufferStorageMultisample(GL_RENDERBUFFER, samples, GL_RGBA8, width, height);
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, *color);
+    glGenRenderbuffers(1, depth);
+    glBindRenderbuffer(GL_RENDERBUFFER, *depth);
+    glRenderbufferStorageMultisample(GL_RENDERBUFFER, samples, GL_DEPTH_COMPONENT24, width,
+                                     height);
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, *depth);
+    if (glGetError() != GL_NO_ERROR ||
+        glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
+        release_buffers(framebuffer, color, depth);
+        return false;
+    }
+    return true;
+}
+
+// The framebuffer the plug-in draws into.
+GLuint drawn_into(const FrameTarget &target) {
+    return target.multi != 0 ? target.multi : target.target;
+}
+
+// The background under what is drawn on the bound draw framebuffer, whose
+// empty pixels are transparent black: a quad blended in by the alpha
+// already there, which leaves the frame opaque. Black needs nothing (the
+// colours stay as they are, and only formats with alpha read the alpha).
+void put_background(int width, int height) {
+    const Background &background = state().background;
+    if (background.transparent ||
+        (background.rgb[0] == 0 && background.rgb[1] == 0 && background.rgb[2] == 0)) {
+        return;
+    }
+    glViewport(0, 0, width, height);
+    glEnable(GL_BLEND);
+    glBlendEquation(GL_FUNC_ADD);
+    glBlendFunc(GL_ONE_MINUS_DST_ALPHA, GL_ONE);
+    glMatrixMode(GL_PROJECTION);
+    glPushMatrix();
+    glLoadIdentity();
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
+    glLoadIdentity();
+    glColor4f(background.rgb[0], background.rgb[1], background.rgb[2], 1.0f);
+    glRectf(-1.0f, -1.0f, 1.0f, 1.0f);
+    glPopMatrix();
+    glMatrixMode(GL_PROJECTION);
+    glPopMatrix();
+}
+
+void copy(GLuint from, GLuint to, int width, int height) {
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, from);
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, to);
+    glBlitFramebuffer(0, 0, width, height, 0, 0, width, height, GL_COLOR_BUFFER_BIT, GL_NEAREST);
+}
+
+}  // namespace
+
+void release_frame_target(const void *context) {
+    auto found = state().targets.find(context);
+    if (found != state().targets.end()) {
+        release(found->second);
+        state().targets.erase(found);
+    }
+}
+
+const FrameTarget *frame_target() {
+    const void *context = current_context();
+    auto found = state().targets.find(context);
+    if (context == nullptr || found == state().targets.end() ||
+        binding(GL_DRAW_FRAMEBUFFER_BINDING) != drawn_into(found->second)) {
+        return nullptr;
+    }
+    return &found->second;
+}
+
+}  // namespace zelkori
+
+using zelkori::state;
+
+extern "C" {
+
+int zk_samples_max(void) {
+    if (zelkori::current_context() == nullptr) {
+        return 1;
+    }
+    GLint most = 1;
+    glGetIntegerv(GL_MAX_SAMPLES, &most);
+    return std::max(1, static_cast<int>(most));
+}
+
+int zk_frame_target(int width, int height, int samples, const char **error) {
+    static const char *unused = nullptr;
+    if (error == nullptr) {
+        error = &unused;
+    }
+    const void *context = zelkori::current_context();
+    if (context == nullptr) {
+        *error = "no OpenGL context is current";
+        return 0;
+    }
+    zelkori::Offscreen &offscreen = state().offscreen;
+    const bool window = context != offscreen.context;
+    if (!window) {
+        width = offscreen.width;
+        height = offscreen.height;
+    }
+    if (width < 1 || height < 1 || width > ZK_MAX_SIDE || height > ZK_MAX_SIDE || samples < 1) {
+        *error = "size or samples out of range";
+        return 0;
+    }
+    samples = std::min(samples, zk_samples_max());
+    auto &targets = state().targets;
+    auto found = targets.find(context);
+    if (found != targets.end() && found->second.width == width &&
+        found->second.height == height && found->second.samples == samples &&
+        (window || found->second.target == offscreen.framebuffer)) {
+        glBindFramebuffer(GL_DRAW_FRAMEBUFFER, zelkori::drawn_into(found->second));
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, found->second.target);
+        return samples;
+    }
+    while (glGetError() != GL_NO_ERROR) {
+    }
+    // The new buffers are made beside the old ones, which go only once
+    // the new ones are complete.
+    zelkori::FrameTarget made;
+    made.window = window;
+    made.width = width;
+    made.height = height;
+    made.samples = samples;
+    made.target = offscreen.framebuffer;
+    bool done = true;
+    if (window) {
+        done = zelkori::make_buffers(width, height, 0, &made.own, &made.own_color, &made.own_depth);
+        made.target = made.own;
+    }
+    if (done && samples > 1) {
+        done = zelkori::make_buffers(width, height, samples, &made.multi, &made.multi_color,
+                                     &made.multi_depth);
+    }
+    if (!done) {
+        zelkori::release(made);
+        if (found != targets.end()) {
+            glBindFramebuffer(GL_DRAW_FRAMEBUFFER, zelkori::drawn_into(found->second));
+            glBindFramebuffer(GL_READ_FRAMEBUFFER, found->second.target);
+        } else {
+            glBindFramebuffer(GL_FRAMEBUFFER, window ? 0 : offscreen.framebuffer);
+        }
+        *error = "not enough memory for the framebuffer";
+        return 0;
+    }
+    zelkori::release_frame_target(context);
+    // One sample into the offscreen framebuffer is drawing straight into it.
+    if (window || samples > 1) {
+        targets[context] = made;
+    }
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, zelkori::drawn_into(made));
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, made.target);
+    glDrawBuffer(GL_COLOR_ATTACHMENT0);
+    return samples;
+}
+
+void zk_frame_finish(void) {
+    if (zelkori::current_context() == nullptr) {
+        return;
+    }
+    GLint viewport[4] = {0, 0, 0, 0};
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    glPushAttrib(GL_ENABLE_BIT | GL_COLOR_BUFFER_BIT | GL_SCISSOR_BIT | GL_CURRENT_BIT |
+                 GL_VIEWPORT_BIT | GL_TRANSFORM_BIT);
+    glDisable(GL_SCISSOR_TEST);
+    glDisable(GL_DEPTH_TEST);
+    glDisable(GL_LIGHTING);
+    glDisable(GL_CULL_FACE);
+    glDisable(GL_TEXTURE_2D);
+    glDisable(GL_ALPHA_TEST);
+    glDisable(GL_STENCIL_TEST);
+    glDisable(GL_FOG);
+    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+    const zelkori::FrameTarget *target = zelkori::frame_target();
+    if (target == nullptr) {
+        // Drawn straight into the offscreen framebuffer or a window.
+        zelkori::put_background(viewport[2], viewport[3]);
+    } else {
+        const int width = target->width, height = target->height;
+        if (target->multi != 0) {
+            zelkori::copy(target->multi, target->target, width, height);
+        }
+        glBindFramebuffer(GL_DRAW_FRAMEBUFFER, target->target);
+        zelkori::put_background(width, height);
+        if (target->window) {
+            zelkori::copy(target->target, 0, width, height);
+        }
+        glBindFramebuffer(GL_DRAW_FRAMEBUFFER, zelkori::drawn_into(*target));
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, target->target);
+    }
+    glPopAttrib();
+}
+
+void zk_background_set(double red, double green, double blue, int transparent) {
+    zelkori::Background &background = state().background;
+    const double rgb[3] = {red, green, blue};
+    for (int i = 0; i < 3; ++i) {
+        background.rgb[i] = std::isfinite(rgb[i]) ? static_cast<float>(std::clamp(rgb[i], 0.0, 1.0)) : 0.0f;
+    }
+    background.transparent = transparent != 0;
+}
+
+int zk_background_get(double rgb[3]) {
+    const zelkori::Background &background = state().background;
+    std::copy(background.rgb, background.rgb + 3, rgb);
+    return background.transparent ? 1 : 0;
+}
+
+}  // extern "C"
