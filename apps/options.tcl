@@ -446,6 +446,17 @@ proc ::morvakine::picture_options {program options} {
     return $look
 }
 
+# Refuses a --samples count the host refuses, before any window opens: the
+# host checks the count before it looks for an OpenGL context.
+proc ::morvakine::check_samples {program options} {
+    if {[dict exists $options --samples]
+            && [catch {zelkori::target 1 1 -samples [dict get $options --samples]} message]
+            && [lrange $::errorCode 0 2] eq {ZELKORI USAGE samples}} {
+        regsub {^-samples: } $message {} message
+        usage_error $program "--samples: $message"
+    }
+}
+
 # Makes the frames of `command` (zelkori::offscreen or zelkori::target, its
 # arguments and then -samples) have --samples samples a pixel, the host's
 # default without it. Returns the samples used; a count the host refuses
