@@ -21,7 +21,7 @@ proc help_text {} {
             if {${takes-quality}} {
                 lappend graded $extension
             }
-            if {$alpha && $extension ni $clear} {
+            if {$alpha && !$stdout && $extension ni $clear} {
                 lappend clear $extension
             }
             set name [expr {$pattern ? "f%04d$extension" : $extension}]
@@ -66,7 +66,7 @@ or a glTF scene, its format named by the output's extension.
                     what shows behind the figure: a colour name as in Tk
                     (white, \"light grey\", SteelBlue) or #rrggbb (default black)
   --transparent     a transparent background: the image keeps its alpha, 0
-                    where nothing is drawn ([join $clear {, }] output)
+                    where nothing is drawn ([join $clear {, }] files and -)
   --lights L        a scene's lights: web (default; right in three.js and web
                     viewers at exposure 1), blender (studio levels for
                     Blender's importer) or none

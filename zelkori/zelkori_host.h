@@ -61,6 +61,10 @@ void zk_stats_reset(void);
  * resizes. Returns 0 and fills error (static text) when none can be made;
  * a context that was there stays current and as it was. */
 int zk_offscreen_create(int width, int height, const char **error);
+/* The same with its frames drawn at `samples` samples a pixel (as
+ * zk_frame_target, which it also does); returns the samples used, or 0
+ * with *error, the context that was there as it was. */
+int zk_offscreen_create_sampled(int width, int height, int samples, const char **error);
 void zk_offscreen_destroy(void);
 
 /* Where frames are drawn and how they are finished, for the current
@@ -233,8 +237,9 @@ typedef struct zk_writer_params {
                            bytes, no control characters; NULL or "": none,
                            and the only value other formats take */
     int alpha;          /* 1: the frame's alpha is kept, unassociated
-                           (formats with ZK_FORMAT_ALPHA); 0 or -1: the
-                           frame is stored opaque */
+                           (formats with ZK_FORMAT_ALPHA only); 0: the
+                           frame is stored opaque; -1: kept where the
+                           format can and the background is transparent */
 } zk_writer_params;
 #define ZK_TAG_MAX 4096
 void zk_writer_params_init(zk_writer_params *params);

@@ -112,6 +112,45 @@ void release_frame_target(const void *context) {
     }
 }
 
+void bind(const FrameTarget &target) {
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, drawn_into(target));
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, target.target);
+}
+
+bool make_frame_target(int width, int height, int samples, bool window, FrameTarget *made) {
+    while (glGetError() != GL_NO_ERROR) {
+    }
+    *made = FrameTarget();
+    made->window = window;
+    made->width = width;
+    made->height = height;
+    made->samples = samples;
+    made->target = state().offscreen.framebuffer;
+    bool done = true;
+    if (window) {
+        done = make_buffers(width, height, 0, &made->own, &made->own_color, &made->own_depth);
+        made->target = made->own;
+    }
+    if (done && samples > 1) {
+        done = make_buffers(width, height, samples, &made->multi, &made->multi_color,
+                            &made->multi_depth);
+    }
+    if (!done) {
+        release(*made);
+    }
+    return done;
+}
+
+void install_frame_target(const void *context, const FrameTarget &made) {
+    release_frame_target(context);
+    // One sample into the offscreen framebuffer is drawing straight into it.
+    if (made.window || made.samples > 1) {
+        state().targets[context] = made;
+    }
+    bind(made);
+    glDrawBuffer(GL_COLOR_ATTACHMENT0);
+}
+
 const FrameTarget *frame_target() {
     const void *context = current_context();
     auto found = state().targets.find(context);
@@ -147,7 +186,7 @@ int zk_frame_target(int width, int height, int samples, const char **error) {
         *error = "no OpenGL context is current";
         return 0;
     }
-    zelkori::Offscreen &offscreen = state().offscreen;
+    const zelkori::Offscreen &offscreen = state().offscreen;
     const bool window = context != offscreen.context;
     if (!window) {
         width = offscreen.width;
@@ -158,53 +197,24 @@ int zk_frame_target(int width, int height, int samples, const char **error) {
         return 0;
     }
     samples = std::min(samples, zk_samples_max());
-    auto &targets = state().targets;
-    auto found = targets.find(context);
-    if (found != targets.end() && found->second.width == width &&
+    auto found = state().targets.find(context);
+    if (found != state().targets.end() && found->second.width == width &&
         found->second.height == height && found->second.samples == samples &&
         (window || found->second.target == offscreen.framebuffer)) {
-        glBindFramebuffer(GL_DRAW_FRAMEBUFFER, zelkori::drawn_into(found->second));
-        glBindFramebuffer(GL_READ_FRAMEBUFFER, found->second.target);
+        zelkori::bind(found->second);
         return samples;
     }
-    while (glGetError() != GL_NO_ERROR) {
-    }
-    // The new buffers are made beside the old ones, which go only once
-    // the new ones are complete.
     zelkori::FrameTarget made;
-    made.window = window;
-    made.width = width;
-    made.height = height;
-    made.samples = samples;
-    made.target = offscreen.framebuffer;
-    bool done = true;
-    if (window) {
-        done = zelkori::make_buffers(width, height, 0, &made.own, &made.own_color, &made.own_depth);
-        made.target = made.own;
-    }
-    if (done && samples > 1) {
-        done = zelkori::make_buffers(width, height, samples, &made.multi, &made.multi_color,
-                                     &made.multi_depth);
-    }
-    if (!done) {
-        zelkori::release(made);
-        if (found != targets.end()) {
-            glBindFramebuffer(GL_DRAW_FRAMEBUFFER, zelkori::drawn_into(found->second));
-            glBindFramebuffer(GL_READ_FRAMEBUFFER, found->second.target);
+    if (!zelkori::make_frame_target(width, height, samples, window, &made)) {
+        if (found != state().targets.end()) {
+            zelkori::bind(found->second);
         } else {
             glBindFramebuffer(GL_FRAMEBUFFER, window ? 0 : offscreen.framebuffer);
         }
         *error = "not enough memory for the framebuffer";
         return 0;
     }
-    zelkori::release_frame_target(context);
-    // One sample into the offscreen framebuffer is drawing straight into it.
-    if (window || samples > 1) {
-        targets[context] = made;
-    }
-    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, zelkori::drawn_into(made));
-    glBindFramebuffer(GL_READ_FRAMEBUFFER, made.target);
-    glDrawBuffer(GL_COLOR_ATTACHMENT0);
+    zelkori::install_frame_target(context, made);
     return samples;
 }
 

@@ -85,6 +85,13 @@ const void *current_context();
 const FrameTarget *frame_target();
 // Deletes `context`'s frame target, with that context current.
 void release_frame_target(const void *context);
+// Makes the buffers of a frame target for the current context (its
+// `target` the offscreen framebuffer unless `window`); false, with
+// nothing made, when they cannot be. install_frame_target puts it in
+// place of the context's old one, and bind() binds it to draw into.
+bool make_frame_target(int width, int height, int samples, bool window, FrameTarget *made);
+void install_frame_target(const void *context, const FrameTarget &made);
+void bind(const FrameTarget &target);
 
 }  // namespace zelkori
 

@@ -239,7 +239,10 @@ zk_writer *open_writer(const char *path, const zk_writer_params &params, const F
         request.lights = params.lights < 0 ? ZK_LIGHTS_WEB : params.lights;
         request.pictures = params.pictures != 0;
         request.tag = params.tag != nullptr ? params.tag : "";
-        request.alpha = params.alpha == 1;
+        double rgb[3];
+        request.alpha = params.alpha == 1 ||
+                        (params.alpha == -1 && (format.flags & ZK_FORMAT_ALPHA) &&
+                         zk_background_get(rgb));
         std::unique_ptr<FrameReader> unassociated;
         if (request.alpha) {
             unassociated.reset(new UnassociatedReader(reader));

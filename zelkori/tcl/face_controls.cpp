@@ -274,8 +274,7 @@ int offscreen_cmd(ClientData, Tcl_Interp *interp, int objc,
         return TCL_ERROR;
     }
     const char *error = "";
-    if (!zk_offscreen_create(width, height, &error) ||
-        (samples = zk_frame_target(width, height, samples, &error)) == 0) {
+    if ((samples = zk_offscreen_create_sampled(width, height, samples, &error)) == 0) {
         Tcl_SetObjResult(interp, Tcl_ObjPrintf(
             "cannot make an offscreen OpenGL context of %dx%d: %s", width,
             height, error));
