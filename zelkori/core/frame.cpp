@@ -4,10 +4,8 @@
 // the back buffer. The offscreen context and a window go the same way, so
 // that the renderer and the viewer show the same picture.
 #define GL_GLEXT_PROTOTYPES 1
-#include <EGL/egl.h>
 #include <GL/gl.h>
 #include <GL/glext.h>
-#include <GL/glx.h>
 
 #include <algorithm>
 #include <cmath>
