@@ -72,9 +72,11 @@ void zk_offscreen_destroy(void);
  * plug-in draw, from now on, into a framebuffer of the host's with
  * `samples` samples a pixel, at most zk_samples_max() (more are taken as
  * that many), of width x height (the offscreen framebuffer's size for the
- * offscreen context); for a window the frame goes on to its back buffer.
- * One sample into the offscreen framebuffer draws straight into it, as
- * before any call. Call it again after the offscreen context is created
+ * offscreen context); for a window the frame is resolved into its back
+ * buffer. One sample draws straight into the offscreen framebuffer or the
+ * back buffer, as before any call, except in a window when a background
+ * colour is set (set it first): a framebuffer with alpha is needed to lay
+ * it by. Call it again after the offscreen context is created
  * again and when the window's size changes. Returns the samples used, or
  * 0 with *error (static text), leaving the target as it was.
  * zk_frame_finish resolves the samples, puts the background under the

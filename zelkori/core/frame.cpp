@@ -1,8 +1,8 @@
 // Where frames are drawn and how they are finished: multisampling (a
-// multisampled framebuffer resolved with one blit), the background put
-// under the figure, and for a window a framebuffer of its own copied to
-// the back buffer. The offscreen context and a window go the same way, so
-// that the renderer and the viewer show the same picture.
+// multisampled framebuffer resolved with one blit into the offscreen
+// framebuffer or a window's back buffer) and the background put under the
+// figure. The offscreen context and a window go the same way, so that the
+// renderer and the viewer show the same picture.
 #define GL_GLEXT_PROTOTYPES 1
 #include <GL/gl.h>
 #include <GL/glext.h>
@@ -67,14 +67,21 @@ GLuint drawn_into(const FrameTarget &target) {
     return target.multi != 0 ? target.multi : target.target;
 }
 
+// Whether a background must be laid under the frame: black needs nothing
+// (the colours stay as they are, and only formats with alpha read the
+// alpha), and a transparent one keeps the alpha.
+bool coloured_background() {
+    const Background &background = state().background;
+    return !background.transparent &&
+           (background.rgb[0] != 0 || background.rgb[1] != 0 || background.rgb[2] != 0);
+}
+
 // The background under what is drawn on the bound draw framebuffer, whose
 // empty pixels are transparent black: a quad blended in by the alpha
-// already there, which leaves the frame opaque. Black needs nothing (the
-// colours stay as they are, and only formats with alpha read the alpha).
+// already there, sample by sample, which leaves the frame opaque.
 void put_background(int width, int height) {
     const Background &background = state().background;
-    if (background.transparent ||
-        (background.rgb[0] == 0 && background.rgb[1] == 0 && background.rgb[2] == 0)) {
+    if (!coloured_background()) {
         return;
     }
     glViewport(0, 0, width, height);
@@ -123,9 +130,11 @@ bool make_frame_target(int width, int height, int samples, bool window, FrameTar
     made->width = width;
     made->height = height;
     made->samples = samples;
-    made->target = state().offscreen.framebuffer;
+    made->target = window ? 0 : state().offscreen.framebuffer;
     bool done = true;
-    if (window) {
+    // A window's back buffer has no alpha to lay a background by: at one
+    // sample the frame is drawn into a framebuffer of the host's that has.
+    if (window && samples == 1 && coloured_background()) {
         done = make_buffers(width, height, 0, &made->own, &made->own_color, &made->own_depth);
         made->target = made->own;
     }
@@ -141,15 +150,20 @@ bool make_frame_target(int width, int height, int samples, bool window, FrameTar
 
 void install_frame_target(const void *context, const FrameTarget &made) {
     release_frame_target(context);
-    // One sample into the offscreen framebuffer is drawing straight into it.
-    if (made.window || made.samples > 1) {
+    // Without buffers of its own the frame is drawn straight into the
+    // offscreen framebuffer or the window's back buffer.
+    if (made.multi != 0 || made.own != 0) {
         state().targets[context] = made;
     }
     bind(made);
-    glDrawBuffer(GL_COLOR_ATTACHMENT0);
+    if (drawn_into(made) != 0) {
+        glDrawBuffer(GL_COLOR_ATTACHMENT0);
+    }
 }
 
-const FrameTarget *frame_target() {
+namespace {
+
+FrameTarget *current_target() {
     const void *context = current_context();
     auto found = state().targets.find(context);
     if (context == nullptr || found == state().targets.end() ||
@@ -157,6 +171,33 @@ const FrameTarget *frame_target() {
         return nullptr;
     }
     return &found->second;
+}
+
+// Resolves the samples into the window's back buffer; where the driver
+// cannot (the formats differ), into a framebuffer of the host's, copied
+// on from there.
+void resolve_to_window(FrameTarget &target) {
+    while (glGetError() != GL_NO_ERROR) {
+    }
+    if (target.own == 0) {
+        copy(target.multi, 0, target.width, target.height);
+        if (glGetError() == GL_NO_ERROR) {
+            return;
+        }
+        if (!make_buffers(target.width, target.height, 0, &target.own, &target.own_color,
+                          &target.own_depth)) {
+            return;
+        }
+        target.target = target.own;
+    }
+    copy(target.multi, target.own, target.width, target.height);
+    copy(target.own, 0, target.width, target.height);
+}
+
+}  // namespace
+
+const FrameTarget *frame_target() {
+    return current_target();
 }
 
 }  // namespace zelkori
@@ -233,22 +274,23 @@ void zk_frame_finish(void) {
     glDisable(GL_STENCIL_TEST);
     glDisable(GL_FOG);
     glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
-    const zelkori::FrameTarget *target = zelkori::frame_target();
+    zelkori::FrameTarget *target = zelkori::current_target();
     if (target == nullptr) {
         // Drawn straight into the offscreen framebuffer or a window.
         zelkori::put_background(viewport[2], viewport[3]);
     } else {
+        // The background goes on where the frame was drawn, the samples
+        // and the alpha still there; then the frame goes where it is read.
         const int width = target->width, height = target->height;
-        if (target->multi != 0) {
-            zelkori::copy(target->multi, target->target, width, height);
-        }
-        glBindFramebuffer(GL_DRAW_FRAMEBUFFER, target->target);
         zelkori::put_background(width, height);
-        if (target->window) {
-            zelkori::copy(target->target, 0, width, height);
+        if (target->multi != 0 && target->window) {
+            zelkori::resolve_to_window(*target);
+        } else if (target->multi != 0) {
+            zelkori::copy(target->multi, target->target, width, height);
+        } else if (target->window) {
+            zelkori::copy(target->own, 0, width, height);
         }
-        glBindFramebuffer(GL_DRAW_FRAMEBUFFER, zelkori::drawn_into(*target));
-        glBindFramebuffer(GL_READ_FRAMEBUFFER, target->target);
+        zelkori::bind(*target);
     }
     glPopAttrib();
 }

@@ -44,11 +44,12 @@ struct Offscreen {
 
 // Where a context's frames are drawn when the host, not the window or the
 // offscreen context, decides it (frame.cpp): a multisampled framebuffer
-// resolved into `target`, and for a window a framebuffer of its own with
-// an alpha channel, copied to the back buffer once the frame is finished.
+// resolved into `target` (0: a window's back buffer), and for a window
+// where that cannot be, a framebuffer of its own with an alpha channel,
+// copied to the back buffer once the frame is finished.
 struct FrameTarget {
     unsigned multi = 0, multi_color = 0, multi_depth = 0;  // samples > 1
-    unsigned own = 0, own_color = 0, own_depth = 0;        // a window's
+    unsigned own = 0, own_color = 0, own_depth = 0;        // a window's, when needed
     unsigned target = 0;  // the framebuffer the finished frame is read from
     bool window = false;  // the frame goes on to the back buffer
     int width = 0, height = 0, samples = 1;
