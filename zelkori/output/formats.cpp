@@ -70,7 +70,7 @@ const zk_format kFormats[] = {
     {"gif", ".gif", ZK_KIND_MOVIE, 0, "GIF with a palette made for the animation, loops",
      kMaxSide, kImagePixels, 0.0016, 50, kMovieFrames, 1, kQuality, kDefaultQuality, kFps,
      &kMovie, &kGif},
-    {"apng", ".apng", ZK_KIND_MOVIE, 0, "animated PNG, lossless, loops", kMaxSide, kImagePixels,
+    {"apng", ".apng", ZK_KIND_MOVIE, kAlpha, "animated PNG, lossless, loops", kMaxSide, kImagePixels,
      kSlowest, 90, kMovieFrames, 0, kQuality, kDefaultQuality, kFps, &kMovie, &kApng},
     {"webp", ".webp", ZK_KIND_MOVIE, 0, "animated WebP, loops", kWebpSide, kImagePixels,
      kSlowest, 90, kMovieFrames, 1, kQuality, kDefaultQuality, kFps, &kMovie, &kWebp},
