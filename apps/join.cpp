@@ -478,6 +478,11 @@ std::string mismatch(const Segment &first, const Segment &previous, const Segmen
                std::to_string(segment.start - 1) + " are missing between " +
                quoted(previous.name) + " and " + name;
     }
+    if (segment.start < previous.start) {
+        return name + " (from frame " + std::to_string(segment.start) + ") comes before " +
+               quoted(previous.name) + " (from frame " + std::to_string(previous.start) +
+               "): give the segments in frame order";
+    }
     if (segment.start <= previous.last) {
         return name + " starts at frame " + std::to_string(segment.start) + ", which " +
                quoted(previous.name) + " already holds: give the segments once each, in frame order";

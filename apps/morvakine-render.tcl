@@ -47,7 +47,9 @@ or a glTF scene, its format named by the output's extension.
   --time T          clock time in seconds (default 12: all five arms moving)
   --set ID=VALUE    set a control by id or label, e.g. --set 1=300 or
                     --set \"x view=300\"; sliders clamp to their range (repeatable)
-  --manual          tick \"manual control\": pose from the sliders, not the clock
+  --manual          tick \"manual control\": pose from the sliders, not the clock;
+                    a --set of a slider that only poses under manual control
+                    ticks it too, as moving that slider in the viewer does
   --frames N        render N frames (default 1); a movie needs it
   --fps F           frames per second of the clock for --frames, and the
                     movie's or scene's rate (default [format %g [dict get $png default-fps]])
@@ -70,12 +72,22 @@ or a glTF scene, its format named by the output's extension.
   --lights L        a scene's lights: web (default; right in three.js and web
                     viewers at exposure 1), blender (studio levels for
                     Blender's importer) or none
-  --framed          frame the whole figure as the viewer opens (zoom and
-                    shift around the plug-in's camera, which leaves the top
-                    half of the picture empty)
+  --framed          frame the whole figure, the default: a still on its own
+                    pose, a run of frames on all of them together, each
+                    whole in the picture with a small margin
+  --run-frames N    frame the run's frames 0 to N-1 together rather than
+                    those rendered, so that every slice (--first) of a run
+                    of N frames has one framing (the farm passes it)
+  --plugin-camera   the plug-in's own camera, unframed (the host's view)
   --view Z,X,Y      zoom Z and shift X, Y (in half-widths and half-heights)
-                    around the plug-in's camera, as the viewer's zoom and pan;
-                    --framed is --view 0.85,0.03,0.16
+                    around the plug-in's camera, as the viewer's copied
+                    render command gives them
+  --check           judge the options and the output's name as a render
+                    would, touch nothing and draw nothing; print what the
+                    output is, for scripts: pairs of NUL-ended fields,
+                    format, kind, joinable, extension and target (the first
+                    file written), with before, field and after where the
+                    name holds a number field
   --help            show this text
   --version         show the version
 
@@ -84,10 +96,12 @@ Exit status: 0 done, 2 bad usage, 1 failure while running."
 
 set accepted {-o string --size size --time number --set set --manual flag
               --frames count --fps number --first count --quality count --lights string
-              --framed flag --view string --plugin string --help flag
-              --version flag --samples count --background string --transparent flag}
+              --framed flag --run-frames count --plugin-camera flag --view string
+              --plugin string --check flag --help flag --version flag
+              --samples count --background string --transparent flag}
 set defaults {-o morvakine.png --size {800 600} --time 12.0 --manual 0
-              --framed 0 --help 0 --version 0 --transparent 0}
+              --framed 0 --plugin-camera 0 --check 0 --help 0 --version 0
+              --transparent 0}
 set options [::morvakine::parse_options $program $argv $accepted $defaults]
 set libdir [expr {[info exists env(MORVAKINE_LIBDIR)] ? $env(MORVAKINE_LIBDIR) : $here}]
 if {[dict get $options --help]} {
@@ -117,15 +131,25 @@ if {[dict exists $options --frames] && $frames == 0} {
     ::morvakine::usage_error $program "--frames expects at least 1"
 }
 set first [expr {[dict exists $options --first] ? [dict get $options --first] : 0}]
+set cameras [lmap option {--framed --plugin-camera --view} {
+    expr {[dict exists $options $option] && [dict get $options $option] ne "0" ? $option : [continue]}
+}]
+if {[llength $cameras] > 1} {
+    ::morvakine::usage_error $program "[join $cameras " and "] cannot be combined"
+}
 if {[dict exists $options --view]} {
-    if {[dict get $options --framed]} {
-        ::morvakine::usage_error $program "--view and --framed cannot be combined"
-    }
     set view [::morvakine::parse_view $program [dict get $options --view]]
+}
+if {[dict exists $options --run-frames]} {
+    set run [dict get $options --run-frames]
+    if {$run == 0 || $run < $first + $frames} {
+        ::morvakine::usage_error $program "--run-frames must hold the frames rendered: at least [expr {$first + max($frames, 1)}], got $run"
+    }
 }
 ::morvakine::require_host $program $libdir
 ::morvakine::check_size $program --size [list $width $height]
 set look [::morvakine::picture_options $program $options]
+::morvakine::check_samples $program $options
 # Every limit is the format's, from the host library's table.
 set check [list -size [list $width $height] -first $first]
 foreach {option name} {--fps -fps --quality -quality --lights -lights} {
@@ -160,32 +184,20 @@ if {[catch {::zelkori::frame_time [dict get $options --time] [expr {$first + $fr
 }
 set plugin [::morvakine::plugin_option $program $options]
 ::morvakine::load_plugin $program $libdir $plugin
-# What a movie's frames show goes into its tag, so that morvakine-join
-# refuses slices of another picture; not --first or --frames, in which
-# slices differ.
-if {[dict get $format kind] eq "movie"} {
-    set shows [list "--time [expr {double([dict get $options --time])}]"]
-    foreach {control setting} [dict get $options --set] {
-        lappend shows "--set $control=$setting"
-    }
-    foreach flag {--manual --framed} {
-        if {[dict get $options $flag]} {
-            lappend shows $flag
+if {[dict get $options --check]} {
+    set row [::morvakine::format_row [dict get $format format]]
+    set said [dict create format [dict get $format format] kind [dict get $format kind] \
+        joinable [dict get $row joinable] extension [dict get $row extension] \
+        target [dict get $format target]]
+    foreach key {before field after} {
+        if {[dict exists $format $key]} {
+            dict set said $key [dict get $format $key]
         }
     }
-    if {[info exists view]} {
-        lappend shows "--view [join $view ,]"
+    if {[catch {puts -nonewline [join $said \0]\0; flush stdout} message]} {
+        ::morvakine::fail $program "cannot write to standard output: $message"
     }
-    lappend shows {*}$look
-    if {$plugin ne ""} {
-        if {[catch {set chan [open $plugin rb]; set code [read $chan]; close $chan} message]} {
-            ::morvakine::fail $program "cannot read the plug-in $plugin: $message"
-        }
-        lappend shows "--plugin [file tail $plugin] crc32 [format %08x [zlib crc32 $code]]"
-    }
-    regsub -all {[[:cntrl:]]} [join $shows ", "] ? tag
-    lappend check -tag $tag
-    ::morvakine::check_output_options $program $output $check
+    exit 0
 }
 # The first file written, or standard output (-o -; the launcher holds a
 # closed one open read-only), must take data.
@@ -200,14 +212,43 @@ if {![info exists env(EGL_LOG_LEVEL)]} {
 ::model::setup
 ::morvakine::apply_controls $program $options
 ::model::resize $width $height
-if {[dict get $options --framed]} {
-    dict with ::morvakine::default_framing {
-        zelkori::frame $zoom $x $y
-    }
-} elseif {[info exists view]} {
-    zelkori::frame {*}$view
+::morvakine::imply_manual $options
+# The picture's framing: the one asked for, or what the frames draw, all
+# of a run's frames together.
+if {[info exists view]} {
+    set framing [dict create zoom [lindex $view 0] x [lindex $view 1] y [lindex $view 2]]
+} elseif {![dict get $options --plugin-camera]} {
+    set span [expr {[info exists run] ? [list 0 $run] : [list $first $frames]}]
+    set framing [zelkori::fit -times [::zelkori::run_times [dict get $options --time] {*}$span $fps]]
 }
-
+if {[info exists framing]} {
+    zelkori::frame [dict get $framing zoom] [dict get $framing x] [dict get $framing y]
+}
+# What a movie's frames show goes into its tag, so that morvakine-join
+# refuses slices of another picture; not --first or --frames, in which
+# slices differ.
+if {[dict get $format kind] eq "movie"} {
+    set shows [list "--time [expr {double([dict get $options --time])}]"]
+    foreach {control setting} [dict get $options --set] {
+        lappend shows "--set $control=$setting"
+    }
+    if {[dict get $options --manual]} {
+        lappend shows --manual
+    }
+    if {[info exists framing]} {
+        lappend shows "--view [join [lmap key {zoom x y} {format %.17g [dict get $framing $key]}] ,]"
+    }
+    lappend shows {*}$look
+    if {$plugin ne ""} {
+        if {[catch {set chan [open $plugin rb]; set code [read $chan]; close $chan} message]} {
+            ::morvakine::fail $program "cannot read the plug-in $plugin: $message"
+        }
+        lappend shows "--plugin [file tail $plugin] crc32 [format %08x [zlib crc32 $code]]"
+    }
+    regsub -all {[[:cntrl:]]} [join $shows ", "] ? tag
+    lappend check -tag $tag
+    ::morvakine::check_output_options $program $output $check
+}
 # One loop for every format: frame k shows the clock at --time + k/fps and
 # goes to the writer, which encodes in the background where it can (a
 # failure then surfaces at a later frame or at the end).
@@ -215,7 +256,15 @@ if {[catch {zelkori::output open $output {*}$check} writer]} {
     ::morvakine::fail $program $writer
 }
 # Progress on a terminal only: frames done, rate, time left.
-set progress [expr {$frames > 1 && ![catch {exec test -t 2 2>@ stderr}]}]
+# MORVAKINE_PROGRESS=1 asks for it in a log too (a farm's slices), once
+# a second.
+set every 200
+if {[info exists env(MORVAKINE_PROGRESS)] && $env(MORVAKINE_PROGRESS) eq "1"} {
+    set progress [expr {$frames > 1}]
+    set every 1000
+} else {
+    set progress [expr {$frames > 1 && ![catch {exec test -t 2 2>@ stderr}]}]
+}
 set began [clock milliseconds]
 set shown 0
 set start [dict get $options --time]
@@ -226,7 +275,7 @@ for {set k $first} {$k < $first + $frames} {incr k} {
         ::morvakine::fail $program $message
     }
     set now [clock milliseconds]
-    if {$progress && ($now - $shown >= 200 || $k == $first + $frames - 1)} {
+    if {$progress && ($now - $shown >= $every || $k == $first + $frames - 1)} {
         set shown $now
         set done [expr {$k - $first + 1}]
         set rate [expr {$done * 1000.0 / max(1, $now - $began)}]

@@ -44,9 +44,12 @@ Shows the animated figure in a window, with its control panel on the right.
   --help            show this text
   --version         show the version
 
-In the window: drag with the left button to orbit (moves "x view" and
+The figure opens framed whole, and stays so at any angle. In the window:
+drag with the left button to orbit about the figure (moves "x view" and
 "z view"); the wheel, + and - zoom; drag with the middle button, or with
-Shift held, to pan; Home or r resets the view (zoom, pan and orbit). Space
+Shift held, to pan; f fits the figure again (keeping the angle); Home or r
+resets the view (zoom, pan and orbit). Moving a pose slider ticks "manual
+control", without which the clock poses the figure. Space
 plays or pauses, s saves a screenshot named with the clock time in the
 current directory, e saves the pose as a glTF scene named the same way,
 Ctrl+R records a movie, F9 hides the panel, F11 goes full screen, ?, h or
@@ -118,7 +121,7 @@ set watch [expr {[dict get $options --watch]
 source [file join $here view reload.tcl]
 ::morvakine::require_host $program $libdir
 ::morvakine::load_plugin $program $libdir \
-    [::viewer::reload::first_copy $program $plugin_file $watch]
+    [::viewer::reload::first_copy $program $plugin_file $watch] $plugin_file
 # The drawing area, built for this Tcl beside the host library.
 if {[catch {load [file join $::zelkori::library libzelkori_glwidget.so] Glwidget} message]} {
     ::morvakine::fail $program "cannot load the OpenGL widget: $message"
@@ -127,7 +130,7 @@ if {[dict exists $options --screenshot]} {
     ::morvakine::check_output $program --screenshot [dict get $options --screenshot]
 }
 
-foreach part {theme viewer panel navigation record menus timeline} {
+foreach part {theme viewer panel navigation record dialogs menus timeline} {
     source [file join $here view $part.tcl]
 }
 
@@ -169,6 +172,14 @@ if {[dict exists $options --screenshot]} {
 
 tkwait visibility $::viewer::gl
 update
+# The figure as set up and set: framed afresh. A --set of a pose slider
+# ticks manual control, as in the renderer.
+$::viewer::gl makecurrent
+::viewer::refit
+::viewer::project
+::morvakine::imply_manual $options
+::viewer::sync_panel
+::viewer::request_redraw
 ::viewer::set_playing $playing
 focus $::viewer::gl
 

@@ -4,13 +4,6 @@
 namespace eval ::morvakine {
     # Set while a progress line without its newline is on the terminal.
     variable line_open 0
-    # The framing that shows the whole figure: the viewer opens with it and
-    # the renderer's --framed applies it. The plug-in's camera leaves the
-    # body at the bottom edge and the arms, in some poses, past it; this
-    # zoom and shift (in half-widths and half-heights of the drawing area,
-    # for zelkori::frame) hold every pose of the animation, measured over
-    # its whole period, with a margin.
-    variable default_framing {zoom 0.85 x 0.03 y 0.16}
 }
 
 # Reports a usage error the way both applications do and leaves with 2.
@@ -101,7 +94,7 @@ proc ::morvakine::check_size {program option size} {
 proc ::morvakine::parse_number {program option value {kind double}} {
     if {$kind eq "int"} {
         if {[catch {whole $value 999999999999} number]} {
-            usage_error $program "$option expects a whole number, got \"$value\""
+            usage_error $program "$option expects a whole number from 0 to 999999999999, got \"$value\""
         }
         return $number
     }
@@ -229,6 +222,63 @@ proc ::morvakine::apply_controls {program options} {
     }
 }
 
+# The check box "manual control" where the plug-in has one, else empty:
+# the sliders that pose the figure answer only while it is ticked.
+proc ::morvakine::manual_id {} {
+    if {[catch {zelkori::control info "manual control"} info] || [dict get $info kind] ne "checkbox"} {
+        return {}
+    }
+    return [dict get $info id]
+}
+
+# Whether the slider `id` changes nothing drawn with manual control off but
+# does with it on: a pose slider that only answers under manual control.
+# Told by drawing (zelkori::fit's digest of what is drawn) at either end
+# of the slider, with everything put back; needs a drawing context.
+proc ::morvakine::needs_manual {id} {
+    set manual [manual_id]
+    set info [zelkori::control info $id]
+    if {$manual eq "" || [dict get $info kind] ne "scale" || [zelkori::control get $manual]} {
+        return 0
+    }
+    set value [dict get $info value]
+    # Every drawing at one clock reading, even while the clock runs.
+    set now [list [zelkori::clock get]]
+    set answers {}
+    foreach on {0 1} {
+        zelkori::control set $manual $on
+        set digests {}
+        foreach end {low high} {
+            zelkori::control set $id [dict get $info $end]
+            lappend digests [dict get [zelkori::fit -times $now] drawn]
+        }
+        lappend answers [expr {[lindex $digests 0] ne [lindex $digests 1]}]
+    }
+    zelkori::control set $id $value
+    zelkori::control set $manual 0
+    expr {$answers eq {0 1}}
+}
+
+# Ticks manual control when a --set poses with a slider that only answers
+# under it and nothing set manual control itself, as moving that slider
+# in the viewer does. Needs the projection set.
+proc ::morvakine::imply_manual {options} {
+    set manual [manual_id]
+    if {$manual eq "" || [dict get $options --manual]} {
+        return
+    }
+    set ids [lmap {control setting} [dict get $options --set] {control_id $control}]
+    if {$manual in $ids} {
+        return
+    }
+    foreach id [lsort -unique $ids] {
+        if {[needs_manual $id]} {
+            zelkori::control set $manual 1
+            return
+        }
+    }
+}
+
 # The id of the control that `control` names: a decimal id (012 is 12),
 # or failing that a label. Empty when there is no such control.
 proc ::morvakine::control_id {control} {
@@ -331,8 +381,9 @@ proc ::morvakine::plugin_option {program options} {
 
 # Loads the host package, then the plug-in: `file`, or the build's own
 # morvakine.so beside the host library loaded. Reports a missing piece by
-# name rather than with a stack trace.
-proc ::morvakine::load_plugin {program libdir {file {}}} {
+# name rather than with a stack trace; messages name `shown` when given
+# (the user's file, where `file` is a private copy of it).
+proc ::morvakine::load_plugin {program libdir {file {}} {shown {}}} {
     require_host $program $libdir
     set plugin [expr {$file eq "" ? [file join $::zelkori::library morvakine.so] : $file}]
     if {![file exists $plugin]} {
@@ -343,6 +394,10 @@ proc ::morvakine::load_plugin {program libdir {file {}}} {
         fail $program "cannot load the plug-in $plugin: not a readable regular file"
     }
     if {[catch {load_library $plugin} message]} {
+        if {$shown ne ""} {
+            set message [string map [list $plugin $shown] $message]
+            set plugin $shown
+        }
         fail $program "cannot load the plug-in $plugin: $message"
     }
 }

@@ -1,8 +1,8 @@
 // Writing image sequences: the fast path and libpng's settings on typical
 // frames at two sizes, and 300-frame sequences rendered and read back
 // alone, saved in the foreground, and saved in the background as the
-// renderer does, on disk also as new files made to last (one flush of the
-// directory at the end) and replacing files (each flushed first).
+// renderer does, on disk also as new files and as files replaced (each
+// flushed, and the directory once at the end).
 #include <GL/gl.h>
 #include <benchmark/benchmark.h>
 #include <png.h>
@@ -127,15 +127,13 @@ struct Sequence {
     Output output;
     const char *level;  // as zelkori::save takes it
     Place place;
-    bool sync_dirs = false;  // flush the directories at the end, as a run does
 };
 const Sequence kSequences[] = {
     {"render_readback", Output::kReadBack, "", Place::kMemory},
     {"save_background_fast", Output::kBackground, "fast", Place::kMemory},
     {"save_background_fast_disk", Output::kBackground, "fast", Place::kDisk},
-    {"save_background_fast_disk_synced", Output::kBackground, "fast", Place::kDisk, true},
     {"save_background_fast_disk_replacing", Output::kBackground, "fast",
-     Place::kDiskReplacing, true},
+     Place::kDiskReplacing},
     {"save_foreground_fast", Output::kForeground, "fast", Place::kMemory},
     {"save_foreground_level1", Output::kForeground, "1", Place::kMemory},
     {"save_foreground_level6", Output::kForeground, "6", Place::kMemory},
@@ -203,9 +201,6 @@ void BM_Sequence(benchmark::State &state, Tcl_Interp *interp,
             bench::eval(interp, save.c_str());
         }
         bench::eval(interp, "zelkori::wait");
-        if (sequence->sync_dirs) {
-            zk_output_sync_dirs(nullptr, nullptr);
-        }
         state.PauseTiming();
         cpu += process_cpu_seconds() - cpu_start;
         bytes = 0;

@@ -136,9 +136,8 @@ row "render + read back only" [format "%.0f frames/s" $only_fps] \
     [format "%.2f ms CPU/frame" [dict get $only cpu_ms_per_frame]] "" ""
 foreach {name label} {
     save_background_fast "saved in background, fast"
-    save_background_fast_disk "the same, files on disk"
-    save_background_fast_disk_synced "the same, directory flushed at end"
-    save_background_fast_disk_replacing "the same, replacing (each flushed)"
+    save_background_fast_disk "the same, files on disk (each flushed)"
+    save_background_fast_disk_replacing "the same, replacing"
     save_foreground_fast "saved in foreground, fast"
     save_foreground_level1 "saved in foreground, level 1"
     save_foreground_level6 "saved in foreground, level 6"

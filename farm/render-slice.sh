@@ -92,4 +92,6 @@ if [ "$kind" != sequence ] && [ "$kind" != still ]; then
 fi
 mkdir -p -- "$(dirname -- "$output")" || exit 1
 
-exec "$render" -o "$output" --first "$first" --frames "$count" "$@"
+# Every slice is framed on the whole run's frames, so that they join into
+# one picture.
+exec "$render" -o "$output" --first "$first" --frames "$count" --run-frames "$total" "$@"

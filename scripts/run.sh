@@ -11,10 +11,8 @@ if [ -n "${DISPLAY:-}" ] &&
    echo 'if {[catch {package require Tk}]} {exit 1}; exit 0' | tclsh8.6 2>/dev/null; then
   exec "$top/build/morvakine-view" "$@"
 fi
-# Without arguments, the first picture is the whole figure at a moving pose.
-if [ $# -eq 0 ]; then
-  set -- --framed
-fi
+# Without arguments, the first picture is the whole figure at a moving
+# pose, framed on it.
 "$top/build/morvakine-render" "$@"
 output=morvakine.png
 for ((i = 1; i <= $#; i++)); do

@@ -18,6 +18,8 @@ table=(
   "npm      /usr/bin/npm           npm       7"
   "chromium /usr/bin/chromium      chromium  -"
   "webpmux  /usr/bin/webpmux       webp      1.2"
+  "strace   /usr/bin/strace        strace    5.0"
+  "ffmpeg   /usr/bin/ffmpeg        ffmpeg    5"
   "cmake    /usr/bin/cmake         cmake     3.21"
   "ctest    /usr/bin/ctest         cmake     3.21"
   "clang++  /usr/bin/clang++-14    clang-14  14"
@@ -43,7 +45,7 @@ version_of() {
   fi
   case $1 in
     npm) /usr/bin/node "$2" --version ;;
-    webpmux) "$2" -version ;;
+    webpmux | ffmpeg) "$2" -version 2>/dev/null | head -1 ;;
     *) "$2" --version 2>/dev/null | head -1 ;;
   esac | grep -oE '[0-9]+(\.[0-9]+)*' | head -1
 }

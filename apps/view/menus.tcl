@@ -10,17 +10,18 @@ namespace eval ::viewer {
         {Left drag}             {Orbit (x view and z view)}
         {Middle or Shift+drag}  {Pan}
         {Wheel, + and -}        {Zoom}
-        {Home or R}             {Reset the view: zoom, pan and orbit}
-        {S}                     {Save the frame, named by the clock}
-        {E}                     {Export the scene, named by the clock}
+        {f}                     {Fit the figure, keeping the angle}
+        {Home or r}             {Reset the view: zoom, pan and orbit}
+        {s}                     {Save the frame, named by the clock}
+        {e}                     {Export the scene, named by the clock}
         {Ctrl+S}                {Save frame as…}
         {Ctrl+E}                {Export scene as…}
         {Ctrl+R}                {Record movie… / Stop recording}
         {F9}                    {Show or hide the control panel}
         {F11}                   {Full screen}
         {Tab}                   {Next control; arrows step a slider}
-        {?, H or F1}            {This list}
-        {Q, Ctrl+Q}             {Quit (asks first while recording)}
+        {?, h or F1}            {This list}
+        {q, Ctrl+Q}             {Quit (asks first while recording)}
     }
 }
 
@@ -38,6 +39,7 @@ proc ::viewer::build_menus {} {
     $m add separator
     $m add command -label Quit -accelerator Ctrl+Q -command ::viewer::quit
     set m .menubar.view
+    $m add command -label "Fit the figure" -accelerator f -command ::viewer::fit_view
     $m add command -label "Reset view" -accelerator Home -command ::viewer::reset_view
     $m add command -label "Zoom in" -accelerator + -command ::viewer::zoom_in
     $m add command -label "Zoom out" -accelerator - -command ::viewer::zoom_out
@@ -62,7 +64,7 @@ proc ::viewer::bind_keys {} {
     foreach {sequence action} {
         <KeyPress-space> play <KeyPress-s> shot <KeyPress-e> export
         <KeyPress-q> quit
-        <KeyPress-Home> reset <KeyPress-r> reset
+        <KeyPress-Home> reset <KeyPress-r> reset <KeyPress-f> fit
         <KeyPress-plus> zoom_in <KeyPress-equal> zoom_in <KeyPress-KP_Add> zoom_in
         <KeyPress-minus> zoom_out <KeyPress-KP_Subtract> zoom_out
         <KeyPress-question> keys <KeyPress-h> keys <KeyPress-F1> keys
@@ -84,7 +86,11 @@ proc ::viewer::key {action} {
     if {$class in {Entry TEntry}} {
         return
     }
-    if {$class eq "TScale" && $action eq "reset"} {
+    if {$class eq "TScale" && $action in {reset fit}} {
+        return
+    }
+    # Space presses a button or ticks a box that has the focus.
+    if {$action eq "play" && $class in {TButton TCheckbutton TRadiobutton}} {
         return
     }
     switch -- $action {
@@ -93,6 +99,7 @@ proc ::viewer::key {action} {
         export { export_scene }
         quit { quit }
         reset { reset_view }
+        fit { fit_view }
         zoom_in { zoom_in }
         zoom_out { zoom_out }
         keys { show_keys }
@@ -168,10 +175,13 @@ proc ::viewer::update_title {} {
     set state {}
     if {[recording]} {
         set state "recording"
+    } elseif {[timeline::reversing]} {
+        set state "playing backward"
     } elseif {![zelkori::clock playing]} {
         set state paused
     }
-    set text [expr {$state eq "" ? "morvakine" : "morvakine — $state"}]
+    set name [reload::name]
+    set text [expr {$state eq "" ? $name : "$name — $state"}]
     if {![info exists title] || $title ne $text} {
         set title $text
         wm title . $text

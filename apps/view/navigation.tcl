@@ -1,11 +1,14 @@
-# Moving around the figure: orbiting turns the plug-in's view controls, as
-# the plug-in's own panel would; zoom and pan are the viewer's own, a
-# magnification and a shift of the picture applied around the plug-in's
-# projection (zelkori::frame), so the figure and its controls never know.
+# Moving around the figure. The picture is framed on the figure: a ball
+# around everything it draws over the timeline's range, fitted into the
+# drawing area (zelkori::fit -turns), so that it stays whole at any angle.
+# Orbiting turns the plug-in's view controls, as the plug-in's own panel
+# would, and the framing follows, so the turn is about the figure. Zoom and
+# pan are the viewer's own, applied around that framing (zelkori::frame),
+# so the figure and its controls never know.
 
 namespace eval ::viewer {
-    # The framing the view starts from and resets to.
-    variable home $::morvakine::default_framing
+    # The zoom and pan the view starts from and resets to: the framing alone.
+    variable home {zoom 1.0 x 0.0 y 0.0}
     variable zoom_limits {0.1 20.0}
     variable zoom_step 1.25
     variable zoom 1.0
@@ -15,14 +18,47 @@ namespace eval ::viewer {
     variable home_orbit {}         ;# {label angle ...} the view controls reset to
     variable drag {}               ;# {x y x-view z-view} where an orbit began
     variable pan_from {}           ;# {x y} where a pan last was
+    variable fitted {zoom 1.0 x 0.0 y 0.0}  ;# the framing on the figure
+    variable fit_due 1             ;# the figure or the view changed since
+    variable fit_samples 60        ;# clock readings over the range it holds
 }
 
-# Applies the zoom and pan to the projection ::model::resize has just set.
+# The zoom and pan that zelkori::frame gets: the viewer's around the framing.
+proc ::viewer::shown_view {} {
+    variable fitted
+    set user $::viewer::zoom
+    list [expr {$user * [dict get $fitted zoom]}] \
+        [expr {$user * [dict get $fitted x] + $::viewer::pan_x}] \
+        [expr {$user * [dict get $fitted y] + $::viewer::pan_y}]
+}
+
+# Applies the framing, and the zoom and pan around it, to the projection
+# ::model::resize has just set; frames the figure again first when it or
+# the view changed.
 proc ::viewer::view_transform {} {
-    variable zoom
-    variable pan_x
-    variable pan_y
-    zelkori::frame $zoom $pan_x $pan_y
+    variable fit_due
+    variable fitted
+    variable fit_samples
+    if {$fit_due} {
+        set fit_due 0
+        set first $::viewer::timeline::first
+        set last $::viewer::timeline::last
+        set times {}
+        for {set k 0} {$k < $fit_samples} {incr k} {
+            lappend times [expr {$first + ($last - $first) * $k / ($fit_samples - 1.0)}]
+        }
+        if {[catch {zelkori::fit -turns 1 -times $times} result]} {
+            show_message "cannot frame the figure: $result"
+        } else {
+            set fitted [dict remove $result box drawn]
+        }
+    }
+    zelkori::frame {*}[shown_view]
+}
+
+# The figure or the view changed: the next projection frames it again.
+proc ::viewer::refit {} {
+    variable fit_due 1
 }
 
 # Sets the view and draws it. Zoom is kept within its limits.
@@ -36,7 +72,7 @@ proc ::viewer::set_view {new_zoom new_x new_y} {
     set zoom [expr {min(max($new_zoom, $low), $high)}]
     set pan_x [expr {min(max($new_x, -10.0), 10.0)}]
     set pan_y [expr {min(max($new_y, -10.0), 10.0)}]
-    variable zoom_shown [format "zoom %.0f%%" [expr {100.0 * $zoom / [dict get $::viewer::home zoom]}]]
+    variable zoom_shown [format "zoom %.0f%%" [expr {100.0 * $zoom}]]
     if {[winfo exists $gl] && [winfo ismapped $gl]} {
         $gl makecurrent
         project
@@ -55,6 +91,14 @@ proc ::viewer::reset_view {} {
             set value($id) $angle
         }
     }
+    refit
+    set_view [dict get $home zoom] [dict get $home x] [dict get $home y]
+}
+
+# Fits the figure into the drawing area again, at the angle it is seen from.
+proc ::viewer::fit_view {} {
+    variable home
+    refit
     set_view [dict get $home zoom] [dict get $home x] [dict get $home y]
 }
 

@@ -54,11 +54,13 @@ proc ::viewer::build_panel {} {
 
     set view $content.view
     ttk::labelframe $view -text View
-    ttk::button $view.reset -text "Reset view" -command ::viewer::reset_view
+    ttk::button $view.fit -text "Fit" -width 4 -command ::viewer::fit_view
+    ttk::button $view.reset -text "Reset" -width 6 -command ::viewer::reset_view
     ttk::label $view.zoom -style Value.TLabel -textvariable ::viewer::zoom_shown
-    grid $view.reset $view.zoom -sticky w
+    grid $view.fit $view.reset $view.zoom -sticky w
+    grid configure $view.reset -padx [list [expr {$gap / 2}] 0]
     grid configure $view.zoom -sticky e -padx [list $gap 0]
-    grid columnconfigure $view 1 -weight 1
+    grid columnconfigure $view 2 -weight 1
 
     set output $content.output
     ttk::labelframe $output -text Output
@@ -169,7 +171,8 @@ proc ::viewer::add_control {id} {
     } else {
         ttk::label $panel.n$id -text [dict get $info label]
         ttk::scale $w -orient horizontal -variable ::viewer::value($id) \
-            -from [dict get $info low] -to [dict get $info high]
+            -from [dict get $info low] -to [dict get $info high] \
+            -command [list ::viewer::slider_moved $id]
         ttk::label $panel.v$id -style Value.TLabel -textvariable ::viewer::shown($id) \
             -width 5 -anchor e
         bind_steps $w $panel.n$id [list ::viewer::step_control $id]
@@ -207,6 +210,7 @@ proc ::viewer::control_changed {id args} {
     }
     zelkori::control set $id $value($id)
     show_value $id
+    refit
     request_redraw
 }
 
@@ -215,6 +219,25 @@ proc ::viewer::step_control {id steps} {
     set info [zelkori::control info $id]
     set value($id) [expr {min(max($value($id) + $steps * [dict get $info step],
                                   [dict get $info low]), [dict get $info high])}]
+    slider_moved $id
+}
+
+# A slider the user moved. One that poses the figure only under manual
+# control ticks it, so that the figure answers, and the status line says
+# why the box came on.
+proc ::viewer::slider_moved {id args} {
+    variable gl
+    variable value
+    set manual [::morvakine::manual_id]
+    if {$manual eq "" || [zelkori::control get $manual] || ![winfo ismapped $gl]} {
+        return
+    }
+    $gl makecurrent
+    project
+    if {[::morvakine::needs_manual $id]} {
+        set value($manual) 1
+        show_message "manual control ticked: [dict get [zelkori::control info $id] label] poses the figure only under it"
+    }
 }
 
 proc ::viewer::step_speed {steps} {

@@ -34,41 +34,15 @@ proc ::viewer::file_types {kinds} {
                     regsub {, numbered from --first$} $summary \
                         ", NAME-0000$extension, NAME-0001$extension, …" summary
                 }
+                # The export form says whether a scene holds a pose or frames.
+                if {$kind eq "scene"} {
+                    regsub {, all frames as one animation$} $summary {} summary
+                }
                 lappend types [list "[string toupper $name]: $summary" [list $extension]]
             }
         }
     }
     return $types
-}
-
-# Asks for a file name to save to; empty when the dialog is cancelled. The
-# clock stops while the dialog is open, so that a name made from it still
-# names the time of the frame saved or recorded.
-proc ::viewer::ask_file {title types initial} {
-    # The type shown first is the one of the name offered. The dialog reads
-    # and sets its type variable as a global name.
-    variable dialog_type
-    set type [lindex $types 0 0]
-    set extension [lindex $types 0 1 0]
-    foreach row $types {
-        if {[string equal -nocase [lindex $row 1 0] [file extension $initial]]} {
-            lassign $row type extension
-            set extension [lindex $extension 0]
-            break
-        }
-    }
-    set dialog_type $type
-    set playing [zelkori::clock playing]
-    zelkori::clock pause
-    try {
-        return [tk_getSaveFile -parent . -title $title -filetypes $types \
-            -initialdir [pwd] -initialfile [file tail $initial] \
-            -defaultextension $extension -typevariable ::viewer::dialog_type]
-    } finally {
-        if {$playing} {
-            zelkori::clock play
-        }
-    }
 }
 
 proc ::viewer::save_frame_as {} {
@@ -78,11 +52,45 @@ proc ::viewer::save_frame_as {} {
     }
 }
 
+# File > Export scene: the pose shown, or an animation of the frames from
+# the clock on at the timeline's rate (by default the range's length).
 proc ::viewer::export_scene_as {} {
-    set file [ask_file "Export scene as" [file_types scene] [timed_name [first_extension scene]]]
-    if {$file ne ""} {
-        export_scene $file
+    lassign [timeline::frames] low high
+    set answer [form "Export scene" [list \
+        [list file File file [timed_name [first_extension scene]]] \
+        [list what Writes choice pose {pose "this pose: the figure as shown"
+                                       animation "an animation: the frames from the clock shown on"}] \
+        [list frames "Frames of the animation" entry [expr {$high - $low + 1}]]] \
+        [file_types scene] ::viewer::export_problem]
+    if {$answer ne ""} {
+        export_scene [dict get $answer file] \
+            [expr {[dict get $answer what] eq "pose" ? 1 : [dict get $answer frames]}]
     }
+}
+
+proc ::viewer::export_problem {values} {
+    dict with values {
+        set count [expr {$what eq "pose" ? 1 : $frames}]
+        if {$file eq ""} {
+            return "name the file to write"
+        }
+        if {[catch {::morvakine::whole $count 10000} count] || $count < 1} {
+            return "an animation has 1 to 10000 frames, got \"$frames\""
+        }
+        if {[catch {zelkori::output check $file -frames $count -fps [timeline::fps]} row]} {
+            return [library_message $row]
+        }
+        if {[dict get $row kind] ne "scene"} {
+            return "a scene is written as [join [lmap type [file_types scene] {lindex $type 1 0}] { or }]"
+        }
+    }
+    return {}
+}
+
+# A message of the host library's without the name of its Tcl option.
+proc ::viewer::library_message {text} {
+    regsub {^-[a-z]+: } [lindex [split $text \n] 0] {} text
+    return $text
 }
 
 proc ::viewer::recording {} {
@@ -102,10 +110,86 @@ proc ::viewer::toggle_recording {} {
         stop_recording
         return
     }
-    set file [ask_file "Record movie" [file_types {movie sequence}] [timed_name [first_extension movie]]]
-    if {$file ne ""} {
-        start_recording $file
+    set answer [form "Record movie" [list \
+        [list file File file [timed_name [first_extension movie]]] \
+        [list fps "Frames a second" entry [number [timeline::fps]]] \
+        [list quality "Quality, 0 to 100" entry 50] \
+        [list seconds "Seconds (empty: until stopped)" entry {}]] \
+        [file_types {movie sequence}] ::viewer::recording_problem]
+    if {$answer ne ""} {
+        start_recording [dict get $answer file] {*}[recording_options $answer]
     }
+}
+
+# The form's answers as start_recording's options.
+proc ::viewer::recording_options {values} {
+    set options {}
+    foreach key {fps quality seconds} {
+        if {[string trim [dict get $values $key]] ne ""} {
+            lappend options -$key [string trim [dict get $values $key]]
+        }
+    }
+    return $options
+}
+
+proc ::viewer::recording_problem {values} {
+    if {[dict get $values file] eq ""} {
+        return "name the file to write"
+    }
+    if {[catch {record_settings [dict get $values file] [recording_options $values]} problem]} {
+        return $problem
+    }
+    return {}
+}
+
+# The target, rate, quality option and frame count of a recording to
+# `file` with `options` (-fps F, -quality Q, -seconds S: the rate, the
+# quality where the format has one, and a length; none: until stopped).
+# Raises the reason for any that cannot be.
+proc ::viewer::record_settings {file options} {
+    set fps [timeline::fps]
+    set quality {}
+    set seconds {}
+    foreach {option value} $options {
+        switch -- $option {
+            -fps {
+                if {[catch {::morvakine::decimal $value} fps] || $fps <= 0} {
+                    error "the rate must be a number of frames a second, got \"$value\""
+                }
+            }
+            -quality {
+                if {[catch {::morvakine::whole $value 100} quality]} {
+                    error "the quality must be a whole number from 0 to 100, got \"$value\""
+                }
+            }
+            -seconds {
+                if {$value ne "" && ([catch {::morvakine::decimal $value} seconds] || $seconds <= 0)} {
+                    error "the length must be a number of seconds above 0, got \"$value\""
+                }
+            }
+            default {
+                error "unknown option \"$option\": expected -fps, -quality or -seconds"
+            }
+        }
+    }
+    set name [record_target $file]
+    set row [::morvakine::format_row [dict get [zelkori::output check $name] format]]
+    set level {}
+    if {$quality ne "" && [dict get $row takes-quality]} {
+        set level [list -quality $quality]
+    } elseif {[dict get $row kind] in {still sequence}} {
+        # PNG frames, written as they come, take the fast level; nothing
+        # else has one.
+        set level {-level fast}
+    }
+    if {[catch {zelkori::output check $name -fps $fps {*}$level} message]} {
+        error [library_message $message]
+    }
+    set frames [expr {$seconds eq "" ? 0 : max(1, round($seconds * $fps))}]
+    if {$frames > [dict get $row max-frames]} {
+        error "a [dict get $row name] recording holds at most [dict get $row max-frames] frames"
+    }
+    list $name $fps $level $frames
 }
 
 # The name a recording to `file` writes: a movie's, or a sequence's
@@ -122,19 +206,19 @@ proc ::viewer::record_target {file} {
     return $file
 }
 
-proc ::viewer::start_recording {file} {
+proc ::viewer::start_recording {file args} {
     variable gl
     variable record
-    variable record_fps
     variable record_label
     variable drawn_size
     if {[recording]} {
         return
     }
-    if {[catch {record_target $file} name]} {
-        show_message "cannot record: $name"
+    if {[catch {record_settings $file $args} settings]} {
+        show_message "cannot record: $settings"
         return
     }
+    lassign $settings name fps level limit
     $gl makecurrent
     project
     # The recording steps the clock from here on; it stops first, so that
@@ -142,10 +226,7 @@ proc ::viewer::start_recording {file} {
     # long opening takes (a movie's codecs load on first use).
     set playing [zelkori::clock playing]
     zelkori::clock pause
-    # PNG frames, written as they come, take the fast level; nothing else has one.
-    set level [expr {![catch {zelkori::output check $name} row]
-                     && [dict get $row kind] in {still sequence} ? {-level fast} : {}}]
-    if {[catch {zelkori::output open $name -fps $record_fps {*}$level} handle]} {
+    if {[catch {zelkori::output open $name -fps $fps {*}$level} handle]} {
         if {$playing} {
             zelkori::clock play
         }
@@ -153,7 +234,7 @@ proc ::viewer::start_recording {file} {
         return
     }
     set record [dict create handle $handle name $name size $drawn_size frames 0 \
-        started [clock milliseconds] playing $playing stretch {}]
+        started [clock milliseconds] playing $playing stretch {} fps $fps limit $limit]
     after cancel ::viewer::measure_fps
     wm resizable . 0 0
     set record_label "Stop recording"
@@ -166,7 +247,6 @@ proc ::viewer::start_recording {file} {
 # waits for its time and for the window's pending work.
 proc ::viewer::record_tick {} {
     variable record
-    variable record_fps
     variable gl
     variable take
     if {![recording]} {
@@ -180,6 +260,11 @@ proc ::viewer::record_tick {} {
         return
     }
     set frames [dict get $record frames]
+    if {[dict get $record limit] > 0 && $frames >= [dict get $record limit]} {
+        end_recording close {}
+        return
+    }
+    set record_fps [dict get $record fps]
     set seconds [expr {$frames / $record_fps}]
     .status.recording configure -text [format "● REC %d:%02d  %d frames" \
         [expr {int($seconds) / 60}] [expr {int($seconds) % 60}] $frames]
@@ -197,7 +282,7 @@ proc ::viewer::record_tick {} {
 # one movie frame of clock time on at the clock's speed.
 proc ::viewer::step_clock {} {
     variable record
-    variable record_fps
+    set record_fps [dict get $record fps]
     set frames [dict get $record frames]
     if {$frames == 0 || ![record_playing]} {
         dict set record stretch {}
@@ -273,7 +358,7 @@ proc ::viewer::finish_recording {how} {
     if {[catch {zelkori::output close $handle} message]} {
         return [list 0 "recording failed: $message"]
     }
-    return [list 1 "saved [file normalize [::morvakine::literal $name]] ($frames frames)"]
+    return [list 1 "saved [file normalize [::morvakine::literal $name]] ($frames frame[expr {$frames == 1 ? "" : "s"}])"]
 }
 
 # Leaving while recording finishes the file first, whoever asks: q, the
@@ -299,6 +384,17 @@ proc ::viewer::fail {text} {
         append text "; " [lindex [finish_recording close] 1]
     }
     ::morvakine::fail $::program $text
+}
+
+# SIGTERM, SIGHUP or SIGINT (a logout, a closed terminal, `kill`): a
+# recording is finished with the frames it has and one line says so; the
+# exit status is the shell's for the signal, 128 + its number.
+proc ::viewer::signalled {number} {
+    if {[recording]} {
+        set name [dict get {1 SIGHUP 2 SIGINT 15 SIGTERM} $number]
+        catch {puts stderr "$::program: stopped by $name; [lindex [finish_recording close] 1]"}
+    }
+    exit [expr {128 + $number}]
 }
 
 # The drawing area changed size: a recording cannot go on at another size.

@@ -78,6 +78,7 @@ proc ::viewer::reload::first_copy {program source watch} {
 # What tells one version of a file from the next: its identity, size and
 # time, and, while the time is too recent to tell writes of the same
 # second apart, its checksum (up to 64 MiB). Empty while there is no file.
+# Compare two with `same`: a signature loses its checksum as the file ages.
 proc ::viewer::reload::signature {path} {
     if {[catch {file stat $path info}] || $info(type) ne "file"} {
         return {}
@@ -89,6 +90,22 @@ proc ::viewer::reload::signature {path} {
         close $channel
     }
     return $sig
+}
+
+# Whether signatures `a` and `b` are of one version: the same identity,
+# size and times, and the same checksum where both have one.
+proc ::viewer::reload::same {a b} {
+    if {[lrange $a 0 4] ne [lrange $b 0 4] || ($a eq "") != ($b eq "")} {
+        return 0
+    }
+    expr {[llength $a] < 6 || [llength $b] < 6 || [lindex $a 5] eq [lindex $b 5]}
+}
+
+# The plug-in's name for the title: its file's, or morvakine for the
+# build's own.
+proc ::viewer::reload::name {} {
+    variable file
+    expr {$file eq "" ? "morvakine" : [file tail $file]}
 }
 
 # The plug-in file drawn from: --plugin's, or the build's own.
@@ -126,11 +143,11 @@ proc ::viewer::reload::poll {} {
         return
     }
     set now [signature [path]]
-    if {$now eq "" || $now eq $seen} {
+    if {$now eq "" || [same $now $seen]} {
         set pending {}
         return
     }
-    if {$now ne $pending} {
+    if {![same $now $pending]} {
         set pending $now
         return
     }
@@ -194,6 +211,7 @@ proc ::viewer::reload::try_build {} {
 # The projection and the view again, with the window's context current
 # (setting the view as it is does both), and a frame to come.
 proc ::viewer::reload::redraw_view {} {
+    ::viewer::refit
     ::viewer::set_view $::viewer::zoom $::viewer::pan_x $::viewer::pan_y
     ::viewer::request_redraw
 }

@@ -1,6 +1,7 @@
 # The timeline under the picture: a time bar over a range of the clock,
 # the clock and the frame number at the recording rate, stepping by a
-# frame, playing backward, and looping or ping-ponging over the range.
+# frame, playing backward, and looping or ping-ponging over the range, or
+# playing on with the bar's span following the clock a length at a time.
 #
 # Frames are numbered as the renderer numbers them: frame k shows the clock
 # at origin + k / fps, where the origin is the viewer's --time and the rate
@@ -11,7 +12,7 @@ namespace eval ::viewer::timeline {
     variable origin 0.0            ;# the clock reading of frame 0
     variable first 0.0             ;# the range the bar spans, in seconds
     variable last 15.0
-    variable mode off              ;# off, loop or bounce (ping-pong) over the range
+    variable mode loop             ;# off (play on), loop or bounce (ping-pong) over the range
     variable reverse 0             ;# playing backward
     variable position 0.0          ;# the bar's value
     variable readout {}
@@ -39,15 +40,21 @@ proc ::viewer::timeline::build {start fps} {
         previous |◀ {::viewer::timeline::step -1}
         next ▶| {::viewer::timeline::step 1}
     } {
-        ttk::button $bar.$name -text $text -width 3 -command $command -takefocus 0
+        ttk::button $bar.$name -text $text -width 3 -command $command
     }
-    ttk::scale $bar.bar -orient horizontal -from $first -to $last \
-        -variable ::viewer::timeline::position -command ::viewer::timeline::seek -takefocus 0
+    ttk::scale $bar.bar -orient horizontal -from $first -to $last -length [::viewer::px 120] \
+        -variable ::viewer::timeline::position -command ::viewer::timeline::seek
+    # On the bar the arrows step a frame, Home and End go to the range's ends.
+    foreach {key command} {Left {step -1} Right {step 1} Home {go_end low} End {go_end high}} {
+        bind $bar.bar <KeyPress-$key> "::viewer::timeline::$command; break"
+    }
     ttk::label $bar.readout -style Value.TLabel -textvariable ::viewer::timeline::readout \
         -width 30 -anchor e
+    # Packed before the readout, the bar keeps its length in a narrow
+    # window; the readout gives way.
     pack $bar.back $bar.previous $bar.next -side left
-    pack $bar.readout -side right
     pack $bar.bar -side left -fill x -expand 1 -padx [::viewer::px 6]
+    pack $bar.readout -side right
     pack $bar -side bottom -fill x -after .rule
     # The bar takes the window's width and never widens it: the drawing
     # area keeps the size asked for.
@@ -78,6 +85,9 @@ proc ::viewer::timeline::frame {{seconds {}}} {
         set seconds [zelkori::clock get]
     }
     set k [expr {($seconds - $origin) * [fps]}]
+    # Far from the origin (--time 1e301 with the clock not yet there) the
+    # count overflows: it is held within what a frame number can be.
+    set k [expr {max(-1e15, min(1e15, $k))}]
     # Within rounding of a frame's time is that frame.
     if {abs($k - round($k)) < 1e-6} {
         return [expr {entier(round($k))}]
@@ -96,10 +106,12 @@ proc ::viewer::timeline::frames {} {
     list $low [frame $last]
 }
 
-# Shows frame `k`, clamped to the range, paused.
-proc ::viewer::timeline::go {k} {
+# Shows frame `k`, clamped to the range unless `clamp` is 0, paused.
+proc ::viewer::timeline::go {k {clamp 1}} {
     lassign [frames] low high
-    set k [expr {min(max($k, $low), $high)}]
+    if {$clamp} {
+        set k [expr {min(max($k, $low), $high)}]
+    }
     if {[::viewer::playing]} {
         ::viewer::set_playing 0
     }
@@ -109,15 +121,36 @@ proc ::viewer::timeline::go {k} {
     return $k
 }
 
+# Shows the first (`low`) or last (`high`) frame of the range.
+proc ::viewer::timeline::go_end {which} {
+    lassign [frames] low high
+    go [set $which]
+}
+
 # Steps `count` frames (negative: back) from the frame the clock shows;
 # off a frame's time, one step back reaches the frame before the clock.
+# Playing on, steps go past the range's ends and the bar follows; else a
+# step stops at the end of the range it starts in, and from outside the
+# range it moves toward it without a jump.
 proc ::viewer::timeline::step {{count 1}} {
+    variable mode
     set now [zelkori::clock get]
     set k [frame $now]
     if {$count < 0 && [time_of $k] < $now} {
         incr k
     }
-    go [expr {$k + $count}]
+    set k [expr {$k + $count}]
+    if {$mode eq "off"} {
+        ::viewer::set_playing 0
+        zelkori::clock set [time_of $k]
+        page [time_of $k]
+        ::viewer::request_redraw
+        ::viewer::update_readouts
+        return $k
+    }
+    lassign [frames] low high
+    set from [expr {$k - $count}]
+    go [expr {min(max($k, min($low, $from)), max($high, $from))}] 0
 }
 
 # The bar moved by hand: the clock follows, onto a frame's time.
@@ -145,9 +178,25 @@ proc ::viewer::timeline::range {{from {}} {to {}}} {
         set first [expr {double($from)}]
         set last [expr {double($to)}]
         .timeline.bar configure -from $first -to $last
+        # The picture is framed on the range.
+        ::viewer::refit
+        ::viewer::request_redraw
         show
     }
     list $first $last
+}
+
+# The range moved by whole lengths until it holds `seconds`: where the bar
+# goes while playing on, and after the clock is set outside it by hand.
+proc ::viewer::timeline::page {seconds} {
+    variable first
+    variable last
+    set length [expr {$last - $first}]
+    if {$seconds >= $first && $seconds <= $last} {
+        return
+    }
+    set pages [expr {floor(($seconds - $first) / $length)}]
+    range [expr {$first + $pages * $length}] [expr {$last + $pages * $length}]
 }
 
 # The range starts or ends at the clock reading.
@@ -168,7 +217,7 @@ proc ::viewer::timeline::mark {end} {
 # bounce (ping-pong); `next` cycles them.
 proc ::viewer::timeline::loop {{how next}} {
     variable mode
-    set modes {off loop bounce}
+    set modes {loop bounce off}
     if {$how eq "next"} {
         set how [lindex $modes [expr {([lsearch $modes $mode] + 1) % 3}]]
     }
@@ -189,11 +238,21 @@ proc ::viewer::timeline::play_backward {} {
         ::viewer::show_message "a recording plays forward only"
         return
     }
+    set ticked [clock milliseconds]
+    turn_backward
+    follow
+}
+
+# The clock stops running forward and this timeline moves it backward;
+# the window says it is playing.
+proc ::viewer::timeline::turn_backward {} {
+    variable reverse
     ::viewer::set_playing 0
     set reverse 1
     set ::viewer::play_label Pause
-    set ticked [clock milliseconds]
-    follow
+    ::viewer::start_meter
+    ::viewer::update_readouts
+    ::viewer::request_redraw
 }
 
 # Called whenever the viewer plays or pauses: playing backward ends, and
@@ -208,7 +267,7 @@ proc ::viewer::timeline::follow {} {
     variable reverse
     variable mode
     after cancel ::viewer::timeline::tick
-    if {$reverse || ($mode ne "off" && [zelkori::clock playing] && ![::viewer::recording])} {
+    if {$reverse || ([zelkori::clock playing] && ![::viewer::recording])} {
         after $::viewer::timeline::tick_ms ::viewer::timeline::tick
     }
 }
@@ -234,15 +293,15 @@ proc ::viewer::timeline::tick {} {
         set t [expr {$last - fmod($first - $t, $length)}]
     } elseif {$mode eq "bounce" && !$reverse && $t > $last} {
         set t [expr {max($first, $last - fmod($t - $last, $length))}]
-        ::viewer::set_playing 0
-        set reverse 1
-        set ::viewer::play_label Pause
+        turn_backward
     } elseif {$mode eq "bounce" && $reverse && $t < $first} {
         set t [expr {min($last, $first + fmod($first - $t, $length))}]
         set reverse 0
         zelkori::clock set $t
         ::viewer::set_playing 1
         return
+    } elseif {$mode eq "off"} {
+        page $t
     }
     if {$t != $before || $reverse} {
         zelkori::clock set $t
@@ -289,13 +348,14 @@ proc ::viewer::timeline::render_command {} {
     variable origin
     set k [frame]
     lassign $::viewer::drawn_size width height
-    set words [list morvakine-render -o [format morvakine-%04d.png [expr {abs($k)}]] \
-        --size ${width}x$height]
-    # Frames before the origin have no --first: their time is given.
+    # Frames before the origin have no --first: their time is given, and
+    # names the file.
     if {$k >= 0} {
-        lappend words --time [format %.17g $origin] --fps [format %.17g [fps]] --frames 1 --first $k
+        set words [list morvakine-render -o [format morvakine-%04d.png $k] --size ${width}x$height \
+            --time [::viewer::number $origin] --fps [::viewer::number [fps]] --frames 1 --first $k]
     } else {
-        lappend words --time [format %.17g [time_of $k]]
+        set words [list morvakine-render -o [::viewer::clock_name [time_of $k] .png] \
+            --size ${width}x$height --time [::viewer::number [time_of $k]]]
     }
     if {$::viewer::reload::file ne ""} {
         lappend words --plugin $::viewer::reload::file
@@ -303,14 +363,16 @@ proc ::viewer::timeline::render_command {} {
     lappend words {*}[join $::viewer::picture]
     foreach control [zelkori::control list] {
         dict with control {
-            lappend words --set "$label=[expr {$kind eq "checkbox" ? int($value) : $value}]"
+            lappend words --set "$label=[expr {$kind eq "checkbox" ? int($value) : [::viewer::number $value]}]"
         }
     }
-    set view [list $::viewer::zoom $::viewer::pan_x $::viewer::pan_y]
-    if {[same_view $view [dict values $::viewer::home]]} {
-        lappend words --framed
-    } elseif {![same_view $view {1 0 0}]} {
-        lappend words --view [join [lmap number $view {format %.17g $number}] ,]
+    # The framing as shown: the renderer frames a still on its own pose,
+    # the viewer on the figure at any angle.
+    set view [::viewer::shown_view]
+    if {[same_view $view {1 0 0}]} {
+        lappend words --plugin-camera
+    } else {
+        lappend words --view [join [lmap number $view {::viewer::number $number}] ,]
     }
     join [lmap word $words {shell_word $word}]
 }
@@ -343,7 +405,7 @@ proc ::viewer::timeline::build_menu {} {
     $m add command -label "Next frame" -accelerator . -command {::viewer::timeline::step 1}
     $m add command -label "Previous frame" -accelerator , -command {::viewer::timeline::step -1}
     $m add separator
-    foreach {mode label} {off "Play on" loop "Loop the range" bounce "Ping-pong the range"} {
+    foreach {mode label} {loop "Loop the range" bounce "Ping-pong the range" off "Play on"} {
         $m add radiobutton -label $label -variable ::viewer::timeline::mode -value $mode \
             -command [list ::viewer::timeline::loop $mode]
     }
@@ -362,11 +424,11 @@ proc ::viewer::timeline::bind_keys {} {
         bind . $sequence [list ::viewer::timeline::key $command]
     }
     set keys $::viewer::keys
-    set at [lsearch -exact $keys {?, H or F1}]
+    set at [lsearch -exact $keys {?, h or F1}]
     set ::viewer::keys [linsert $keys $at \
         {. and ,} {Next and previous frame} \
         {< and >} {Play backward, forward} \
-        {L} {Range: play on, loop, ping-pong} \
+        {l} {Range: loop, ping-pong, play on} \
         {[ and ]} {The range starts, ends here}]
 }
 

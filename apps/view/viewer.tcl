@@ -54,6 +54,7 @@ proc ::viewer::reshape {w width height} {
     set size [list [expr {max(1, $width)}] [expr {max(1, $height)}]]
     if {$size ne $drawn_size} {
         set drawn_size $size
+        refit
         size_changed
     }
     draw_into
@@ -83,6 +84,9 @@ proc ::viewer::display {w} {
     variable frames
     variable shot
     variable shot_result
+    if {$::viewer::fit_due} {
+        project
+    }
     ::model::redraw
     zelkori::finish
     incr frames
@@ -150,9 +154,30 @@ proc ::viewer::draw_now {{file {}}} {
     }
 }
 
-# A file name in the current directory made from the clock time.
+# A number as a person types it: the shortest decimal that reads back as
+# the same double (0.1, -5.2, 3), never 0.10000000000000001 or 3.0.
+proc ::viewer::number {value} {
+    set value [expr {double($value)}]
+    if {$value == 0} {
+        return 0
+    }
+    # Tcl writes a double as the shortest string that reads back the same.
+    regsub {\.0$} $value {} value
+    return $value
+}
+
+# The name of a file for the clock reading `seconds`: morvakine-2.5.png,
+# and morvakine-t-5.2.png before zero (no double dash).
+proc ::viewer::clock_name {seconds extension} {
+    set text [number $seconds]
+    return [expr {$seconds < 0 ? "morvakine-t$text$extension" : "morvakine-$text$extension"}]
+}
+
+# A file name in the current directory made from the clock time, to the
+# hundredth the readouts show.
 proc ::viewer::timed_name {extension} {
-    return [file join [pwd] [format morvakine-%.2f%s [zelkori::clock get] $extension]]
+    set seconds [expr {round([zelkori::clock get] * 100) / 100.0}]
+    return [file join [pwd] [clock_name $seconds $extension]]
 }
 
 # The extension of the host library's first format of `kind` (still,
@@ -174,15 +199,18 @@ proc ::viewer::save_frame {{file {}}} {
 }
 
 # Saves the pose on screen as a glTF scene, binary unless the name ends in
-# .gltf.
-proc ::viewer::export_scene {{file {}}} {
+# .gltf; with `frames` above 1, an animation of that many frames from the
+# clock shown on, at the timeline's rate.
+proc ::viewer::export_scene {{file {}} {frames 1}} {
     variable gl
     if {$file eq ""} {
         set file [timed_name [first_extension scene]]
     }
     $gl makecurrent
-    if {[catch {zelkori::scene $file} result] == 0} {
-        set result "saved [file normalize [::morvakine::literal $file]]"
+    set fps [timeline::fps]
+    if {[catch {zelkori::scene $file -frames $frames -fps $fps} result] == 0} {
+        set result "saved [file normalize [::morvakine::literal $file]] ([expr {$frames == 1
+            ? "this pose" : "an animation of $frames frames at [number $fps] fps"}])"
     }
     show_message $result
     # The capture cleared the back buffer without drawing into it.
@@ -203,18 +231,24 @@ proc ::viewer::set_playing {on} {
         record_play $on
     } elseif {$on} {
         zelkori::clock play
-        set meter [list [clock milliseconds] $::viewer::frames]
-        set fps_text "measuring"
-        after [tune fps_period_ms] ::viewer::measure_fps
+        start_meter
     } else {
         zelkori::clock pause
         set fps_text paused
     }
+    timeline::playing_changed $on
     update_readouts
     if {$on} {
         request_redraw
     }
-    timeline::playing_changed $on
+}
+
+# Frames a second are counted from here on.
+proc ::viewer::start_meter {} {
+    variable meter [list [clock milliseconds] $::viewer::frames]
+    variable fps_text "measuring"
+    after cancel ::viewer::measure_fps
+    after [tune fps_period_ms] ::viewer::measure_fps
 }
 
 proc ::viewer::playing {} {
@@ -276,7 +310,8 @@ proc ::viewer::update_readouts {} {
         set time_text [format %.2f $now]
     }
     set status [format "time %.2f s  ·  speed ×%g  ·  %s" $now [zelkori::clock speed] \
-        [expr {[recording] ? ([record_playing] ? "recording" : "paused") : $fps_text}]]
+        [expr {[recording] ? ([record_playing] ? "recording" : "paused")
+               : [timeline::reversing] ? "backward, $fps_text" : $fps_text}]]
     if {$message ne ""} {
         set room [expr {[winfo width .status] - [font measure TkDefaultFont "$status  ·  "]
                         - [px 12]}]
@@ -292,6 +327,7 @@ proc ::viewer::apply_time {} {
     variable gl
     if {![catch {::morvakine::decimal $time_text} seconds]} {
         zelkori::clock set $seconds
+        timeline::page $seconds
         show_message {}
         request_redraw
     } else {
@@ -335,6 +371,7 @@ proc ::viewer::build {width height} {
         ::viewer::on_x_error {apply {{text} {
             ::viewer::fail "lost the window: X error $text"
         }}} {::viewer::fail "lost the connection to the X server"}
+        ::viewer::on_signal ::viewer::signalled
     }
     # Exiting destroys the window too, but runs no more idle work.
     bind . <Destroy> {

@@ -36,9 +36,16 @@ fi
 mkdir -p cut
 cp parts/* cut/
 truncate -s 1000 cut/m00004.mp4
-truncate -s $(($(stat -c %s cut/m00008.webm) / 2)) cut/m00008.webm
+# Where a segment's video packets lie ("size,pos" a packet), so that the
+# damage falls on a frame whatever the frames hold.
+packet() {
+    ffprobe -v error -select_streams v:0 -show_entries packet=size,pos -of csv=p=0 "$1" | sed -n "$2p"
+}
+IFS=, read -r bytes at < <(packet cut/m00008.webm '$')
+truncate -s $((at + bytes / 2)) cut/m00008.webm
 cp parts/m00000.mp4 zeroed.mp4
-dd if=/dev/zero of=zeroed.mp4 bs=1 count=200 seek=$(($(stat -c %s zeroed.mp4) / 2)) conv=notrunc 2>/dev/null
+IFS=, read -r bytes at < <(packet zeroed.mp4 1)
+dd if=/dev/zero of=zeroed.mp4 bs=1 count=200 seek="$at" conv=notrunc 2>/dev/null
 "$MORVAKINE_RENDER" -o q00004.webm --first 4 --frames 4 --size $size --quality 20
 "$MORVAKINE_RENDER" -o t00004.mp4 --first 4 --frames 4 --size $size --time 13
 ln -s parts/m00000.mp4 link.mp4
@@ -54,7 +61,7 @@ while IFS='|' read -r output segments expected; do
     check "join $segments says it in one line" test "$(wc -l <err.txt)" -eq 1
 done <<'CASES'
 refused.mp4|parts/m00000.mp4 parts/m00008.mp4|frames 4 to 7 are missing between
-refused.mp4|parts/m00004.mp4 parts/m00000.mp4|already holds
+refused.mp4|parts/m00004.mp4 parts/m00000.mp4|"parts/m00000.mp4" (from frame 0) comes before "parts/m00004.mp4"
 refused.mp4|parts/m00000.mp4 one.mp4|already holds
 refused.gif|a.gif b.gif|cannot be joined without encoding again
 refused.mp4|cut/m00000.mp4 cut/m00004.mp4 cut/m00008.mp4|"cut/m00004.mp4" is truncated

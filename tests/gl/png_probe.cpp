@@ -2,7 +2,9 @@
 // left, y from the top), one line each. Exit 1 when the file cannot be read
 // or a pixel lies outside it.
 // png_probe --same A B: exit 0 when A and B hold the same picture, 1 when
-// they differ or either cannot be read. Files of one picture need not be
+// they differ or either cannot be read. png_probe --lit FILE: prints
+// "X0 Y0 X1 Y1 W H", the box of the pixels with a channel over 40 and the
+// picture's size ("none W H" when nothing is lit). Files of one picture need not be
 // byte for byte the same: the encoder may choose other matches.
 // png_probe --alpha FILE: prints "CLEAR PARTIAL OPAQUE", the counts of
 // pixels whose alpha is 0, between, and full.
@@ -44,6 +46,29 @@ int main(int argc, char **argv) {
         }
         return a.width == b.width && a.height == b.height && pa == pb ? 0 : 1;
     }
+    if (argc == 3 && std::strcmp(argv[1], "--lit") == 0) {
+        png_image image;
+        std::vector<png_byte> pixels;
+        if (!read(argv[2], PNG_FORMAT_RGB, &image, &pixels)) {
+            return 1;
+        }
+        long x0 = long(image.width), y0 = long(image.height), x1 = -1, y1 = -1;
+        for (long y = 0; y < long(image.height); ++y) {
+            for (long x = 0; x < long(image.width); ++x) {
+                const png_byte *p = &pixels[(size_t(y) * image.width + size_t(x)) * 3];
+                if (p[0] > 40 || p[1] > 40 || p[2] > 40) {
+                    x0 = std::min(x0, x), y0 = std::min(y0, y);
+                    x1 = std::max(x1, x), y1 = std::max(y1, y);
+                }
+            }
+        }
+        if (x1 < 0) {
+            std::printf("none %u %u\n", image.width, image.height);
+        } else {
+            std::printf("%ld %ld %ld %ld %u %u\n", x0, y0, x1, y1, image.width, image.height);
+        }
+        return 0;
+    }
     if (argc == 3 && std::strcmp(argv[1], "--alpha") == 0) {
         png_image image;
         std::vector<png_byte> pixels;
@@ -78,7 +103,8 @@ int main(int argc, char **argv) {
     }
     if (argc < 4 || argc % 2 != 0) {
         std::fprintf(stderr, "usage: png_probe FILE X Y ?X Y ...? | png_probe --same A B |"
-                             " png_probe --alpha FILE | png_probe --over FILE #rrggbb OTHER\n");
+                             " png_probe --lit FILE | png_probe --alpha FILE |"
+                             " png_probe --over FILE #rrggbb OTHER\n");
         return 2;
     }
     png_image image;

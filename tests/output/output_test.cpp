@@ -13,6 +13,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <png.h>
+
 #include "output/frame_queue.h"
 #include "zelkori_host.h"
 
@@ -40,7 +42,12 @@ TEST(FormatCheck, EachFormatAndLimit) {
         {"100%%-%d.png", D, 3, -1, 12, 0, "png-sequence 100%-12.png"},
         {"f%d%d.png", D, 2, -1, 0, ZK_FIELD_NAME, "a sequence's name holds one number field"},
         {"f%013d.png", D, 2, -1, 0, ZK_FIELD_NAME, "the number field pads to 1 to 12"},
-        {"f%s.png", D, 2, -1, 0, ZK_FIELD_NAME, "a sequence's name holds one"},
+        {"f%d%s.png", D, 2, -1, 0, ZK_FIELD_NAME, "a sequence's name holds one"},
+        // No number field: the name as it is, % and all.
+        {"f%s.png", D, 1, -1, 0, 0, "png f%s.png"},
+        {"50%.png", D, 1, -1, 0, 0, "png 50%.png"},
+        {"50%%.png", D, 1, -1, 0, 0, "png 50%%.png"},
+        {"50%.mp4", D, 2, -1, 0, 0, "mp4 50%.mp4"},
         {"-", D, 5, -1, 0, 0, "stdout -"},
         {"a.jpg", D, 1, -1, 0, ZK_FIELD_NAME, "unknown format \"a.jpg\""},
         {"dir.png/a", D, 1, -1, 0, ZK_FIELD_NAME, "unknown format"},
@@ -279,6 +286,101 @@ TEST(Writers, EachOutputKeepsItsOwnFramesAndFailures) {
         }
     }
     rmdir(dir.c_str());
+}
+
+// A sequence whose frame could not be written, closed short of its count,
+// names what failed, not the count.
+TEST(Writers, SequenceClosedShortNamesItsFailure) {
+    char dir_template[] = "/tmp/zk-short-XXXXXX";
+    const std::string dir = mkdtemp(dir_template);
+    Frames frames;
+    const zk_frame_source source = frames.source();
+    zk_writer_params params;
+    zk_writer_params_init(&params);
+    params.frames = 4;
+    const char *error = "";
+    zk_writer *writer = zk_writer_open_from((dir + "/sub/f%02d.png").c_str(), &params, &source,
+                                            &error);
+    EXPECT_TRUE(writer == nullptr);  // no such directory yet
+    mkdir((dir + "/sub").c_str(), 0700);
+    writer = zk_writer_open_from((dir + "/sub/f%02d.png").c_str(), &params, &source, &error);
+    ASSERT_TRUE(writer != nullptr) << error;
+    rmdir((dir + "/sub").c_str());
+    zk_writer_add(writer, &error);
+    EXPECT_FALSE(zk_writer_close(writer, &error));
+    EXPECT_NE(std::string(error).find("f00.png"), std::string::npos) << error;
+    rmdir(dir.c_str());
+}
+
+// An image of the test's own, given as GL keeps it (RGBA, bottom row
+// first); `rgb` is what a PNG of it must decode to (RGB, top row first).
+struct Picture {
+    int width, height;
+    std::vector<unsigned char> rgb;
+    zk_frame_source source() { return {size_of, read, this}; }
+    static int size_of(void *data, int *width, int *height) {
+        *width = static_cast<Picture *>(data)->width;
+        *height = static_cast<Picture *>(data)->height;
+        return 1;
+    }
+    static int read(void *data, int width, int height, unsigned char *rgba) {
+        const Picture &picture = *static_cast<Picture *>(data);
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const unsigned char *from = &picture.rgb[(static_cast<size_t>(y) * width + x) * 3];
+                unsigned char *to = &rgba[(static_cast<size_t>(height - 1 - y) * width + x) * 4];
+                std::copy(from, from + 3, to);
+                to[3] = 0x80;  // GL's alpha: not written
+            }
+        }
+        return 1;
+    }
+};
+
+// Stills at every level, of flat, noise and stripes at the edge sizes,
+// read back by libpng exactly.
+TEST(Writers, StillsAtEveryLevelReadBackExactly) {
+    char dir_template[] = "/tmp/zk-levels-XXXXXX";
+    const std::string path = std::string(mkdtemp(dir_template)) + "/still.png";
+    const int sizes[][2] = {{1, 1}, {1, 16384}, {16384, 1}, {7, 5}, {63, 17}, {64, 64}};
+    for (int level = ZK_PNG_FAST; level <= 9; ++level) {
+        for (const auto &size : sizes) {
+            for (int kind = 0; kind < 3; ++kind) {
+                SCOPED_TRACE(std::to_string(size[0]) + "x" + std::to_string(size[1]) + " kind " +
+                             std::to_string(kind) + " level " + std::to_string(level));
+                Picture picture{size[0], size[1], {}};
+                unsigned seed = static_cast<unsigned>(size[0] * 7 + size[1] + level);
+                for (int y = 0; y < size[1]; ++y) {
+                    for (int x = 0; x < size[0]; ++x) {
+                        const bool dark = (x / 2 + y) % 2 == 1;
+                        for (int channel = 0; channel < 3; ++channel) {
+                            seed = seed * 1103515245u + 12345u;
+                            picture.rgb.push_back(static_cast<unsigned char>(
+                                kind == 1 ? seed >> 16 : kind == 2 && dark ? 20 * channel : 200 - channel));
+                        }
+                    }
+                }
+                const zk_frame_source source = picture.source();
+                zk_writer_params params;
+                zk_writer_params_init(&params);
+                params.level = level;
+                const char *error = "";
+                zk_writer *writer = zk_writer_open_from(path.c_str(), &params, &source, &error);
+                ASSERT_TRUE(writer != nullptr) << error;
+                ASSERT_TRUE(zk_writer_add(writer, &error)) << error;
+                ASSERT_TRUE(zk_writer_close(writer, &error)) << error;
+                png_image image{};
+                image.version = PNG_IMAGE_VERSION;
+                ASSERT_TRUE(png_image_begin_read_from_file(&image, path.c_str())) << image.message;
+                image.format = PNG_FORMAT_RGB;
+                std::vector<unsigned char> decoded(PNG_IMAGE_SIZE(image));
+                ASSERT_TRUE(png_image_finish_read(&image, nullptr, decoded.data(), 0, nullptr));
+                EXPECT_EQ(image.warning_or_error, 0u) << image.message;
+                EXPECT_TRUE(decoded == picture.rgb);
+            }
+        }
+    }
+    remove_tree(path.substr(0, path.rfind('/')));
 }
 
 TEST(Writers, FailuresStayOneLineForLongNames) {

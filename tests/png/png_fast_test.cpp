@@ -7,12 +7,14 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <array>
 #include <csetjmp>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <random>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -180,6 +182,50 @@ TEST(PngFast, AlphaReadsBackExactly) {
                 << width << "x" << height << " row " << y;
         }
     }
+}
+
+// Flat, noise and stripes (runs two pixels long, shifting each row) of
+// width x height, RGB.
+Bytes pattern(int kind, int width, int height) {
+    if (kind == 1) {
+        return random_bytes(static_cast<size_t>(width) * height * 3,
+                            static_cast<unsigned>(width * 131 + height));
+    }
+    Bytes rgb(static_cast<size_t>(width) * height * 3);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const bool dark = kind == 2 && (x / 2 + y) % 2 == 1;
+            unsigned char *p = &rgb[(static_cast<size_t>(y) * width + x) * 3];
+            p[0] = dark ? 10 : 200;
+            p[1] = dark ? 250 : 30;
+            p[2] = 90;
+        }
+    }
+    return rgb;
+}
+
+// Every size up to 64x64 and the longest single row and column, each
+// flat, noise and stripes, read back by libpng exactly.
+TEST(PngFast, EverySmallSizeReadsBackExactly) {
+    std::vector<std::array<int, 2>> sizes = {{1, 16384}, {16384, 1}};
+    for (int width = 1; width <= 64; ++width) {
+        for (int height = 1; height <= 64; ++height) {
+            sizes.push_back({width, height});
+        }
+    }
+    std::vector<std::string> wrong;
+    for (const auto &size : sizes) {
+        for (int kind = 0; kind < 3; ++kind) {
+            const Bytes rgb = pattern(kind, size[0], size[1]);
+            if (decode_libpng(encode(size[0], size[1], rgb), size[0], size[1]) != rgb) {
+                const char *const kKinds[] = {"flat", "noise", "stripes"};
+                wrong.push_back(std::to_string(size[0]) + "x" + std::to_string(size[1]) + " " +
+                                kKinds[kind]);
+            }
+        }
+        ASSERT_LT(wrong.size(), 10u) << wrong.front() << " and more";
+    }
+    EXPECT_TRUE(wrong.empty()) << wrong.front();
 }
 
 // Seeded random images of random sizes and content kinds, one after

@@ -25,7 +25,7 @@ class DirectorySet {
 };
 
 // While one lives, zk_output_commit on this thread notes into `set`
-// instead of the list zk_output_sync_dirs flushes.
+// instead of flushing the directory itself.
 class CollectDirectories {
   public:
     explicit CollectDirectories(DirectorySet &set);

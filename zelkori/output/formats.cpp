@@ -106,10 +106,18 @@ bool ends_with(const char *path, const char *suffix) {
     return length >= size && strcasecmp(path + length - size, suffix) == 0;
 }
 
-// Whether `path` holds a number field: a % other than %%.
+// Whether `path` holds a number field (%d, %04d: flags, a width, d, i or
+// u); %% is a percent sign. A name without one is taken as it is, % and
+// all, whatever its format: 50%.png and 50%%.png are stills of those names.
 bool is_pattern(const char *path) {
-    for (const char *at = std::strchr(path, '%'); at != nullptr; at = std::strchr(at + 2, '%')) {
-        if (at[1] != '%') {
+    for (const char *at = std::strchr(path, '%'); at != nullptr; at = std::strchr(at + 1, '%')) {
+        if (at[1] == '%') {
+            ++at;
+            continue;
+        }
+        const char *end = at + 1 + std::strspn(at + 1, "-0 +#");
+        end += std::strspn(end, "0123456789");
+        if (*end != '\0' && std::strchr("diu", *end) != nullptr) {
             return true;
         }
     }

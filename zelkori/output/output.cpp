@@ -282,16 +282,16 @@ int close_writer(zk_writer *writer, DirectorySet *directories, const char **erro
             writer->writer.reset();
             done = failed(writer, {"no frame was added", ""}, error);
         } else if (writer->expected > 0 && writer->frames < writer->expected) {
-            if (writer->format->flags & ZK_FORMAT_PATTERN) {
-                // Each file is a whole frame: all those added are written,
-                // not as many as the queue had reached.
-                Failure written;
-                writer->writer->close(&written);
-            }
+            // Each file of a sequence is a whole frame: all those added are
+            // written, not as many as the queue had reached. A frame that
+            // could not be written is the cause to report.
+            Failure written;
+            const bool kept = !(writer->format->flags & ZK_FORMAT_PATTERN) ||
+                              writer->writer->close(&written);
             writer->writer.reset();
             const std::string why = "got " + std::to_string(writer->frames) + " of the " +
                                     frames_text(writer->expected) + " it was opened for";
-            done = failed(writer, {why, ""}, error);
+            done = failed(writer, kept ? Failure{why, ""} : written, error);
         } else {
             DirectorySet &own = writer->writer->directories;
             bool closed = false;

@@ -21,17 +21,26 @@
 #include "output/directories.h"
 #include "output/errors.h"
 
+namespace zelkori {
+namespace {
+struct Slot;
+}
+}  // namespace zelkori
+
 struct zk_output {
     std::string target;     // the file that is replaced: links followed, absolute
-    std::string temporary;  // absolute, so a later chdir cannot lose it
-    std::string name;       // the temporary's name in its directory
+    std::string temporary;  // absolute, so a later chdir cannot lose it; for
+                            // a file with no name, its /proc/self/fd link
+    std::string name;       // a name of the file's in its directory, while it
+                            // has one that is not the target's
     int directory = -1;     // the directory, held: removing the temporary
                             // finds it there even once it is renamed
     int fd = -1;
+    bool unnamed = false;   // made with O_TMPFILE: a kill leaves nothing
     bool existed = false;
     struct stat original = {};
     mode_t mode = 0;  // what the target ends with
-    int slot = -1;  // in the signal cleanup list
+    zelkori::Slot *slot = nullptr;  // in the signal cleanup list
 };
 
 namespace zelkori {
@@ -48,30 +57,30 @@ const mode_t kWhileWritten = S_IRUSR | S_IWUSR;
 const long kCreateWaitNs = 1000000;
 const int kCreateWaitRounds = 200;
 
-thread_local std::string last_directory;  // zk_output_sync_dirs' failure
-
-// Temporary output files not yet renamed into place, for the signal
-// handler that removes them: fixed storage, since a handler can neither
-// allocate nor lock; constant-initialized, so there before any file.
-struct TemporaryList {
-    enum { kFree, kFilling, kActive };
+// Named temporary files not yet renamed into place, for the signal
+// handler that removes them. A handler can neither allocate nor lock: the
+// names lie in blocks of slots behind atomic flags, a block added when
+// every slot is taken and never freed; the first is constant-initialized,
+// so there before any file.
+enum { kFree, kFilling, kActive };
+struct Slot {
+    std::atomic<int> state{kFree};
+    char path[PATH_MAX];
+};
+struct SlotBlock {
     static const int kSlots = 64;
-    struct Slot {
-        std::atomic<int> state{kFree};
-        char path[PATH_MAX];
-    };
     Slot slots[kSlots];
+    std::atomic<SlotBlock *> next{nullptr};
+};
+struct TemporaryList {
+    SlotBlock first;
     std::atomic<int> creating{0};   // threads between listing and creating
     std::atomic<bool> dying{false};  // a signal is removing the files
 };
 TemporaryList temporary_list;
 
 // Where this thread's commits note their directory: an output's own set,
-// or by default the list zk_output_sync_dirs flushes.
-DirectorySet &unsynced() {
-    static DirectorySet *set = new DirectorySet;  // never destroyed: exit handlers write
-    return *set;
-}
+// or none, when the commit flushes the directory itself.
 thread_local DirectorySet *collecting = nullptr;
 
 const char *set_error(const std::string &message) {
@@ -162,9 +171,11 @@ void remove_temporaries(int signal_number) {
     for (int i = 0; i < kCreateWaitRounds && list.creating.load() > 0; ++i) {
         nanosleep(&pause, nullptr);
     }
-    for (TemporaryList::Slot &slot : list.slots) {
-        if (slot.state.load() == TemporaryList::kActive) {
-            unlink(slot.path);
+    for (SlotBlock *block = &list.first; block != nullptr; block = block->next.load()) {
+        for (Slot &slot : block->slots) {
+            if (slot.state.load() == kActive) {
+                unlink(slot.path);
+            }
         }
     }
     // Ends the process as the signal would have.
@@ -198,29 +209,49 @@ void install_cleanup() {
     });
 }
 
-// Takes a free slot for `path`; -1 when every slot is in use (the file is
-// then written without signal cleanup) or the name does not fit.
-int claim_slot(const std::string &path) {
-    TemporaryList &list = temporaries();
-    if (path.size() >= sizeof list.slots[0].path) {
-        return -1;
+// Takes a free slot for `path`, adding a block when all are taken; null
+// when the name does not fit or no block can be had (the file is then
+// written without signal cleanup).
+Slot *claim_slot(const std::string &path) {
+    if (path.size() >= sizeof(Slot::path)) {
+        return nullptr;
     }
-    for (int i = 0; i < TemporaryList::kSlots; ++i) {
-        TemporaryList::Slot &slot = list.slots[i];
-        int expected = TemporaryList::kFree;
-        if (slot.state.compare_exchange_strong(expected, TemporaryList::kFilling)) {
-            std::memcpy(slot.path, path.c_str(), path.size() + 1);
-            slot.state.store(TemporaryList::kActive);
-            return i;
+    for (SlotBlock *block = &temporaries().first;;) {
+        for (Slot &slot : block->slots) {
+            int expected = kFree;
+            if (slot.state.compare_exchange_strong(expected, kFilling)) {
+                std::memcpy(slot.path, path.c_str(), path.size() + 1);
+                slot.state.store(kActive);
+                return &slot;
+            }
         }
+        SlotBlock *next = block->next.load();
+        if (next == nullptr) {
+            SlotBlock *added = new (std::nothrow) SlotBlock;
+            if (added == nullptr) {
+                return nullptr;
+            }
+            if (!block->next.compare_exchange_strong(next, added)) {
+                delete added;  // another thread's block is there: `next`
+            } else {
+                next = added;
+            }
+        }
+        block = next;
     }
-    return -1;
 }
 
-void release_slot(int index) {
-    if (index >= 0) {
-        temporaries().slots[index].state.store(TemporaryList::kFree);
+void release_slot(Slot *slot) {
+    if (slot != nullptr) {
+        slot->state.store(kFree);
     }
+}
+
+// The name by which a file open as `fd` is opened again or linked.
+std::string fd_link(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+std::string base_name(const std::string &path) {
+    return path.substr(path.find_last_of('/') + 1);
 }
 
 std::string random_suffix() {
@@ -281,8 +312,46 @@ void set_attributes(zk_output &out) {
     }
 }
 
+// Gives the file a fresh hidden name beside the target: `make` creates
+// or links it there and returns a descriptor, 0, or -1 with errno. The
+// name is listed before it exists, so that no signal can leave it behind.
+template <typename Make>
+bool make_named(zk_output &out, const std::string &directory, Make make, int *fd,
+                std::string &error) {
+    TemporaryList &list = temporaries();
+    for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
+        out.name = kTemporaryPrefix + random_suffix();
+        list.creating.fetch_add(1);
+        if (list.dying.load()) {
+            list.creating.fetch_sub(1);
+            out.name.clear();
+            error = "interrupted";
+            return false;
+        }
+        out.slot = claim_slot(directory + out.name);
+        *fd = make(out.name.c_str());
+        const int code = errno;
+        list.creating.fetch_sub(1);
+        if (*fd >= 0) {
+            return true;
+        }
+        release_slot(out.slot);
+        out.slot = nullptr;
+        out.name.clear();
+        if (code != EEXIST) {
+            error = zk_errno_text(code);
+            return false;
+        }
+    }
+    error = zk_errno_text(EEXIST);
+    return false;
+}
+
 // Creates the temporary file beside out.target, and makes the target
 // absolute: a relative name means the directory it named when opened.
+// The file has no name until it is whole (O_TMPFILE), so that nothing of
+// it outlives the process; where the file system cannot make such files,
+// or /proc is missing, it has a hidden one.
 bool create_temporary(zk_output &out, std::string &error) {
     std::string directory = directory_of(out.target);
     char absolute[PATH_MAX];
@@ -301,39 +370,70 @@ bool create_temporary(zk_output &out, std::string &error) {
     if (directory != "/") {
         directory += '/';
     }
-    out.target = directory + out.target.substr(out.target.find_last_of('/') + 1);
-    TemporaryList &list = temporaries();
+    out.target = directory + base_name(out.target);
     // Replacing a file: nobody else may open the new one before it has the
     // target's owner and mode.
     const mode_t initial = out.existed ? kWhileWritten : 0666;
-    for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
-        out.name = kTemporaryPrefix + random_suffix();
-        out.temporary = directory + out.name;
-        // Listed before it exists, so that no signal can leave it behind.
-        list.creating.fetch_add(1);
-        if (list.dying.load()) {
-            list.creating.fetch_sub(1);
-            error = "interrupted";
-            return false;
-        }
-        out.slot = claim_slot(out.temporary);
-        out.fd = openat(out.directory, out.name.c_str(),
-                        O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, initial);
-        const int code = errno;
-        list.creating.fetch_sub(1);
-        if (out.fd >= 0) {
+    out.fd = openat(out.directory, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, initial);
+    if (out.fd >= 0) {
+        out.temporary = fd_link(out.fd);
+        if (access(out.temporary.c_str(), F_OK) == 0) {
+            out.unnamed = true;
             set_attributes(out);
             return true;
         }
-        release_slot(out.slot);
-        out.slot = -1;
-        if (code != EEXIST) {
-            error = zk_errno_text(code);
+        close(out.fd);
+        out.fd = -1;
+    } else if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+        error = zk_errno_text(errno);
+        return false;
+    }
+    const int where = out.directory;
+    if (!make_named(out, directory,
+                    [where, initial](const char *name) {
+                        return openat(where, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                                      initial);
+                    },
+                    &out.fd, error)) {
+        return false;
+    }
+    out.temporary = directory + out.name;
+    set_attributes(out);
+    return true;
+}
+
+// Puts the whole file in place under the target's name: a file with no
+// name is linked there, or, where a file is there to replace, linked
+// under a hidden name that is then renamed over it in one step. The
+// target's absolute name is used, not the directory held: a directory
+// moved away meanwhile fails the output instead of taking the file.
+bool place(zk_output &out, int handle, std::string &error) {
+    const std::string directory = out.target.substr(0, out.target.find_last_of('/') + 1);
+    if (out.unnamed) {
+        const std::string from = fd_link(handle);
+        const auto link_as = [&from](const std::string &name) {
+            return linkat(AT_FDCWD, from.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW);
+        };
+        if (!out.existed && link_as(out.target) == 0) {
+            return true;
+        }
+        if (!out.existed && errno != EEXIST) {
+            error = zk_errno_text(errno);
+            return false;
+        }
+        int linked = -1;
+        if (!make_named(out, directory,
+                        [&](const char *name) { return link_as(directory + name); }, &linked,
+                        error)) {
             return false;
         }
     }
-    error = zk_errno_text(EEXIST);
-    return false;
+    if (rename((directory + out.name).c_str(), out.target.c_str()) != 0) {
+        error = zk_errno_text(errno);
+        return false;
+    }
+    out.name.clear();  // in place: nothing to remove
+    return true;
 }
 
 void discard(zk_output *out) {
@@ -455,6 +555,10 @@ const char *zk_output_temporary(const zk_output *output) {
     return output != nullptr ? output->temporary.c_str() : "";
 }
 
+const char *zk_output_target(const zk_output *output) {
+    return output != nullptr ? output->target.c_str() : "";
+}
+
 int zk_output_commit(zk_output *output, const char **error) {
     static const char *unused = nullptr;
     error = error != nullptr ? error : &unused;
@@ -462,46 +566,49 @@ int zk_output_commit(zk_output *output, const char **error) {
         *error = "nothing to write";
         return 0;
     }
-    // A file that is there is replaced only once the new data is on the
-    // disk, so that a crash leaves one version or the other. A new file
-    // needs no flush of its own: a crash can lose it, but nothing else.
-    struct stat there;
-    const bool replaces = output->existed || lstat(output->target.c_str(), &there) == 0;
-    const bool flushed = !replaces || fdatasync(output->fd) == 0;
-    const int flush_errno = errno;
+    // Every file reaches the disk before it takes the target's name, so
+    // that a crash leaves the old version or the whole new one: a name
+    // made to last by the directory's flush must not name lost data.
+    int code = fdatasync(output->fd) != 0 ? errno : 0;
     fchmod(output->fd, output->mode);
-    const int closed = close(output->fd);
+    // A file with no name is held by a handle that cannot fail to close
+    // while its data's descriptor is closed and checked.
+    int handle = -1;
+    if (code == 0 && output->unnamed) {
+        handle = open(output->temporary.c_str(), O_PATH | O_CLOEXEC);
+        code = handle < 0 ? errno : 0;
+    }
+    if (close(output->fd) != 0 && code == 0) {
+        code = errno;
+    }
     output->fd = -1;
-    if (!flushed || closed != 0 ||
-        rename(output->temporary.c_str(), output->target.c_str()) != 0) {
-        *error = zk_errno_text(flushed ? errno : flush_errno);
+    std::string message;
+    const bool placed = code == 0 && zelkori::place(*output, handle, message);
+    if (handle >= 0) {
+        close(handle);
+    }
+    if (!placed) {
+        *error = code != 0 ? zk_errno_text(code) : zelkori::set_error(message);
         zelkori::discard(output);
         return 0;
     }
-    // Absolute, as the working directory may change.
-    (zelkori::collecting != nullptr ? *zelkori::collecting : zelkori::unsynced())
-        .note(output->temporary);
-    output->name.clear();  // in place: nothing to remove
+    // The new name lasts once its directory is flushed: at the end of the
+    // output that collects its directories, or now.
+    bool synced = true;
+    if (zelkori::collecting != nullptr) {
+        zelkori::collecting->note(output->target);
+    } else {
+        zelkori::DirectorySet own;
+        own.note(output->target);
+        std::string directory;
+        synced = own.sync(&directory, &message);
+    }
     zelkori::discard(output);
+    if (!synced) {
+        *error = zelkori::set_error(message);
+        return 0;
+    }
     return 1;
-}
-
-int zk_output_sync_dirs(const char **directory, const char **error) {
-    static const char *unused = nullptr;
-    directory = directory != nullptr ? directory : &unused;
-    error = error != nullptr ? error : &unused;
-    std::string failed, cause;
-    if (zelkori::unsynced().sync(&failed, &cause)) {
-        return 1;
-    }
-    try {
-        zelkori::last_directory = failed;
-    } catch (const std::exception &) {
-        zelkori::last_directory.clear();
-    }
-    *directory = zelkori::last_directory.c_str();
-    *error = zelkori::set_error(cause);
-    return 0;
 }
 
 void zk_output_abort(zk_output *output) {

@@ -3,21 +3,25 @@
  *
  * A target names a regular file, new or existing, or a symbolic link to
  * one: the contents go to the file the link names and the link stays. The
- * data is written to a temporary file in the target's directory, named
- * ".zk" and 8 random letters and digits, short so that any name the file
- * system accepts works, and renamed over the target at the end. The
- * temporary file has the target's owner (where allowed) and permission
- * bits from the start, so nobody can read it who could not read the
- * target; a new file gets 0666 less the umask. While written, the owner may
- * also read and write it. An existing target is replaced only after the
- * new data has reached the disk. Devices, FIFOs, sockets, directories and
- * names ending in '/' are refused and left as they are.
+ * data is written to a file with no name in the target's directory
+ * (O_TMPFILE), flushed to the disk when whole and only then linked under
+ * the target's name; where a file is there, the new one is linked under a
+ * hidden name and renamed over it in one step. Where the file system has
+ * no such files, the temporary file is named ".zk" and 8 random letters
+ * and digits from the start. The temporary file has the target's owner
+ * (where allowed) and permission bits from the start, so nobody can read
+ * it who could not read the target; a new file gets 0666 less the umask.
+ * While written, the owner may also read and write it. Devices, FIFOs,
+ * sockets, directories and names ending in '/' are refused and left as
+ * they are.
  *
- * Temporary files still open are removed when the process is stopped by
- * SIGINT, SIGTERM or SIGHUP, which then ends it as the signal would have.
- * SIGXFSZ is ignored (where it has its default action), so that a file past
- * the size limit fails with "File too large" instead of ending the
- * process. Only SIGKILL or a crash can leave a temporary file behind. */
+ * Named temporary files still there are removed when the process is
+ * stopped by SIGINT, SIGTERM or SIGHUP, which then ends it as the signal
+ * would have. SIGXFSZ is ignored (where it has its default action), so
+ * that a file past the size limit fails with "File too large" instead of
+ * ending the process. A file with no name goes with the process however it
+ * ends; SIGKILL or a crash can leave a named one behind (the fallback, or
+ * a kill between the link and the rename). */
 #ifndef ZELKORI_OUTPUT_FILE_H
 #define ZELKORI_OUTPUT_FILE_H
 
@@ -40,22 +44,22 @@ int zk_output_check(const char *path, const char **error);
 zk_output *zk_output_open(const char *path, const char **error);
 
 /* The temporary file, open for writing, and its name for libraries that
- * open files by name themselves. */
+ * open files by name themselves (/proc/self/fd/N for a file with no name). */
 int zk_output_fd(const zk_output *output);
 const char *zk_output_temporary(const zk_output *output);
 
-/* Closes the temporary file and renames it over the target, flushing the
- * data to the disk first when it replaces a file. Frees
- * `output` either way; on failure the temporary file is removed, the
- * target is untouched, and 0 is returned with *error set. */
-int zk_output_commit(zk_output *output, const char **error);
+/* The file the output replaces, absolute, links followed: scratch files
+ * go beside it. */
+const char *zk_output_target(const zk_output *output);
 
-/* Flushes to the disk, once each, the directories that took a file from
- * zk_output_commit since the last call, so that the new names survive a
- * crash: for the end of a run. Returns 0 when one cannot be, with
- * *directory and *error set (valid until this thread's next call); the
- * others are flushed all the same. */
-int zk_output_sync_dirs(const char **directory, const char **error);
+/* Flushes the data to the disk, closes the temporary file and puts it in
+ * place under the target's name, then flushes the directory so that the
+ * name lasts (an output that collects its directories flushes them once,
+ * when it closes). Frees `output` either way; returns 0 with *error set
+ * when it fails: before the file is in place the temporary file is
+ * removed and the target untouched; a directory that cannot be flushed
+ * fails it with the new file in place. */
+int zk_output_commit(zk_output *output, const char **error);
 
 /* Removes the temporary file and frees `output`. NULL is allowed. */
 void zk_output_abort(zk_output *output);

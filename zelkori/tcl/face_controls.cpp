@@ -3,8 +3,11 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <string_view>
+#include <vector>
 
+#include "core/fit.h"
 #include "tcl/face.h"
 #include "zelkori_host.h"
 
@@ -218,15 +221,15 @@ int clock_cmd(ClientData, Tcl_Interp *interp, int objc,
     return TCL_OK;
 }
 
+// Decimal, whatever its leading zeros (Tcl would read 010 as 8, 0x10 as 16).
 int get_size(Tcl_Interp *interp, Tcl_Obj *obj, int *out) {
-    if (Tcl_GetIntFromObj(interp, obj, out) != TCL_OK) {
-        return TCL_ERROR;
-    }
-    if (*out < 1) {
+    long long size = 0;
+    if (!get_decimal(obj, 1, ZK_MAX_SIDE, &size)) {
         Tcl_SetObjResult(interp, Tcl_ObjPrintf(
-            "expected a size of at least 1 but got \"%s\"", Tcl_GetString(obj)));
+            "expected a size from 1 to %d but got \"%s\"", ZK_MAX_SIDE, Tcl_GetString(obj)));
         return TCL_ERROR;
     }
+    *out = static_cast<int>(size);
     return TCL_OK;
 }
 
@@ -418,12 +421,175 @@ int frame_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
     return TCL_OK;
 }
 
+// Folds what a primitive is (kind, sizes, colour, placement) into a
+// 64-bit FNV-1a digest of what was drawn.
+void add_to_digest(const zk_primitive &primitive, unsigned long long *digest) {
+    auto fold = [digest](const void *data, size_t size) {
+        const unsigned char *bytes = static_cast<const unsigned char *>(data);
+        for (size_t i = 0; i < size; ++i) {
+            *digest = (*digest ^ bytes[i]) * 1099511628211ull;
+        }
+    };
+    fold(&primitive.kind, sizeof primitive.kind);
+    fold(primitive.size, sizeof primitive.size);
+    fold(primitive.color, sizeof primitive.color);
+    fold(primitive.modelview, sizeof primitive.modelview);
+}
+
+// Draws with `draw` at each clock reading of `times` (or once, at the clock
+// as it stands, when there are none) under a capture that only records,
+// and gathers the balls that cover what was drawn. The clock is put back
+// as it was. Returns the script's failure, if any.
+int gather(Tcl_Interp *interp, Tcl_Obj *draw, const std::vector<double> &times, bool keep,
+           const double projection[16], Extent *extent, std::vector<Ball> *kept,
+           unsigned long long *digest) {
+    const double start = get_time();
+    const int playing = zk_clock_playing();
+    if (!times.empty()) {
+        zk_clock_play(0);
+    }
+    int code = TCL_OK;
+    const size_t rounds = std::max<size_t>(times.size(), 1);
+    std::vector<Ball> balls;
+    for (size_t k = 0; k < rounds && code == TCL_OK; ++k) {
+        const char *busy = nullptr;
+        if (!zk_capture_start(&busy)) {
+            Tcl_SetObjResult(interp, Tcl_NewStringObj(busy, -1));
+            code = TCL_ERROR;
+            break;
+        }
+        zk_capture_draw(0);
+        if (!times.empty()) {
+            zk_clock_set(times[k]);
+        }
+        code = Tcl_EvalObjEx(interp, draw, TCL_EVAL_GLOBAL);
+        zk_capture_stop();
+        zk_capture_draw(1);
+        const int count = zk_capture_count();
+        zk_primitive primitive;
+        for (int i = 0; i < count && code == TCL_OK; ++i) {
+            if (zk_capture_at(i, &primitive)) {
+                add_to_digest(primitive, digest);
+                balls.clear();
+                cover_primitive(primitive, &balls);
+                for (const Ball &ball : balls) {
+                    if (keep) {
+                        kept->push_back(ball);
+                    } else {
+                        extend(projection, ball, false, extent);
+                    }
+                }
+            }
+        }
+    }
+    if (!times.empty()) {
+        zk_clock_set(start);
+        zk_clock_play(playing);
+    }
+    if (code == TCL_RETURN || code == TCL_BREAK || code == TCL_CONTINUE) {
+        Tcl_SetObjResult(interp, Tcl_NewStringObj("the draw script must end normally", -1));
+        code = TCL_ERROR;
+    }
+    return code;
+}
+
+// zelkori::fit ?-times LIST? ?-turns BOOL? ?-draw SCRIPT?: the framing
+// (a dict of zoom, x and y for zelkori::frame; box, what was drawn as x0
+// y0 x1 y1 in normalised device coordinates; and drawn, a digest of every
+// primitive drawn, its kind, sizes, colour and placement) that brings what
+// SCRIPT (default ::model::redraw) draws at each clock reading of LIST
+// into the picture with a small margin, under the projection as it stands
+// (call it right after ::model::resize). With -turns the framing holds a
+// ball around all of it instead of its box, so that it stays whole however
+// the view turns the figure. Nothing drawn gives zoom 1 and no shift.
+int fit_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+    static const char *const options[] = {"-times", "-turns", "-draw", nullptr};
+    if (objc % 2 == 0) {
+        Tcl_WrongNumArgs(interp, 1, objv, "?-times list? ?-turns boolean? ?-draw script?");
+        return TCL_ERROR;
+    }
+    std::vector<double> times;
+    int turns = 0;
+    Tcl_Obj *draw = Tcl_NewStringObj("::model::redraw", -1);
+    Tcl_IncrRefCount(draw);
+    auto done = [draw](int code) {
+        Tcl_DecrRefCount(draw);
+        return code;
+    };
+    for (int i = 1; i < objc; i += 2) {
+        int option = 0;
+        if (Tcl_GetIndexFromObj(interp, objv[i], options, "option", 0, &option) != TCL_OK) {
+            return done(TCL_ERROR);
+        }
+        if (option == 0) {
+            Tcl_Size count = 0;
+            Tcl_Obj **items = nullptr;
+            if (Tcl_ListObjGetElements(interp, objv[i + 1], &count, &items) != TCL_OK) {
+                return done(TCL_ERROR);
+            }
+            times.clear();
+            for (Tcl_Size k = 0; k < count; ++k) {
+                double t = 0.0;
+                if (get_finite(interp, items[k], &t) != TCL_OK) {
+                    return done(TCL_ERROR);
+                }
+                times.push_back(t);
+            }
+        } else if (option == 1) {
+            if (Tcl_GetBooleanFromObj(interp, objv[i + 1], &turns) != TCL_OK) {
+                return done(TCL_ERROR);
+            }
+        } else {
+            Tcl_DecrRefCount(draw);
+            draw = objv[i + 1];
+            Tcl_IncrRefCount(draw);
+        }
+    }
+    int width = 0, height = 0;
+    if (!zk_frame_size(&width, &height)) {
+        Tcl_SetObjResult(interp, Tcl_NewStringObj("no drawing context: open a window or zelkori::offscreen first", -1));
+        return done(TCL_ERROR);
+    }
+    double projection[16];
+    glGetDoublev(GL_PROJECTION_MATRIX, projection);
+    Extent extent;
+    std::vector<Ball> balls;
+    unsigned long long digest = 14695981039346656037ull;
+    if (gather(interp, draw, times, turns != 0, projection, &extent, &balls, &digest) != TCL_OK) {
+        return done(TCL_ERROR);
+    }
+    if (turns && !balls.empty()) {
+        extend(projection, enclosing(balls), true, &extent);
+    }
+    const Framing framing = fit_extent(extent);
+    Tcl_Obj *result = Tcl_NewDictObj();
+    auto put = [interp, result](const char *key, Tcl_Obj *value) {
+        Tcl_DictObjPut(interp, result, Tcl_NewStringObj(key, -1), value);
+    };
+    put("zoom", Tcl_NewDoubleObj(framing.zoom));
+    put("x", Tcl_NewDoubleObj(framing.x));
+    put("y", Tcl_NewDoubleObj(framing.y));
+    Tcl_Obj *box = Tcl_NewListObj(0, nullptr);
+    if (!extent.empty()) {
+        for (const double v : {extent.low[0], extent.low[1], extent.high[0], extent.high[1]}) {
+            Tcl_ListObjAppendElement(interp, box, Tcl_NewDoubleObj(v));
+        }
+    }
+    put("box", box);
+    char drawn[17];
+    std::snprintf(drawn, sizeof drawn, "%016llx", digest);
+    put("drawn", Tcl_NewStringObj(drawn, -1));
+    Tcl_SetObjResult(interp, result);
+    return done(TCL_OK);
+}
+
 }  // namespace
 
 const FaceCommand kControlCommands[] = {
     {"::zelkori::control", control_cmd}, {"::zelkori::clock", clock_cmd},
     {"::zelkori::offscreen", offscreen_cmd}, {"::zelkori::stats", stats_cmd},
     {"::zelkori::glerror", glerror_cmd}, {"::zelkori::frame", frame_cmd},
+    {"::zelkori::fit", fit_cmd},
     {"::zelkori::target", target_cmd}, {"::zelkori::finish", finish_cmd},
     {"::zelkori::background", background_cmd},
     {nullptr, nullptr},

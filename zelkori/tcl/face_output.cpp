@@ -168,19 +168,24 @@ int get_params(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[], const char *
             Tcl_Size count = 0;
             Tcl_Obj **sides = nullptr;
             long long w = 0, h = 0;
+            // Given, a size is a size: {0 0} would otherwise be the frame's.
             ok = Tcl_ListObjGetElements(nullptr, value, &count, &sides) == TCL_OK && count == 2 &&
-                 get_decimal(sides[0], 0, INT32_MAX, &w) && get_decimal(sides[1], 0, INT32_MAX, &h);
+                 get_decimal(sides[0], 1, INT32_MAX, &w) && get_decimal(sides[1], 1, INT32_MAX, &h);
             params->width = static_cast<int>(w);
             params->height = static_cast<int>(h);
             if (!ok) {
                 Tcl_SetObjResult(interp, Tcl_ObjPrintf(
-                    "expected -size {width height} but got \"%s\"", Tcl_GetString(value)));
+                    "expected -size {width height} of whole numbers from 1 but got \"%s\"",
+                    Tcl_GetString(value)));
             }
         } else {
-            ok = get_decimal(value, 0, name == "-quality" ? INT32_MAX : INT64_MAX, &number);
+            // Given, -frames counts at least one: 0 would otherwise be "not known".
+            const long long least = name == "-frames" ? 1 : 0;
+            ok = get_decimal(value, least, name == "-quality" ? INT32_MAX : INT64_MAX, &number);
             if (!ok) {
-                Tcl_SetObjResult(interp, Tcl_ObjPrintf("expected %s to be a whole number but got \"%s\"",
-                                                       allowed[option], Tcl_GetString(value)));
+                Tcl_SetObjResult(interp, Tcl_ObjPrintf(
+                    "expected %s to be a whole number of at least %lld but got \"%s\"",
+                    allowed[option], least, Tcl_GetString(value)));
             } else if (name == "-quality") {
                 params->quality = static_cast<int>(number);
             } else if (name == "-first") {

@@ -14,6 +14,24 @@ proc ::zelkori::frame_time {start k fps} {
     expr {$start + double($k) / $fps}
 }
 
+# The clock readings that framing a run of `count` frames from frame
+# `first` looks at: every frame's, or for a long run 1000 spread evenly
+# from the first to the last, which the framing's margin covers.
+proc ::zelkori::run_times {start first count fps} {
+    set most 1000
+    set times {}
+    if {$count <= $most} {
+        for {set k $first} {$k < $first + $count} {incr k} {
+            lappend times [frame_time $start $k $fps]
+        }
+        return $times
+    }
+    for {set i 0} {$i < $most} {incr i} {
+        lappend times [frame_time $start [expr {$first + ($i * ($count - 1)) / ($most - 1)}] $fps]
+    }
+    return $times
+}
+
 # `value` as one of `choices` or a unique prefix of one, as C commands
 # take options; a usage error naming them otherwise.
 proc ::zelkori::choose {what choices value} {

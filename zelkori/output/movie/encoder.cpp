@@ -316,6 +316,9 @@ bool Movie::open(const char *path, int quality) {
     if (code < 0) {
         return fail("cannot start the file", code);
     }
+    // The same frames give the same bytes (WebM's identifiers are otherwise
+    // random), as the join's do.
+    container->flags |= AVFMT_FLAG_BITEXACT;
     if (!open_encoder(quality) || (palette() && !open_gather(quality))) {
         return false;
     }

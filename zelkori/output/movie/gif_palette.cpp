@@ -64,7 +64,7 @@ bool Movie::open_gather(int quality) {
     }
     // Frames wait beside the movie's temporary file, in a file with no name
     // that goes with the process.
-    const std::string beside = zk_output_temporary(output);
+    const std::string beside = zk_output_target(output);
     const size_t slash = beside.rfind('/');
     const std::string directory = slash == std::string::npos ? "." : beside.substr(0, slash + 1);
     const int fd = ::open(directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
@@ -178,7 +178,12 @@ bool Movie::map_frames() {
     if (code < 0) {
         return fail("the palette filters failed", code);
     }
-    if (std::fflush(spill) != 0 || std::fseek(spill, 0, SEEK_SET) != 0) {
+    // The last kept frames reach the file here: a full disk is a write's
+    // failure, as any write of the movie.
+    if (std::fflush(spill) != 0) {
+        return fail(zk_errno_text(errno), 0);
+    }
+    if (std::fseek(spill, 0, SEEK_SET) != 0) {
         return fail(std::string("cannot read the kept frames: ") + zk_errno_text(errno), 0);
     }
     for (int64_t k = 0; k < frames_added; ++k) {

@@ -271,6 +271,54 @@ bool describe_camera(const double *p, const int *viewport, tinygltf::Camera *cam
     return false;
 }
 
+// The rotation (x, y, z, w) that turns a camera looking down -z toward the
+// middle of the picture of perspective projection `p`, which a shift
+// across puts off the axis; false when it needs none.
+bool camera_turn(const double *p, double *q) {
+    if (p[11] != -1.0 || p[15] != 0.0 || !(p[0] > 0.0) || !(p[5] > 0.0) ||
+        (p[8] == 0.0 && p[9] == 0.0)) {
+        return false;
+    }
+    // The middle of the picture lies along (p8/p0, p9/p5, -1); the
+    // shortest turn from -z to it is about -z x d.
+    double d[3] = {p[8] / p[0], p[9] / p[5], -1.0};
+    const double length = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+    for (double &v : d) {
+        v /= length;
+    }
+    double r[4] = {d[1], -d[0], 0.0, 1.0 - d[2]};
+    const double norm = std::sqrt(r[0] * r[0] + r[1] * r[1] + r[3] * r[3]);
+    if (!std::isfinite(norm) || norm == 0.0) {
+        return false;
+    }
+    for (int i = 0; i < 4; ++i) {
+        q[i] = r[i] / norm;
+    }
+    return true;
+}
+
+// `v` turned by the rotation `q` (x, y, z, w).
+void turn_by(const double *q, const double *v, double *out) {
+    const double x = q[0], y = q[1], z = q[2], w = q[3];
+    // v + 2w (u x v) + 2 u x (u x v), u = (x, y, z).
+    const double c[3] = {y * v[2] - z * v[1], z * v[0] - x * v[2], x * v[1] - y * v[0]};
+    const double cc[3] = {y * c[2] - z * c[1], z * c[0] - x * c[2], x * c[1] - y * c[0]};
+    for (int i = 0; i < 3; ++i) {
+        out[i] = v[i] + 2.0 * w * c[i] + 2.0 * cc[i];
+    }
+}
+
+// `v` turned by the inverse of the rotation `q`.
+void turn_back(const double *q, const float *v, float *out) {
+    const double inverse[4] = {-q[0], -q[1], -q[2], q[3]};
+    const double in[3] = {v[0], v[1], v[2]};
+    double turned[3];
+    turn_by(inverse, in, turned);
+    for (int i = 0; i < 3; ++i) {
+        out[i] = float(turned[i]);
+    }
+}
+
 // A directional light, shining along its node's -z, turned so that it
 // comes from `toward` as the host's light does; returns its node.
 tinygltf::Node add_light(tinygltf::Model &model, const char *name, const float *toward,
@@ -572,17 +620,27 @@ bool build_scene(const Capture &capture, double fps, int lights, tinygltf::Model
         scene.nodes.push_back(static_cast<int>(i));
     }
 
-    // The camera where the view puts it, looking down -z, the lights
-    // turning with it.
+    // The camera where the view puts it, looking down -z, or turned toward
+    // the middle of a projection shifted across (a framing): a glTF camera
+    // has no shift. The lights turn with it, and back by as much, so that
+    // they light the figure from where the host's do.
     tinygltf::Node eye;
     eye.name = "camera";
     eye.camera = 0;
     if (origin[0] != 0.0 || origin[1] != 0.0 || origin[2] != 0.0) {
         eye.translation = {0.0 - origin[0], 0.0 - origin[1], 0.0 - origin[2]};  // no -0
     }
+    double turn[4] = {0.0, 0.0, 0.0, 1.0};
+    if (camera_turn(capture.projection, turn)) {
+        const float rotation[4] = {float(turn[0]), float(turn[1]), float(turn[2]), float(turn[3])};
+        eye.rotation = shortest(rotation, 4);
+    }
     if (lights != ZK_LIGHTS_NONE) {
-        model.nodes.push_back(add_light(model, "key light", kKeyDirection, kKeyDiffuse, lights));
-        model.nodes.push_back(add_light(model, "fill light", kFillDirection, kFillDiffuse, lights));
+        float key[3], fill[3];
+        turn_back(turn, kKeyDirection, key);
+        turn_back(turn, kFillDirection, fill);
+        model.nodes.push_back(add_light(model, "key light", key, kKeyDiffuse, lights));
+        model.nodes.push_back(add_light(model, "fill light", fill, kFillDiffuse, lights));
         eye.children = {static_cast<int>(count), static_cast<int>(count + 1)};
     }
     scene.nodes.push_back(static_cast<int>(model.nodes.size()));
