@@ -16,8 +16,9 @@
 # frame) or a movie pattern (parts/spin%05d.mp4: one segment a slice,
 # numbered by its first frame, for morvakine-join). OUTPUT's directory is
 # created. The renderer is $MORVAKINE_RENDER, else morvakine-render on the
-# PATH, else build/morvakine-render under the working directory; the format
-# table comes from the morvakine-join beside it.
+# PATH, else build/morvakine-render under the working directory, whose
+# --check says what OUTPUT is. With MORVAKINE_SLICE_LOG set, the slice
+# appends "INDEX STATUS" to that file when it ends.
 set -u
 me=morvakine-slice
 fail() {
@@ -48,8 +49,8 @@ index=$(whole "the slice index" "$index") || exit 2
 
 for option in "$@"; do
     case $option in
-    -o | -o=* | --first | --first=* | --frames | --frames=*)
-        fail "the slice sets -o, --first and --frames itself, got \"$option\" among the options" ;;
+    -o | -o=* | --first | --first=* | --frames | --frames=* | --run-frames | --run-frames=*)
+        fail "the slice sets -o, --first, --frames and --run-frames itself, got \"$option\" among the options" ;;
     esac
 done
 
@@ -68,30 +69,51 @@ if [ -z "$render" ]; then
 fi
 command -v "$render" >/dev/null ||
     fail "no renderer \"$render\" in $PWD: set MORVAKINE_RENDER, or put morvakine-render on the PATH"
-# Whether OUTPUT is a file a frame or a file a slice is the format table's
-# to say, as morvakine-join prints it ($MORVAKINE_JOIN, else the join
-# beside the renderer, else morvakine-join on the PATH).
-join=${MORVAKINE_JOIN:-$(dirname -- "$(command -v "$render")")/morvakine-join}
-[ -x "$join" ] || join=morvakine-join
-kind=
-while IFS=$'\t' read -r _ extension row_kind _; do
-    if [ "${extension:0:1}" = . ] && [[ ${output,,} == *"$extension" ]]; then
-        kind=$row_kind
-    fi
-done < <("$join" --formats 2>/dev/null)
-[ -n "$kind" ] || "$join" --formats >/dev/null ||
-    fail "no morvakine-join to read the formats from: set MORVAKINE_JOIN, or put morvakine-join on the PATH"
-if [ "$kind" != sequence ] && [ "$kind" != still ]; then
+# What OUTPUT is (a file a frame, or a file a slice) and where its number
+# field lies are the renderer's to say: its check judges the name and the
+# options as the render will, touching nothing.
+declare -A said=()
+while IFS= read -r -d '' key && IFS= read -r -d '' value; do
+    said[$key]=$value
+done < <("$render" --check -o "$output" --first "$first" --frames "$count" --run-frames "$total" "$@"; echo -n "status$?")
+[ "${said[format]:-}" ] || exit "${key#status}"
+if [ "${said[kind]}" != sequence ] && [ "${said[kind]}" != still ]; then
     # Only a sequence numbers a file a frame: any other format makes one
     # file a slice (a movie segment), named by its first frame. The number
     # alone goes through printf, never the name.
-    [[ $output =~ ^([^%]*)%(0?)([0-9]{0,2})d([^%]*)$ ]] ||
+    [ -n "${said[field]:-}" ] ||
         fail "a movie slice needs one number field in OUTPUT, such as parts/spin%05d.mp4, got \"$output\""
-    printf -v number "%${BASH_REMATCH[2]}${BASH_REMATCH[3]}d" "$first"
-    output=${BASH_REMATCH[1]}$number${BASH_REMATCH[4]}
+    printf -v number "${said[field]}" "$first"
+    output=${said[before]}$number${said[after]}
+    target=$output
+else
+    target=${said[target]}
 fi
-mkdir -p -- "$(dirname -- "$output")" || exit 1
+mkdir -p -- "$(dirname -- "$target")" || exit 1
 
+# The renderer runs in the background so that a signal reaches this shell
+# at once; it is passed on as SIGTERM (a background job ignores SIGINT),
+# and $MORVAKINE_SLICE_LOG (when set) gets "INDEX STATUS" for how the
+# slice ended: 0 rendered, 128 + n by signal n.
+ended() {
+    [ -z "${MORVAKINE_SLICE_LOG:-}" ] || printf '%s %s\n' "$index" "$1" >>"$MORVAKINE_SLICE_LOG"
+    exit "$1"
+}
+renderer=
+stop() {
+    trap '' INT TERM HUP
+    if [ -n "$renderer" ]; then
+        kill -TERM "$renderer" 2>/dev/null
+        wait "$renderer" 2>/dev/null
+    fi
+    ended $((128 + $1))
+}
+trap 'stop 2' INT
+trap 'stop 15' TERM
+trap 'stop 1' HUP
 # Every slice is framed on the whole run's frames, so that they join into
 # one picture.
-exec "$render" -o "$output" --first "$first" --frames "$count" --run-frames "$total" "$@"
+"$render" -o "$output" --first "$first" --frames "$count" --run-frames "$total" "$@" &
+renderer=$!
+wait "$renderer" 2>/dev/null
+ended $?

@@ -258,6 +258,12 @@ enum { ZK_FIELD_NAME = 1, ZK_FIELD_SIZE, ZK_FIELD_FPS, ZK_FIELD_FRAMES,
 int zk_writer_check(const char *path, const zk_writer_params *params,
                     const zk_format **format, const char **target,
                     int *field, const char **error);
+/* The number field of a name such as "out/f%05d.png": *before and *after
+ * the name around it (%% read as a percent sign), *field the field as
+ * printf writes an int ("%05d"), valid until the next call. Returns 0,
+ * with *error, for a name that holds not exactly one field. */
+int zk_sequence_field(const char *path, const char **before, const char **field,
+                      const char **after, const char **error);
 zk_writer *zk_writer_open(const char *path, const zk_writer_params *params,
                           const char **error);
 /* Reads the current frame (zk_frame_size's area) and hands it on. */

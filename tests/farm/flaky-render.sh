@@ -7,6 +7,8 @@
 #   stop-K   stop the farm ($FLAKY/farm.pid) with SIGTERM, and wait to be stopped.
 set -u
 arguments=("$@")
+# A check draws nothing: it is no run.
+[[ " $* " != *" --check "* ]] || exec "$REAL" "$@"
 first= target=
 while [ $# -gt 0 ]; do
     case $1 in
@@ -17,7 +19,7 @@ while [ $# -gt 0 ]; do
 done
 echo "$first" >>"$FLAKY/rendered"
 if rm "$FLAKY/kill-$first" 2>/dev/null; then
-    head -c 1000 /dev/zero >"$(dirname "$target")/.zkkilled$first"
+    head -c 1000 /dev/zero >"$(dirname -- "$target")/.zkkilled$first"
     kill -KILL $$
 fi
 if rm "$FLAKY/block-$first" 2>/dev/null; then
@@ -33,7 +35,7 @@ if rm "$FLAKY/stop-$first" 2>/dev/null; then
         sleep 0.1
     done
     kill -TERM "$(cat "$FLAKY/farm.pid")"
-    sleep 60
+    exec sleep 60  # one process, as the renderer is
     exit 1
 fi
 exec "$REAL" "${arguments[@]}"

@@ -12,6 +12,78 @@ farm=$top/farm/render-parallel.sh
 reference 11 mp4 webm
 farm_command parallel
 
+# The farm takes the names the renderer takes and writes the same files,
+# from a name with a literal percent to a directory named like an option;
+# each run says nothing, and a run killed part way resumes there.
+one_command=$top/farm/morvakine-farm
+while read -r name; do
+    rm -rf one-run farmed && mkdir -p -- one-run/"$(dirname -- "$name")" farmed
+    (cd one-run && "$MORVAKINE_RENDER" -o "$name" --frames 3 --size 32x24) ||
+        check "the renderer takes $name" false
+    (cd farmed && "$one_command" --engine parallel -o "$name" --frames 3 --slice 2 --size 32x24 2>../err.txt) ||
+        check "the farm takes $name" false
+    check "the farm says nothing for $name" test ! -s err.txt
+    check "the farm writes the renderer's files for $name" \
+        same_words "$(cd farmed && find . | sort | xargs)" "$(cd one-run && find . | sort | xargs)"
+done <<'NAMES'
+100%%-%05d.png
+f%i.png
+f%-5d.png
+f%+d.png
+p%%.mp4
+--d/f%03d.png
+--d/m%%.webm
+NAMES
+mkdir -p -- --r
+rm -rf flaky && mkdir flaky && touch flaky/kill-2
+check "a farm in a directory named like an option mends a killed slice" \
+    env FLAKY="$work/flaky" REAL="$MORVAKINE_RENDER" MORVAKINE_RENDER="$top/tests/farm/flaky-render.sh" \
+    "$one_command" --engine parallel -o --r/f%03d.png --frames 6 --slice 2 --size 32x24
+check "... rendering only the killed slice again" same_words "$(sort -n flaky/rendered | xargs)" "0 2 2 4"
+
+# Refused before any slice runs (or, for a control only the plug-in
+# knows, by the slices, with nothing rendered): one line, its status,
+# nothing made, and the corrected command runs after it.
+mkdir -p dir.mp4 && touch file
+while IFS='|' read -r status expected output options; do
+    rm -rf early && mkdir early && cd early
+    "$one_command" --engine parallel -o "$output" --frames 4 --slice 2 $options 2>../err.txt && got=0 || got=$?
+    cd ..
+    check "$output $options: exit $status, not $got" test "$got" -eq "$status"
+    check "$output $options: one line" test "$(wc -l <err.txt)" -eq 1
+    check "$output $options: says $expected" grep -q -- "$expected" err.txt
+    check "$output $options: nothing made" test -z "$(ls -A early)"
+done <<'CASES'
+2|width and height must be|out/f%03d.png|--size 0x8
+2|unknown option "--bogus"|out/f%03d.png|--bogus
+2|--fps: the rate must be|out.mp4|--fps 1e-9
+2|--quality needs a value|out.mp4|--quality
+2|unknown control "nosuch"|out.mp4|--set nosuch=1
+2|cannot be joined from slices|out.gif|
+2|--frames|out.png|
+1|is a directory|../dir.mp4|
+1|cannot make|../file/out.mp4|
+CASES
+check "the corrected command runs" "$one_command" --engine parallel -o early/f%03d.png --frames 4 --slice 2 --size 32x24
+
+# An existing target is replaced, as the renderer replaces it, whatever it
+# holds: a shorter preview of the same render, junk, or a sequence of
+# another size and time, which is never taken for this one's frames.
+"$MORVAKINE_RENDER" -o again.mp4 --frames 6 --size 32x24
+mkdir other want
+"$MORVAKINE_RENDER" -o other/f%03d.png --frames 8 --size 64x48
+"$MORVAKINE_RENDER" -o want/f%03d.png --frames 8 --size 32x24 --time 3
+echo junk >junk.mp4
+for output in again.mp4 junk.mp4 other/f%03d.png; do
+    check "the farm replaces $output" "$one_command" --engine parallel -o $output --frames 8 --slice 4 --size 32x24 \
+        $([ "$output" != other/f%03d.png ] || echo --time 3)
+done
+check "the replaced movies are this render's" \
+    same_words "$("$join" --probe again.mp4) $("$join" --probe junk.mp4)" \
+    "frames=8 first=0 rate=30/1 end=0.266667 frames=8 first=0 rate=30/1 end=0.266667"
+check "the replaced sequence is this render's" \
+    bash -c 'for k in 000 003 007; do "$0" --same other/f$k.png want/f$k.png || exit; done' "$build/png_probe"
+
 check "PNG slices" "$farm" 11 4 out/f%05d.png --size $size
 check "PNG slices are one run's" same_frames out all
 for ext in mp4 webm; do
@@ -89,24 +161,33 @@ MORVAKINE_SLICE=1 "$top/farm/render-slice.sh" 8 4 'odd\x41 \n/s%05d.mp4' --size 
 check "a slice's name is no printf format" test -f 'odd\x41 \n/s00004.mp4'
 
 # A signal stops every slice and ends the script with 128 + its number,
-# leaving no temporary file (job control, so that SIGINT is not ignored).
-while read -r signal status; do
+# however it reaches the run, leaving no temporary file (job control, so
+# that SIGINT is not ignored).
+while read -r program signal to status; do
     rm -rf stop
     set -m
-    "$farm" 90000 45000 stop/f%05d.png --size $size 2>err.txt &
+    if [ "$program" = render-parallel.sh ]; then
+        "$farm" 90000 45000 stop/f%05d.png --size $size 2>err.txt &
+    else
+        "$one_command" --engine parallel -o stop/f%05d.png --frames 90000 --slice 45000 --size $size 2>err.txt &
+    fi
     set +m
     pid=$!
     for ((tries = 600; tries > 0; tries--)); do  # a bound only a hang reaches
         [ -e stop/f00000.png ] && break
         sleep 0.1
     done
-    kill -"$signal" "$pid"
-    wait "$pid" && got=0 || got=$?
-    check "SIG$signal ends render-parallel.sh with $status, not $got" test "$got" -eq "$status"
-    check "SIG$signal leaves no temporary file" test -z "$(find stop -name '.*' -type f)"
+    # The script, or GNU parallel alone.
+    [ "$to" = script ] || pid=$(ps -o pid=,comm= --ppid "$pid" | awk '$2 == "parallel" { print $1 }')
+    kill -"$signal" $pid
+    wait "$!" && got=0 || got=$?
+    check "SIG$signal to the $to ends $program with $status, not $got" test "$got" -eq "$status"
+    check "SIG$signal to the $to of $program leaves no temporary file" test -z "$(find stop -name '.*' -type f)"
 done <<'SIGNALS'
-INT 130
-TERM 143
+render-parallel.sh INT script 130
+render-parallel.sh TERM script 143
+render-parallel.sh TERM parallel 143
+morvakine-farm TERM parallel 143
 SIGNALS
 
 # A slice checks its own first file before drawing.

@@ -351,6 +351,23 @@ int zk_writer_check(const char *path, const zk_writer_params *params, const zk_f
     }
 }
 
+int zk_sequence_field(const char *path, const char **before, const char **field,
+                      const char **after, const char **error) {
+    static thread_local zelkori::SequenceField split;
+    try {
+        std::string why;
+        if (!zelkori::sequence_field(path, &split, &why)) {
+            return zelkori::fail(why, error);
+        }
+    } catch (const std::exception &) {
+        return zelkori::fail("not enough memory", error);
+    }
+    *before = split.before.c_str();
+    *field = split.field.c_str();
+    *after = split.after.c_str();
+    return 1;
+}
+
 zk_writer *zk_writer_open(const char *path, const zk_writer_params *params, const char **error) {
     return zelkori::open_writer(path, *params, zelkori::gl_frame_reader(), error);
 }

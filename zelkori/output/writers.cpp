@@ -241,17 +241,17 @@ class SceneWriter : public Writer {
 
 }  // namespace
 
-bool sequence_name(const std::string &pattern, long long number, std::string *name,
-                   std::string *error) {
-    std::string out;
+bool sequence_field(const std::string &pattern, SequenceField *split, std::string *error) {
+    SequenceField out;
+    std::string *part = &out.before;
     int fields = 0;
     for (size_t i = 0; i < pattern.size(); ++i) {
         if (pattern[i] != '%') {
-            out += pattern[i];
+            *part += pattern[i];
             continue;
         }
         if (i + 1 < pattern.size() && pattern[i + 1] == '%') {
-            out += '%';
+            *part += '%';
             ++i;
             continue;
         }
@@ -276,17 +276,29 @@ bool sequence_name(const std::string &pattern, long long number, std::string *na
                      " digits, got \"" + pattern + "\"";
             return false;
         }
-        const std::string field = "%" + pattern.substr(flags, digits - flags) + width + "lld";
-        char text[64];
-        std::snprintf(text, sizeof text, field.c_str(), number);
-        out += text;
+        // %i and %u write what %d does for the numbers a frame has.
+        out.field = "%" + pattern.substr(flags, digits - flags) + width + "d";
+        part = &out.after;
         i = j;
     }
     if (fields != 1) {
         *error = "a sequence's name holds one number field such as %04d, got \"" + pattern + "\"";
         return false;
     }
-    *name = out;
+    *split = out;
+    return true;
+}
+
+bool sequence_name(const std::string &pattern, long long number, std::string *name,
+                   std::string *error) {
+    SequenceField split;
+    if (!sequence_field(pattern, &split, error)) {
+        return false;
+    }
+    const std::string field = split.field.substr(0, split.field.size() - 1) + "lld";
+    char text[64];
+    std::snprintf(text, sizeof text, field.c_str(), number);
+    *name = split.before + text + split.after;
     return true;
 }
 

@@ -83,6 +83,14 @@ bool png_data(const FrameReader &reader, int level, unsigned char **data, size_t
 // Whether standard output takes data; false with *cause.
 bool stdout_writable(std::string *cause);
 
+// A sequence's name split at its number field: the name before and after
+// it (%% read as a percent sign) and the field as printf writes an int
+// ("%05d"). False with *error for a name that holds not exactly one.
+struct SequenceField {
+    std::string before, field, after;
+};
+bool sequence_field(const std::string &pattern, SequenceField *split, std::string *error);
+
 // The file a sequence's frame `number` goes to, from its printf pattern
 // (one integer field). False with *error for a pattern that is not one.
 bool sequence_name(const std::string &pattern, long long number, std::string *name,

@@ -12,6 +12,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "tcl/face.h"
@@ -306,6 +307,18 @@ int output_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) 
                 Tcl_ListObjAppendElement(nullptr, result, item);
             }
             Tcl_DStringFree(&utf);
+            // A name with one number field says where it is, whatever its row.
+            const char *before = "", *field = "", *after = "", *why = "";
+            if (zk_sequence_field(Tcl_DStringValue(&native), &before, &field, &after, &why)) {
+                for (const auto &[key, text] : {std::pair<const char *, const char *>{"before", before},
+                                                {"field", field}, {"after", after}}) {
+                    Tcl_ExternalToUtfDString(nullptr, text, -1, &utf);
+                    Tcl_ListObjAppendElement(nullptr, result, Tcl_NewStringObj(key, -1));
+                    Tcl_ListObjAppendElement(nullptr, result,
+                                             Tcl_NewStringObj(Tcl_DStringValue(&utf), -1));
+                    Tcl_DStringFree(&utf);
+                }
+            }
             Tcl_SetObjResult(interp, result);
         }
         Tcl_DStringFree(&native);
