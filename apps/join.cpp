@@ -537,8 +537,10 @@ const char *kind_name(int kind) {
         return "sequence";
     case ZK_KIND_MOVIE:
         return "movie";
-    default:
+    case ZK_KIND_SCENE:
         return "scene";
+    default:
+        return "page";
     }
 }
 

@@ -39,8 +39,8 @@ proc help_text {} {
         }
     }
     return "Usage: morvakine-render \[options\]
-Draws the animated figure without a display and writes PNG files, a movie
-or a glTF scene, its format named by the output's extension.
+Draws the animated figure without a display and writes PNG files, a movie,
+a glTF scene or a web page, its format named by the output's extension.
 
   -o FILE           output file (default morvakine.png):$formats
   --size WxH        image size in pixels (default 800x600)
@@ -150,6 +150,15 @@ if {[dict exists $options --run-frames]} {
 ::morvakine::check_size $program --size [list $width $height]
 set look [::morvakine::picture_options $program $options]
 ::morvakine::check_samples $program $options
+# A page draws live on its own clock with the plug-in built into it: the
+# options of frames drawn here mean nothing for it.
+if {[dict get [::morvakine::check_output_options $program $output {-frames 1}] kind] eq "page"} {
+    foreach option {--frames --fps --first --run-frames --quality --lights --plugin} {
+        if {[dict exists $options $option]} {
+            ::morvakine::usage_error $program "$option means nothing for a web page, which draws the figure live with the plug-in built into it"
+        }
+    }
+}
 # Every limit is the format's, from the host library's table.
 set check [list -size [list $width $height] -first $first]
 foreach {option name} {--fps -fps --quality -quality --lights -lights} {
@@ -217,6 +226,11 @@ if {![info exists env(EGL_LOG_LEVEL)]} {
 # of a run's frames together.
 if {[info exists view]} {
     set framing [dict create zoom [lindex $view 0] x [lindex $view 1] y [lindex $view 2]]
+} elseif {[dict get $format kind] eq "page" && ![dict get $options --plugin-camera]} {
+    # A page plays on and turns under the pointer: framed as the viewer
+    # opens, around all it draws over the 15 s of a turn (60 readings), at
+    # any angle.
+    set framing [zelkori::fit -turns 1 -times [::zelkori::run_times [dict get $options --time] 0 60 4]]
 } elseif {![dict get $options --plugin-camera]} {
     set span [expr {[info exists run] ? [list 0 $run] : [list $first $frames]}]
     set framing [zelkori::fit -times [::zelkori::run_times [dict get $options --time] {*}$span $fps]]

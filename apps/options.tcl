@@ -222,48 +222,11 @@ proc ::morvakine::apply_controls {program options} {
     }
 }
 
-# The check box "manual control" where the plug-in has one, else empty:
-# the sliders that pose the figure answer only while it is ticked.
-proc ::morvakine::manual_id {} {
-    if {[catch {zelkori::control info "manual control"} info] || [dict get $info kind] ne "checkbox"} {
-        return {}
-    }
-    return [dict get $info id]
-}
-
-# Whether the slider `id` changes nothing drawn with manual control off but
-# does with it on: a pose slider that only answers under manual control.
-# Told by drawing (zelkori::fit's digest of what is drawn) at either end
-# of the slider, with everything put back; needs a drawing context.
-proc ::morvakine::needs_manual {id} {
-    set manual [manual_id]
-    set info [zelkori::control info $id]
-    if {$manual eq "" || [dict get $info kind] ne "scale" || [zelkori::control get $manual]} {
-        return 0
-    }
-    set value [dict get $info value]
-    # Every drawing at one clock reading, even while the clock runs.
-    set now [list [zelkori::clock get]]
-    set answers {}
-    foreach on {0 1} {
-        zelkori::control set $manual $on
-        set digests {}
-        foreach end {low high} {
-            zelkori::control set $id [dict get $info $end]
-            lappend digests [dict get [zelkori::fit -times $now] drawn]
-        }
-        lappend answers [expr {[lindex $digests 0] ne [lindex $digests 1]}]
-    }
-    zelkori::control set $id $value
-    zelkori::control set $manual 0
-    expr {$answers eq {0 1}}
-}
-
 # Ticks manual control when a --set poses with a slider that only answers
 # under it and nothing set manual control itself, as moving that slider
 # in the viewer does. Needs the projection set.
 proc ::morvakine::imply_manual {options} {
-    set manual [manual_id]
+    set manual [zelkori::manual_id]
     if {$manual eq "" || [dict get $options --manual]} {
         return
     }
@@ -272,7 +235,7 @@ proc ::morvakine::imply_manual {options} {
         return
     }
     foreach id [lsort -unique $ids] {
-        if {[needs_manual $id]} {
+        if {[zelkori::needs_manual $id]} {
             zelkori::control set $manual 1
             return
         }

@@ -16,13 +16,21 @@ trap 'rm -rf "$scratch"' EXIT
 
 echo "== test: $(nproc) cores ($(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)), PATH starts ${PATH%%:*}"
 "$top/scripts/tools.sh" --report | sed 's/^/== /'
-extra="valgrind clang libclang-rt-14-dev dpkg-dev file lintian chromium desktop-file-utils slurm-wlm munge parallel"
+extra="valgrind clang libclang-rt-14-dev dpkg-dev file lintian chromium desktop-file-utils slurm-wlm munge parallel emscripten"
 missing_tools=$("$top/scripts/tools.sh" --packages | paste -sd' ')
 export MORVAKINE_PACKAGES_EXTRA="$extra $missing_tools ${MORVAKINE_PACKAGES_EXTRA:-}"
 # Sourced: its compiler cache settings hold for every build below.
 . "$top/scripts/setup.sh"
 if [ -n "$missing_tools" ]; then
   "$top/scripts/tools.sh" --report | sed 's/^/== installed: /'
+fi
+# The web page links a Tcl built for WebAssembly once per machine; the
+# build then finds it and makes the page.
+if "$top/scripts/tcl-wasm.sh" >/dev/null; then
+  /usr/bin/cmake -S "$top" -B "$top/build" >/dev/null
+  /usr/bin/cmake --build "$top/build" -j"$jobs"
+else
+  result failed "Tcl for WebAssembly (scripts/tcl-wasm.sh)"
 fi
 cpu_now
 echo "== test: packages and build took $SECONDS s ($cpu s of CPU)"

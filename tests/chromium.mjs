@@ -2,7 +2,8 @@
 // waits for the page to POST its answer. serve(request, response) answers
 // the page's GET requests, '/' being the page; the promise gives the body
 // of the POST, or fails when Chromium stops first or takes over timeoutMs.
-// flags go to Chromium's command line.
+// flags go to Chromium's command line; open(port) gives the address it
+// opens (the server's '/' unless told).
 // Chromium and its profile are gone either way.
 import { spawn } from 'node:child_process';
 import { mkdtempSync, rmSync } from 'node:fs';
@@ -10,7 +11,8 @@ import { createServer } from 'node:http';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 
-export function askChromium(serve, timeoutMs, flags = []) {
+export function askChromium(serve, timeoutMs, flags = [],
+                            open = (port) => `http://127.0.0.1:${port}/`) {
     return new Promise((resolve, reject) => {
         const profile = mkdtempSync(join(tmpdir(), 'chromium-'));
         let browser = null;
@@ -53,7 +55,7 @@ export function askChromium(serve, timeoutMs, flags = []) {
                 '--no-sandbox', '--no-first-run', '--disable-background-networking',
                 '--disable-component-update', '--disable-sync', '--disable-quic',
                 '--disable-gpu-vsync', ...flags, `--user-data-dir=${profile}`,
-                `http://127.0.0.1:${server.address().port}/`,
+                open(server.address().port),
             ], { detached: true, stdio: 'ignore' });
             process.on('exit', stop);  // not left behind by a caller that dies of an exception
             browser.on('exit', (code) =>

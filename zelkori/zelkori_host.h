@@ -49,6 +49,11 @@ int zk_clock_playing(void);
 int zk_clock_set_speed(double speed);
 double zk_clock_speed(void);
 
+/* The zoom and shift zelkori::frame last applied around the plug-in's
+ * projection (1, 0, 0 until then): what a web page opens on. */
+void zk_view_note(double zoom, double x, double y);
+void zk_view_get(double *zoom, double *x, double *y);
+
 /* Counters of what the primitives drew since the last reset. */
 typedef struct zk_stats {
     long long spheres, cylinders, triangles;
@@ -171,7 +176,8 @@ enum {
     ZK_KIND_STILL,     /* one image */
     ZK_KIND_SEQUENCE,  /* one image a frame */
     ZK_KIND_MOVIE,
-    ZK_KIND_SCENE
+    ZK_KIND_SCENE,
+    ZK_KIND_PAGE       /* a web page that draws the figure live */
 };
 /* What a row's names look like, and what its files allow. */
 enum {

@@ -36,6 +36,7 @@ proc ::viewer::build_menus {} {
     $m add command -label "Save frame as…" -accelerator Ctrl+S -command ::viewer::save_frame_as
     $m add command -label "Export scene as…" -accelerator Ctrl+E -command ::viewer::export_scene_as
     $m add command -label "Record movie…" -accelerator Ctrl+R -command ::viewer::toggle_recording
+    $m add command -label "Export web page…" -command ::viewer::export_page_as
     $m add separator
     $m add command -label Quit -accelerator Ctrl+Q -command ::viewer::quit
     set m .menubar.view

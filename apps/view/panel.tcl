@@ -228,13 +228,13 @@ proc ::viewer::step_control {id steps} {
 proc ::viewer::slider_moved {id args} {
     variable gl
     variable value
-    set manual [::morvakine::manual_id]
+    set manual [zelkori::manual_id]
     if {$manual eq "" || [zelkori::control get $manual] || ![winfo ismapped $gl]} {
         return
     }
     $gl makecurrent
     project
-    if {[::morvakine::needs_manual $id]} {
+    if {[zelkori::needs_manual $id]} {
         set value($manual) 1
         show_message "manual control ticked: [dict get [zelkori::control info $id] label] poses the figure only under it"
     }

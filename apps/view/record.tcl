@@ -68,6 +68,28 @@ proc ::viewer::export_scene_as {} {
     }
 }
 
+proc ::viewer::export_page_as {} {
+    set file [ask_file "Export web page" [file_types page] [timed_name [first_extension page]]]
+    if {$file ne ""} {
+        export_page $file
+    }
+}
+
+# Saves a web page that draws the figure live, opening on what the window
+# shows: its size, the clock, the controls and the zoom and pan.
+proc ::viewer::export_page {file} {
+    variable gl
+    $gl makecurrent
+    set failed [catch {
+        set handle [zelkori::output open $file]
+        if {[catch {zelkori::output add $handle; zelkori::output close $handle} message options]} {
+            catch {zelkori::output abort $handle}
+            return -options $options $message
+        }
+    } result]
+    show_message [expr {$failed ? $result : "saved [file normalize [::morvakine::literal $file]]"}]
+}
+
 proc ::viewer::export_problem {values} {
     dict with values {
         set count [expr {$what eq "pose" ? 1 : $frames}]

@@ -4,9 +4,7 @@
 // Mesh vertices sit slightly outside the true surface so that the outline
 // strays as far outside as inside, which halves the error of a mesh that
 // only touches the surface at its vertices.
-#include <EGL/egl.h>
 #include <GL/gl.h>
-#include <GL/glx.h>
 
 #include <algorithm>
 #include <cmath>
@@ -275,14 +273,6 @@ void draw_scaled(unsigned list, double sx, double sy, double sz,
 }
 
 }  // namespace
-
-const void *current_context() {
-    const void *egl = eglGetCurrentContext();
-    if (egl != EGL_NO_CONTEXT) {
-        return egl;
-    }
-    return glXGetCurrentContext();
-}
 
 }  // namespace zelkori
 

@@ -8,7 +8,6 @@
 #include <GL/glext.h>
 
 #include <algorithm>
-#include <cmath>
 
 #include "core/state.h"
 
@@ -293,21 +292,6 @@ void zk_frame_finish(void) {
         zelkori::bind(*target);
     }
     glPopAttrib();
-}
-
-void zk_background_set(double red, double green, double blue, int transparent) {
-    zelkori::Background &background = state().background;
-    const double rgb[3] = {red, green, blue};
-    for (int i = 0; i < 3; ++i) {
-        background.rgb[i] = std::isfinite(rgb[i]) ? static_cast<float>(std::clamp(rgb[i], 0.0, 1.0)) : 0.0f;
-    }
-    background.transparent = transparent != 0;
-}
-
-int zk_background_get(double rgb[3]) {
-    const zelkori::Background &background = state().background;
-    std::copy(background.rgb, background.rgb + 3, rgb);
-    return background.transparent ? 1 : 0;
 }
 
 }  // extern "C"

@@ -208,6 +208,16 @@ double zk_clock_speed(void) {
     return state().clock.speed;
 }
 
+void zk_view_note(double zoom, double x, double y) {
+    state().view = zelkori::View{zoom, x, y};
+}
+
+void zk_view_get(double *zoom, double *x, double *y) {
+    *zoom = state().view.zoom;
+    *x = state().view.x;
+    *y = state().view.y;
+}
+
 void zk_stats_get(zk_stats *out) {
     if (out != nullptr) {
         *out = state().stats;
@@ -216,6 +226,21 @@ void zk_stats_get(zk_stats *out) {
 
 void zk_stats_reset(void) {
     state().stats = zk_stats{0, 0, 0};
+}
+
+void zk_background_set(double red, double green, double blue, int transparent) {
+    zelkori::Background &background = state().background;
+    const double rgb[3] = {red, green, blue};
+    for (int i = 0; i < 3; ++i) {
+        background.rgb[i] = std::isfinite(rgb[i]) ? static_cast<float>(std::clamp(rgb[i], 0.0, 1.0)) : 0.0f;
+    }
+    background.transparent = transparent != 0;
+}
+
+int zk_background_get(double rgb[3]) {
+    const zelkori::Background &background = state().background;
+    std::copy(background.rgb, background.rgb + 3, rgb);
+    return background.transparent ? 1 : 0;
 }
 
 }  // extern "C"

@@ -35,6 +35,11 @@ struct MeshSet {
     unsigned long long compiled = 0;  // a bit per list, set once compiled
 };
 
+// The framing last applied around the plug-in's projection.
+struct View {
+    double zoom = 1.0, x = 0.0, y = 0.0;
+};
+
 struct Offscreen {
     void *display = nullptr;  // EGLDisplay
     void *context = nullptr;  // EGLContext
@@ -66,6 +71,7 @@ struct HostState {
     std::vector<Control> controls;  // declaration order
     zk_declare_listener listener = nullptr;
     Clock clock;
+    View view;
     std::map<const void *, MeshSet> meshes;  // by GL context
     zk_stats stats = {0, 0, 0};
     float color[3] = {0, 0, 0};  // the last diffuse colour
@@ -77,7 +83,8 @@ struct HostState {
 
 HostState &state();
 
-// The current EGL or GLX context (draw.cpp); null when none is current.
+// The current GL context (context.cpp; the page has its own); null when
+// none is current.
 const void *current_context();
 
 // The current context's frame target (frame.cpp) when what is drawn goes

@@ -48,6 +48,7 @@ const zk_format_writer kSequence = {open_sequence};
 const zk_format_writer kStream = {open_stream};
 const zk_format_writer kMovie = {open_movie};
 const zk_format_writer kScene = {open_scene};
+const zk_format_writer kPage = {open_page};
 
 const int kPattern = ZK_FORMAT_PATTERN, kStdout = ZK_FORMAT_STDOUT, kJoinable = ZK_FORMAT_JOINABLE,
           kAlpha = ZK_FORMAT_ALPHA;
@@ -82,6 +83,8 @@ const zk_format kFormats[] = {
     {"gltf", ".gltf", ZK_KIND_SCENE, 0, "glTF scene as JSON, all frames as one animation",
      kMaxSide, kNoPixelLimit, kSlowest, 10000, 10000, 0, kQuality, kDefaultQuality, kFps, &kScene,
      nullptr},
+    {"html", ".html", ZK_KIND_PAGE, 0, "a web page that draws the figure live, posed by its controls",
+     kMaxSide, kNoPixelLimit, 0, kAnyRate, 1, 0, kQuality, kDefaultQuality, kFps, &kPage, nullptr},
 };
 const int kFormatCount = sizeof kFormats / sizeof kFormats[0];
 

@@ -617,4 +617,27 @@ void zk_output_abort(zk_output *output) {
     }
 }
 
+int zk_output_write(const char *path, const void *data, size_t size, const char **error) {
+    zk_output *output = zk_output_open(path, error);
+    if (output == nullptr) {
+        return 0;
+    }
+    const char *bytes = static_cast<const char *>(data);
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t written = ::write(zk_output_fd(output), bytes + done, size - done);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            const int cause = written == 0 ? EIO : errno;
+            zk_output_abort(output);
+            *error = zk_errno_text(cause);
+            return 0;
+        }
+        done += static_cast<size_t>(written);
+    }
+    return zk_output_commit(output, error);
+}
+
 }  // extern "C"

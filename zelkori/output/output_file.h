@@ -25,6 +25,8 @@
 #ifndef ZELKORI_OUTPUT_FILE_H
 #define ZELKORI_OUTPUT_FILE_H
 
+#include <stddef.h>
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -63,6 +65,11 @@ int zk_output_commit(zk_output *output, const char **error);
 
 /* Removes the temporary file and frees `output`. NULL is allowed. */
 void zk_output_abort(zk_output *output);
+
+/* The whole of a file in one call: opens, writes `size` bytes from `data`
+ * and commits, or leaves the target as it was. Returns 0 with *error set
+ * as the calls above do. */
+int zk_output_write(const char *path, const void *data, size_t size, const char **error);
 
 /* errno's text for `error` ("No space left on device"), static and the
  * same in every thread and locale. */

@@ -20,6 +20,8 @@ namespace {
 
 const int kMaxPadding = 12;
 
+}  // namespace
+
 bool writable(const std::string &path, Failure *failure) {
     const char *reason = "";
     if (zk_output_check(path.c_str(), &reason)) {
@@ -29,8 +31,6 @@ bool writable(const std::string &path, Failure *failure) {
     return false;
 }
 
-// The frame's size when it has the one asked for (none asked: any);
-// false with the cause otherwise.
 bool frame_size(const FrameReader &reader, const OpenRequest &request, const char *what,
                 int *width, int *height, std::string *cause) {
     if (!reader.size(width, height)) {
@@ -45,6 +45,8 @@ bool frame_size(const FrameReader &reader, const OpenRequest &request, const cha
     }
     return true;
 }
+
+namespace {
 
 // One PNG: the frame is read at add and kept; the file is written at
 // close, so that nothing reaches the target before it, and an abort leaves

@@ -62,6 +62,12 @@ WriterPtr open_stream(const OpenRequest &request, const FrameReader &reader, Fai
 WriterPtr open_scene(const OpenRequest &request, const FrameReader &reader, Failure *failure);
 // Movies load FFmpeg on first use (movie_module.h).
 WriterPtr open_movie(const OpenRequest &request, const FrameReader &reader, Failure *failure);
+// A web page, from the page built beside this library (page_writer.cpp).
+WriterPtr open_page(const OpenRequest &request, const FrameReader &reader, Failure *failure);
+
+// The directory this library was loaded from, ending in '/' ("" when not
+// known): the files it loads when first needed sit there.
+const std::string &library_directory();
 
 // zk_writer_open with frames from `reader`; zk_writer_close, with the
 // directories noted into `directories` for the caller to flush (null: the
@@ -79,6 +85,14 @@ std::string anchor(const zk_format &format, const char *path);
 // memory: *data, *size bytes, freed with free().
 bool png_data(const FrameReader &reader, int level, unsigned char **data, size_t *size,
               Failure *failure);
+
+// Whether `path` can be written (zk_output_check); false with the cause.
+bool writable(const std::string &path, Failure *failure);
+
+// The frame's size when it has the one asked for (none asked: any);
+// false with the cause otherwise. `what` names the output in the cause.
+bool frame_size(const FrameReader &reader, const OpenRequest &request, const char *what,
+                int *width, int *height, std::string *cause);
 
 // Whether standard output takes data; false with *cause.
 bool stdout_writable(std::string *cause);

@@ -10,11 +10,50 @@
 #include <cmath>
 #include <cstdlib>
 #include <exception>
+#include <string>
 
 #include "tcl/face.h"
 #include "zelkori_host.h"
 
 namespace zelkori {
+namespace {
+
+// std::from_chars for a double where the C++ library has it; the page's
+// library does not, and there the same grammar (digits, a point, an
+// exponent) is checked here and read by strtod, whose locale there is
+// always "C".
+std::from_chars_result read_double(const char *at, const char *end, double *out) {
+#if defined(__cpp_lib_to_chars)
+    return std::from_chars(at, end, *out);
+#else
+    auto digits = [end](const char *from) {
+        while (from < end && std::isdigit(static_cast<unsigned char>(*from))) {
+            ++from;
+        }
+        return from;
+    };
+    const char *stop = digits(at);
+    bool any = stop > at;
+    if (stop < end && *stop == '.') {
+        const char *fraction = stop + 1;
+        stop = digits(fraction);
+        any = any || stop > fraction;
+    }
+    if (!any) {
+        return {at, std::errc::invalid_argument};
+    }
+    if (stop < end && (*stop == 'e' || *stop == 'E')) {
+        const char *power = stop + 1 + (stop + 1 < end && (stop[1] == '+' || stop[1] == '-'));
+        const char *after = digits(power);
+        stop = after > power ? after : stop;
+    }
+    errno = 0;
+    *out = std::strtod(std::string(at, stop).c_str(), nullptr);
+    return {stop, errno == ERANGE ? std::errc::result_out_of_range : std::errc()};
+#endif
+}
+
+}  // namespace
 
 // Tcl reads 010 as octal 8 and takes 0x10 or 1_0 for numbers; a number
 // given to these commands is decimal, whatever its leading zeros.
@@ -32,7 +71,7 @@ int get_finite(Tcl_Interp *interp, Tcl_Obj *obj, double *out) {
     }
     // from_chars takes inf and nan too, never a sign or 0x.
     const bool starts = std::isdigit(static_cast<unsigned char>(*at)) || *at == '.';
-    const auto [stop, failure] = std::from_chars(at, end, *out);
+    const auto [stop, failure] = read_double(at, end, out);
     if (!starts || stop != end ||
         (failure != std::errc() && failure != std::errc::result_out_of_range)) {
         Tcl_SetObjResult(interp, Tcl_ObjPrintf("expected a decimal number but got \"%s\"", text));

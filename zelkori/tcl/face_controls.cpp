@@ -418,6 +418,7 @@ int frame_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
     glLoadMatrixd(view);
     glMultMatrixd(projection);
     glMatrixMode(static_cast<GLenum>(mode));
+    zk_view_note(zoom, pan_x, pan_y);
     return TCL_OK;
 }
 

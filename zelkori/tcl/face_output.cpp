@@ -122,7 +122,7 @@ int get_level(Tcl_Interp *interp, Tcl_Obj *obj, int *level) {
 }
 
 // ZK_KIND_* and ZK_FIELD_* as scripts see them.
-const char *const kKinds[] = {"still", "sequence", "movie", "scene"};
+const char *const kKinds[] = {"still", "sequence", "movie", "scene", "page"};
 const char *const kFieldNames[] = {"", "name", "size", "fps", "frames", "quality", "first",
                                    "level", "lights", "pictures", "tag", "alpha"};
 // ZK_LIGHTS_* as scripts name them.

@@ -7,6 +7,45 @@ namespace eval ::zelkori {
     variable movie {}  ;# zelkori::movie's one output, a zelkori::output handle
 }
 
+# The check box "manual control" where the plug-in has one, else empty:
+# the sliders that pose the figure answer only while it is ticked.
+proc ::zelkori::manual_id {} {
+    if {[catch {zelkori::control info "manual control"} info] || [dict get $info kind] ne "checkbox"} {
+        return {}
+    }
+    return [dict get $info id]
+}
+
+# Whether the slider `id` changes nothing drawn with manual control off but
+# does with it on: a pose slider that only answers under manual control.
+# The renderer's --set, the viewer's panel and the web page's tick manual
+# control by this rule.
+# Told by drawing (zelkori::fit's digest of what is drawn) at either end
+# of the slider, with everything put back; needs a drawing context.
+proc ::zelkori::needs_manual {id} {
+    set manual [manual_id]
+    set info [zelkori::control info $id]
+    if {$manual eq "" || [dict get $info kind] ne "scale" || [zelkori::control get $manual]} {
+        return 0
+    }
+    set value [dict get $info value]
+    # Every drawing at one clock reading, even while the clock runs.
+    set now [list [zelkori::clock get]]
+    set answers {}
+    foreach on {0 1} {
+        zelkori::control set $manual $on
+        set digests {}
+        foreach end {low high} {
+            zelkori::control set $id [dict get $info $end]
+            lappend digests [dict get [zelkori::fit -times $now] drawn]
+        }
+        lappend answers [expr {[lindex $digests 0] ne [lindex $digests 1]}]
+    }
+    zelkori::control set $id $value
+    zelkori::control set $manual 0
+    expr {$answers eq {0 1}}
+}
+
 # The clock reading frame k of a run of frames shows: the reading at frame
 # 0 plus k frames at `fps` frames per clock second. The renderer, scenes
 # and the viewer's recordings all step the clock by this rule.

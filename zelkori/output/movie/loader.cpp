@@ -14,12 +14,9 @@
 namespace zelkori {
 namespace {
 
-// The directory this library was loaded from, found when it is loaded: the
-// name the loader was given may be relative, and the process may change
-// its directory before the first movie.
-std::string library_directory() {
+std::string find_library_directory() {
     Dl_info self;
-    if (dladdr(reinterpret_cast<void *>(&library_directory), &self) == 0 ||
+    if (dladdr(reinterpret_cast<void *>(&find_library_directory), &self) == 0 ||
         self.dli_fname == nullptr || std::strchr(self.dli_fname, '/') == nullptr) {
         return "";
     }
@@ -29,7 +26,10 @@ std::string library_directory() {
     return library.substr(0, library.rfind('/') + 1);
 }
 
-const std::string kModuleDirectory = library_directory();
+// Found when the library is loaded: the name the loader was given may be
+// relative, and the process may change its directory before the first
+// movie or page.
+const std::string kLibraryDirectory = find_library_directory();
 
 // The module's entry, loaded once.
 ZelkoriOpenMovie movie_entry(std::string *error) {
@@ -37,7 +37,7 @@ ZelkoriOpenMovie movie_entry(std::string *error) {
     static ZelkoriOpenMovie entry = nullptr;
     static std::string failure;
     std::call_once(once, [] {
-        const std::string path = kModuleDirectory + ZELKORI_MOVIE_MODULE;
+        const std::string path = kLibraryDirectory + ZELKORI_MOVIE_MODULE;
         void *module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (module != nullptr) {
             entry = reinterpret_cast<ZelkoriOpenMovie>(dlsym(module, ZELKORI_MOVIE_ENTRY));
@@ -55,6 +55,8 @@ ZelkoriOpenMovie movie_entry(std::string *error) {
 }
 
 }  // namespace
+
+const std::string &library_directory() { return kLibraryDirectory; }
 
 WriterPtr open_movie(const OpenRequest &request, const FrameReader &reader, Failure *failure) {
     const ZelkoriOpenMovie open = movie_entry(&failure->cause);

@@ -354,25 +354,6 @@ bool fail(std::string *error, const std::string &message) {
     return false;
 }
 
-// Writes all of `bytes` to `fd`.
-bool write_all(int fd, const std::string &bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            if (written == 0) {
-                errno = EIO;
-            }
-            return false;
-        }
-        done += static_cast<size_t>(written);
-    }
-    return true;
-}
-
 // Checks that every frame draws the first frame's primitives, and gives
 // each its node pose, rotations following their previous sample.
 bool check_frames(const Capture &capture, double fps, const double origin[3],
@@ -771,16 +752,7 @@ bool write_scene(const Capture &capture, const char *path, double fps, int light
         return false;
     }
     const char *message = "";
-    zk_output *output = zk_output_open(path, &message);
-    if (output == nullptr) {
-        return fail(error, message);
-    }
-    if (!write_all(zk_output_fd(output), bytes)) {
-        const int cause = errno;
-        zk_output_abort(output);
-        return fail(error, zk_errno_text(cause));
-    }
-    if (!zk_output_commit(output, &message)) {
+    if (!zk_output_write(path, bytes.data(), bytes.size(), &message)) {
         return fail(error, message);
     }
     return true;
