@@ -153,7 +153,7 @@ set look [::morvakine::picture_options $program $options]
 # A page draws live on its own clock with the plug-in built into it: the
 # options of frames drawn here mean nothing for it.
 if {[dict get [::morvakine::check_output_options $program $output {-frames 1}] kind] eq "page"} {
-    foreach option {--frames --fps --first --run-frames --quality --lights --plugin} {
+    foreach option {--frames --fps --first --run-frames --quality --lights --plugin --samples --background} {
         if {[dict exists $options $option]} {
             ::morvakine::usage_error $program "$option means nothing for a web page, which draws the figure live with the plug-in built into it"
         }
