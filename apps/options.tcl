@@ -304,7 +304,8 @@ proc ::morvakine::require_host {program libdir} {
 # The options each parameter of an output comes from, for usage errors.
 namespace eval ::morvakine {
     variable output_options {name -o size --size fps --fps frames --frames
-        quality --quality first --first level --level lights --lights tag --set}
+        quality --quality first --first level --level lights --lights tag --set
+        alpha --transparent}
 }
 
 # Checks an output and its parameters (zelkori::output check's options)
@@ -493,4 +494,58 @@ proc ::morvakine::show_version {program here} {
     }
     puts "$program $version"
     exit 0
+}
+
+# --samples, --background and --transparent, the picture's look in the
+# renderer and the viewer alike: sets the host's background (the colour
+# read where the host library reads colours) and returns how the options
+# change the picture, as words for a movie's tag.
+proc ::morvakine::picture_options {program options} {
+    set look {}
+    if {[dict exists $options --samples]} {
+        lappend look "--samples [dict get $options --samples]"
+    }
+    set transparent [expr {[dict exists $options --transparent] && [dict get $options --transparent]}]
+    if {[dict exists $options --background]} {
+        if {$transparent} {
+            usage_error $program "--background and --transparent cannot be combined"
+        }
+        if {[catch {zelkori::background [dict get $options --background]} message]} {
+            usage_error $program "--background: $message"
+        }
+        lappend look "--background [zelkori::background]"
+    } elseif {$transparent} {
+        zelkori::background transparent
+        lappend look --transparent
+    }
+    return $look
+}
+
+# Refuses a --samples count the host refuses, before any window opens: the
+# host checks the count before it looks for an OpenGL context.
+proc ::morvakine::check_samples {program options} {
+    if {[dict exists $options --samples]
+            && [catch {zelkori::target 1 1 -samples [dict get $options --samples]} message]
+            && [lrange $::errorCode 0 2] eq {ZELKORI USAGE samples}} {
+        regsub {^-samples: } $message {} message
+        usage_error $program "--samples: $message"
+    }
+}
+
+# Makes the frames of `command` (zelkori::offscreen or zelkori::target, its
+# arguments and then -samples) have --samples samples a pixel, the host's
+# default without it. Returns the samples used; a count the host refuses
+# is a usage error, any other failure leaves with 1.
+proc ::morvakine::draw_with_samples {program options command} {
+    if {[dict exists $options --samples]} {
+        lappend command -samples [dict get $options --samples]
+    }
+    if {[catch {uplevel #0 $command} result]} {
+        if {[lrange $::errorCode 0 2] eq {ZELKORI USAGE samples}} {
+            regsub {^-samples: } $result {} result
+            usage_error $program "--samples: $result"
+        }
+        fail $program $result
+    }
+    return $result
 }

@@ -50,15 +50,16 @@ const zk_format_writer kMovie = {open_movie};
 const zk_format_writer kScene = {open_scene};
 const zk_format_writer kPage = {open_page};
 
-const int kPattern = ZK_FORMAT_PATTERN, kStdout = ZK_FORMAT_STDOUT, kJoinable = ZK_FORMAT_JOINABLE;
+const int kPattern = ZK_FORMAT_PATTERN, kStdout = ZK_FORMAT_STDOUT, kJoinable = ZK_FORMAT_JOINABLE,
+          kAlpha = ZK_FORMAT_ALPHA;
 
 const zk_format kFormats[] = {
-    {"png", ".png", ZK_KIND_STILL, 0, "one PNG image", kMaxSide, kNoPixelLimit, 0, kAnyRate, 1,
+    {"png", ".png", ZK_KIND_STILL, kAlpha, "one PNG image", kMaxSide, kNoPixelLimit, 0, kAnyRate, 1,
      0, kQuality, kDefaultQuality, kFps, &kStill, nullptr},
-    {"png-sequence", ".png", ZK_KIND_SEQUENCE, kPattern, "one PNG per frame, numbered from --first",
+    {"png-sequence", ".png", ZK_KIND_SEQUENCE, kPattern | kAlpha, "one PNG per frame, numbered from --first",
      kMaxSide, kNoPixelLimit, 0, kAnyRate, kSequenceFrames, 0, kQuality, kDefaultQuality, kFps,
      &kSequence, nullptr},
-    {"stdout", "-", ZK_KIND_SEQUENCE, kStdout, "PNG data on standard output, one image a frame",
+    {"stdout", "-", ZK_KIND_SEQUENCE, kStdout | kAlpha, "PNG data on standard output, one image a frame",
      kMaxSide, kNoPixelLimit, 0, kAnyRate, kSequenceFrames, 0, kQuality, kDefaultQuality, kFps,
      &kStream, nullptr},
     {"mp4", ".mp4", ZK_KIND_MOVIE, kJoinable, "H.264, plays in every browser and player",
@@ -70,7 +71,7 @@ const zk_format kFormats[] = {
     {"gif", ".gif", ZK_KIND_MOVIE, 0, "GIF with a palette made for the animation, loops",
      kMaxSide, kImagePixels, 0.0016, 50, kMovieFrames, 1, kQuality, kDefaultQuality, kFps,
      &kMovie, &kGif},
-    {"apng", ".apng", ZK_KIND_MOVIE, 0, "animated PNG, lossless, loops", kMaxSide, kImagePixels,
+    {"apng", ".apng", ZK_KIND_MOVIE, kAlpha, "animated PNG, lossless, loops", kMaxSide, kImagePixels,
      kSlowest, 90, kMovieFrames, 0, kQuality, kDefaultQuality, kFps, &kMovie, &kApng},
     {"webp", ".webp", ZK_KIND_MOVIE, 0, "animated WebP, loops", kWebpSide, kImagePixels,
      kSlowest, 90, kMovieFrames, 1, kQuality, kDefaultQuality, kFps, &kMovie, &kWebp},

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "core/state.h"
+#include "output/pixels.h"
 
 namespace zelkori {
 namespace {
@@ -21,12 +22,14 @@ bool frame_undrawn() {
     return state().capture.on && !state().capture.draws;
 }
 
-// Makes the frame drawn so far readable: whatever is being drawn to, the
-// offscreen attachment or the back buffer of a window before it is swapped.
+// Makes the frame drawn so far readable, finished (zk_frame_finish): the
+// host's frame target, the offscreen attachment or the back buffer of a
+// window before it is swapped.
 void begin_read() {
-    GLint draw_framebuffer = 0;
-    glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &draw_framebuffer);
-    if (draw_framebuffer == 0) {
+    zk_frame_finish();
+    GLint read_framebuffer = 0;
+    glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &read_framebuffer);
+    if (read_framebuffer == 0) {
         glReadBuffer(GL_BACK);
     }
     glFinish();
@@ -56,6 +59,14 @@ class GlReader : public FrameReader {
 
 }  // namespace
 
+bool UnassociatedReader::read(int width, int height, unsigned char *rgba) const {
+    if (!inner_.read(width, height, rgba)) {
+        return false;
+    }
+    unassociate(rgba, static_cast<size_t>(width) * static_cast<size_t>(height));
+    return true;
+}
+
 const FrameReader &gl_frame_reader() {
     static const GlReader reader;
     return reader;
@@ -80,7 +91,10 @@ int zk_frame_size(int *width, int *height) {
     GLint draw_framebuffer = 0;
     glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &draw_framebuffer);
     const zelkori::Offscreen &offscreen = state().offscreen;
-    if (draw_framebuffer != 0 &&
+    if (const zelkori::FrameTarget *target = zelkori::frame_target()) {
+        limit_w = target->width;
+        limit_h = target->height;
+    } else if (draw_framebuffer != 0 &&
         static_cast<unsigned>(draw_framebuffer) == offscreen.framebuffer &&
         eglGetCurrentContext() == offscreen.context) {
         limit_w = offscreen.width;

@@ -70,7 +70,11 @@ class PngWriter : public Writer {
     }
 
   private:
-    PixelRows rows() const { return gl_rows(width_, height_, rgba_.data()); }
+    PixelRows rows() const {
+        PixelRows rows = gl_rows(width_, height_, rgba_.data());
+        rows.alpha = request_.alpha;
+        return rows;
+    }
 
     const OpenRequest request_;
     const FrameReader &reader_;
@@ -87,7 +91,9 @@ class SequenceWriter : public Writer {
         : request_(request), next_(request.first), reader_(reader),
           frames_(png_queue(reader, [this](const QueuedFrame &frame, std::string *error) {
               const CollectDirectories noting(directories);
-              return write_png(frame.path.c_str(), frame.rows(), frame.level, error);
+              PixelRows rows = frame.rows();
+              rows.alpha = request_.alpha;
+              return write_png(frame.path.c_str(), rows, frame.level, error);
           })) {}
     // Abandoned: frames not yet taken are dropped, those being written
     // finish.
@@ -148,8 +154,9 @@ class StreamWriter : public Writer {
         }
         unsigned char *data = nullptr;
         size_t size = 0;
-        if (!encode_png(gl_rows(width, height, rgba_.data()), level_, &data, &size,
-                        &failure->cause)) {
+        PixelRows rows = gl_rows(width, height, rgba_.data());
+        rows.alpha = request_.alpha;
+        if (!encode_png(rows, level_, &data, &size, &failure->cause)) {
             return false;
         }
         size_t done = 0;

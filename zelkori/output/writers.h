@@ -27,6 +27,7 @@ struct OpenRequest {
     int lights = ZK_LIGHTS_WEB;  // a scene's
     bool pictures = true;        // a scene's primitives draw while recorded
     std::string tag;             // a movie's picture, for its rendered-with tag
+    bool alpha = false;          // the frame's alpha kept (formats with ZK_FORMAT_ALPHA)
 };
 
 // Why a writer failed: the cause, and the file when it is not the
