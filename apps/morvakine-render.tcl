@@ -32,10 +32,14 @@ proc help_text {} {
     set movie [::morvakine::format_row mp4]
     set formats {}
     set graded {}
+    set clear {}
     foreach format [zelkori::formats] {
         dict with format {
             if {${takes-quality} && $extension ni [dict keys $graded]} {
                 dict set graded $extension ${default-quality}
+            }
+            if {$alpha && !$stdout && $extension ni $clear} {
+                lappend clear $extension
             }
             set name [expr {$pattern ? "f%04d$extension" : [string trim "$extension $alias"]}]
             set limits {}
@@ -81,6 +85,14 @@ movie, a glTF scene or a web page, its format named by the output's extension.
   --plugin FILE     draw with the plug-in FILE (a library whose Name_Init
                     registers ::model::setup, resize and redraw) instead of
                     the build's own morvakine.so
+  --samples N       samples a pixel, for smooth edges (default 4; 1 draws
+                    each pixel once, with stepped edges); above the most the
+                    OpenGL driver offers, that many
+  --background COLOUR
+                    what shows behind the figure: a colour name as in Tk
+                    (white, \"light grey\", SteelBlue) or #rrggbb (default black)
+  --transparent     a transparent background: the image keeps its alpha, 0
+                    where nothing is drawn ([join $clear {, }] files and -)
   --lights L        a scene's lights: web (default; right in three.js and web
                     viewers at exposure 1), blender (studio levels for
                     Blender's importer) or none
@@ -110,9 +122,11 @@ set accepted {-o string --size size --time number --set set --manual flag
               --frames count --fps number --first count --quality count --lights string
               --codec string
               --framed flag --run-frames count --plugin-camera flag --view string
-              --plugin string --check flag --help flag --version flag}
+              --plugin string --check flag --help flag --version flag
+              --samples count --background string --transparent flag}
 set defaults {-o morvakine.png --size {800 600} --time 12.0 --manual 0
-              --framed 0 --plugin-camera 0 --check 0 --help 0 --version 0}
+              --framed 0 --plugin-camera 0 --check 0 --help 0 --version 0
+              --transparent 0}
 set options [::morvakine::parse_options $program $argv $accepted $defaults]
 set libdir [expr {[info exists env(MORVAKINE_LIBDIR)] ? $env(MORVAKINE_LIBDIR) : $here}]
 if {[dict get $options --help]} {
@@ -159,10 +173,12 @@ if {[dict exists $options --run-frames]} {
 }
 ::morvakine::require_host $program $libdir
 ::morvakine::check_size $program --size [list $width $height]
+set look [::morvakine::picture_options $program $options]
+::morvakine::check_samples $program $options
 # A page draws live on its own clock with the plug-in built into it: the
 # options of frames drawn here mean nothing for it.
 if {[dict get [::morvakine::check_output_options $program $output {-frames 1}] kind] eq "page"} {
-    foreach option {--frames --fps --first --run-frames --quality --lights --plugin} {
+    foreach option {--frames --fps --first --run-frames --quality --lights --plugin --samples --background} {
         if {[dict exists $options $option]} {
             ::morvakine::usage_error $program "$option means nothing for a web page, which draws the figure live with the plug-in built into it"
         }
@@ -174,6 +190,9 @@ foreach {option name} {--fps -fps --quality -quality --lights -lights --codec -c
     if {[dict exists $options $option]} {
         lappend check $name [dict get $options $option]
     }
+}
+if {[dict get $options --transparent]} {
+    lappend check -alpha 1
 }
 set format [::morvakine::check_output_options $program $output \
     [concat $check [list -frames [expr {max($frames, 1)}]]]]
@@ -224,9 +243,7 @@ if {[dict get $options --check]} {
 if {![info exists env(EGL_LOG_LEVEL)]} {
     set env(EGL_LOG_LEVEL) fatal
 }
-if {[catch {zelkori::offscreen $width $height} message]} {
-    ::morvakine::fail $program $message
-}
+::morvakine::draw_with_samples $program $options [list zelkori::offscreen $width $height]
 ::model::setup
 ::morvakine::apply_controls $program $options
 ::model::resize $width $height
@@ -261,6 +278,7 @@ if {[dict get $format kind] eq "movie"} {
     if {[info exists framing]} {
         lappend shows "--view [join [lmap key {zoom x y} {format %.17g [dict get $framing $key]}] ,]"
     }
+    lappend shows {*}$look
     if {$plugin ne ""} {
         if {[catch {set chan [open $plugin rb]; set code [read $chan]; close $chan} message]} {
             ::morvakine::fail $program "cannot read the plug-in $plugin: $message"

@@ -10,7 +10,9 @@ source [file join $here options.tcl]
 set help {Usage: morvakine-view [options]
 Shows the animated figure in a window, with its control panel on the right.
 
-  --size WxH        drawing area in pixels (default 800x600)
+  --size WxH        drawing area in logical pixels (default 800x600): on a
+                    2x screen it has twice the pixels each way, as have
+                    its screenshots and recordings
   --time T          clock time to start from, in seconds (default 0)
   --paused          start with the clock stopped
   --fps F           frames per second of the timeline and of recordings
@@ -20,6 +22,11 @@ Shows the animated figure in a window, with its control panel on the right.
   --set ID=VALUE    set a control by id or label, e.g. --set 1=300 or
                     --set "x view=300"; sliders clamp to their range (repeatable)
   --manual          tick "manual control": pose from the sliders, not the clock
+  --samples N       samples a pixel, for smooth edges (default 4; 1 draws
+                    each pixel once), as morvakine-render's
+  --background COLOUR
+                    what shows behind the figure: a colour name as in Tk
+                    (white, "light grey") or #rrggbb (default black)
   --theme NAME      light, dark, or auto (default): dark when the desktop
                     asks for it (GTK_THEME, GNOME's or KDE's colour scheme)
   --screenshot FILE
@@ -54,7 +61,8 @@ Exit status: 0 done, 2 bad usage, 1 failure while running.}
 
 set accepted {--size size --time number --fps number --first count --paused flag --set set --manual flag
               --theme string --screenshot string --bench number --eval string
-              --plugin string --watch flag --no-watch flag --help flag --version flag}
+              --plugin string --watch flag --no-watch flag --help flag --version flag
+              --samples count --background string}
 set defaults {--size {800 600} --time 0.0 --paused 0 --manual 0 --theme auto
               --watch 0 --no-watch 0 --help 0 --version 0}
 set options [::morvakine::parse_options $program $argv $accepted $defaults]
@@ -96,6 +104,8 @@ if {[dict exists $options --eval] && ![file readable [dict get $options --eval]]
 set libdir [expr {[info exists env(MORVAKINE_LIBDIR)] ? $env(MORVAKINE_LIBDIR) : $here}]
 ::morvakine::require_host $program $libdir
 ::morvakine::check_size $program --size [dict get $options --size]
+set picture [::morvakine::picture_options $program $options]
+::morvakine::check_samples $program $options
 
 # Tk reads its own options from argv; everything there has been handled.
 # The name makes the window's class (WM_CLASS) Morvakine-view, which the
@@ -125,7 +135,14 @@ foreach part {theme viewer panel navigation record dialogs menus timeline} {
 }
 
 ::viewer::theme::apply [::viewer::theme::choose [dict get $options --theme]]
-lassign [dict get $options --size] width height
+set ::viewer::picture $picture
+if {[dict exists $options --samples]} {
+    set ::viewer::samples [list -samples [dict get $options --samples]]
+}
+# --size is in logical pixels: the drawing area has all the screen's own.
+lassign [lmap side [dict get $options --size] {
+    expr {min(16384, round($side * [::viewer::pixel_scale]))}
+}] width height
 ::viewer::build $width $height
 set fps [expr {[dict exists $options --fps] ? [dict get $options --fps] : $::viewer::record_fps}]
 ::viewer::timeline::build [dict get $options --time] $fps

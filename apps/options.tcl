@@ -291,7 +291,12 @@ proc ::morvakine::require_host {program libdir} {
         fail $program "missing file $index (is the build complete?)"
     }
     set ::auto_path [linsert $::auto_path 0 $libdir]
-    if {[catch {package require zelkori} message]} {
+    # The index is read here: left to `package require`, finding it would
+    # read every package index on auto_path first (7 ms of the start-up).
+    if {[catch {
+        apply {{dir} {source [file join $dir pkgIndex.tcl]}} $libdir
+        package require zelkori
+    } message]} {
         fail $program "cannot load the host library: $message"
     }
 }
@@ -300,7 +305,7 @@ proc ::morvakine::require_host {program libdir} {
 namespace eval ::morvakine {
     variable output_options {name -o size --size fps --fps frames --frames
         quality --quality first --first level --level lights --lights tag --set
-        codec --codec}
+        codec --codec alpha --transparent}
 }
 
 # Checks an output and its parameters (zelkori::output check's options)
@@ -373,20 +378,72 @@ proc ::morvakine::init_prefixes {file} {
     }
     set channel [open $file rb]
     try {
-        set bytes [read $channel]
+        set bytes [read $channel 64]
+        if {[string range $bytes 0 3] ne "\x7fELF"} {
+            error "not a shared library"
+        }
+        set names [dynamic_names $channel $bytes [file size $file]]
+        if {$names eq ""} {
+            # Not a 64-bit little-endian library with a dynamic symbol
+            # table: every name in the file.
+            seek $channel 0
+            set names [read $channel]
+        }
     } finally {
         close $channel
     }
-    if {[string range $bytes 0 3] ne "\x7fELF"} {
-        error "not a shared library"
-    }
     set prefixes {}
-    foreach {- prefix} [regexp -all -inline {\x00([A-Z][A-Za-z0-9]*)_Init\x00} $bytes] {
+    # The NUL after a name is the one before the next: looked at, not taken.
+    foreach {- prefix} [regexp -all -inline {\x00([A-Z][A-Za-z0-9]*)_Init(?=\x00)} $names] {
         if {$prefix ni $prefixes} {
             lappend prefixes $prefix
         }
     }
     return $prefixes
+}
+
+# The names an ELF64 little-endian library defines in its dynamic symbol
+# table, the ones dlsym can find, each between NUL bytes, read from
+# `channel` (its first 64 bytes are `header`, its size `size`); empty when
+# it has no such table. Scanning the whole file instead costs 2 ms of the
+# renderer's start-up, and finds names the library only uses or keeps to
+# itself.
+proc ::morvakine::dynamic_names {channel header size} {
+    if {[binary scan $header @4cc@40wu@58susu class order table entry count] != 5
+            || $class != 2 || $order != 1 || $entry != 64 || $count == 0
+            || $table + 64 * $count > $size} {
+        return {}
+    }
+    seek $channel $table
+    set sections [read $channel [expr {64 * $count}]]
+    for {set i 0} {$i < $count} {incr i} {
+        # SHT_DYNSYM; its sh_link is the section of its names.
+        binary scan $sections @[expr {64 * $i + 4}]iu@[expr {64 * $i + 24}]wuwuiu@[expr {64 * $i + 56}]wu \
+            type offset length link step
+        if {$type != 11} {
+            continue
+        }
+        if {$link >= $count || $step != 24 || $offset + $length > $size
+                || [binary scan $sections @[expr {64 * $link + 24}]wuwu strings strings_length] != 2
+                || $strings + $strings_length > $size} {
+            return {}
+        }
+        seek $channel $offset
+        set symbols [read $channel $length]
+        seek $channel $strings
+        set text [read $channel $strings_length]
+        set names \x00
+        for {set at 0} {$at + 24 <= [string length $symbols]} {incr at 24} {
+            # st_name, and st_shndx: 0 for a name only used here.
+            binary scan $symbols @${at}iu@[expr {$at + 6}]su name section
+            if {$section != 0 && $name > 0} {
+                set end [string first \x00 $text $name]
+                append names [string range $text $name [expr {$end < 0 ? "end" : $end - 1}]] \x00
+            }
+        }
+        return $names
+    }
+    return {}
 }
 
 # Loads the plug-in library `file` into this interpreter by the entry point
@@ -437,4 +494,58 @@ proc ::morvakine::show_version {program here} {
     }
     puts "$program $version"
     exit 0
+}
+
+# --samples, --background and --transparent, the picture's look in the
+# renderer and the viewer alike: sets the host's background (the colour
+# read where the host library reads colours) and returns how the options
+# change the picture, as words for a movie's tag.
+proc ::morvakine::picture_options {program options} {
+    set look {}
+    if {[dict exists $options --samples]} {
+        lappend look "--samples [dict get $options --samples]"
+    }
+    set transparent [expr {[dict exists $options --transparent] && [dict get $options --transparent]}]
+    if {[dict exists $options --background]} {
+        if {$transparent} {
+            usage_error $program "--background and --transparent cannot be combined"
+        }
+        if {[catch {zelkori::background [dict get $options --background]} message]} {
+            usage_error $program "--background: $message"
+        }
+        lappend look "--background [zelkori::background]"
+    } elseif {$transparent} {
+        zelkori::background transparent
+        lappend look --transparent
+    }
+    return $look
+}
+
+# Refuses a --samples count the host refuses, before any window opens: the
+# host checks the count before it looks for an OpenGL context.
+proc ::morvakine::check_samples {program options} {
+    if {[dict exists $options --samples]
+            && [catch {zelkori::target 1 1 -samples [dict get $options --samples]} message]
+            && [lrange $::errorCode 0 2] eq {ZELKORI USAGE samples}} {
+        regsub {^-samples: } $message {} message
+        usage_error $program "--samples: $message"
+    }
+}
+
+# Makes the frames of `command` (zelkori::offscreen or zelkori::target, its
+# arguments and then -samples) have --samples samples a pixel, the host's
+# default without it. Returns the samples used; a count the host refuses
+# is a usage error, any other failure leaves with 1.
+proc ::morvakine::draw_with_samples {program options command} {
+    if {[dict exists $options --samples]} {
+        lappend command -samples [dict get $options --samples]
+    }
+    if {[catch {uplevel #0 $command} result]} {
+        if {[lrange $::errorCode 0 2] eq {ZELKORI USAGE samples}} {
+            regsub {^-samples: } $result {} result
+            usage_error $program "--samples: $result"
+        }
+        fail $program $result
+    }
+    return $result
 }

@@ -5,7 +5,7 @@
 
 set top [file dirname [file dirname [file normalize [info script]]]]
 set build [file normalize [expr {$argc > 0 ? [lindex $argv 0] : [file join $top build]}]]
-foreach program {bench/bench_plugin bench/bench_frame bench/bench_output morvakine-render} {
+foreach program {bench/bench_plugin bench/bench_frame bench/bench_output bench/egl_floor morvakine-render} {
     if {![file executable [file join $build $program]]} {
         puts stderr "run.tcl: no $program in $build (build it first)"
         exit 1
@@ -255,6 +255,11 @@ row "morvakine-render -o start.png" \
     [format "%.0f ms median" [lindex $times [expr {$startup_runs / 2}]]] \
     [format "fastest %.0f ms, slowest %.0f ms" [lindex $times 0] [lindex $times end]] \
     "" "goal < 300 ms"
+puts "  first 64x48 PNG against the bare EGL program (bench/startup_pairs.tcl):"
+foreach line [split [exec [info nameofexecutable] [file join $top bench startup_pairs.tcl] \
+        $build 21 $work] \n] {
+    puts "    $line"
+}
 puts "  where the time goes (one run, bench/startup.tcl):"
 set env(START_NS) [expr {[clock microseconds] * 1000}]
 foreach line [split [exec [info nameofexecutable] [file join $top bench startup.tcl] \

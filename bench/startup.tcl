@@ -23,13 +23,20 @@ proc stamp {step} {
 set steps {
     zelkori::offscreen   "EGL context on llvmpipe + framebuffer"
     ::model::resize      "controls and projection"
-    ::model::redraw      "first frame's GL calls (meshes compiled here)"
-    zelkori::output      "output open, add (finish drawing, read back, encode, write PNG), close"
+    ::model::redraw      "the plug-in's redraw (the first drawn compiles meshes and shaders)"
+    zelkori::fit         "framing: the frames' poses recorded, not drawn"
+    zelkori::output      "output"
 }
 
+# zelkori::output's steps are told apart by their subcommand: check, open,
+# add (finish drawing, read back, encode), close (write the file).
 proc watch {command} {
-    trace add execution $command leave [list apply {{step args} {stamp $step}} \
-        [dict get $::steps $command]]
+    trace add execution $command leave [list apply {{step command args} {
+        if {[lindex $command 0] eq "zelkori::output"} {
+            append step " [lindex $command 1]"
+        }
+        stamp $step
+    }} [dict get $::steps $command]]
 }
 
 # Each load names its library: the host's (through package require), then
@@ -40,7 +47,7 @@ trace add execution load leave [list apply {{command args} {
 
 # The host's commands exist only once its package is loaded.
 trace add execution load leave [list apply {args {
-    foreach command {zelkori::offscreen ::model::resize ::model::redraw zelkori::output} {
+    foreach command [dict keys $::steps] {
         if {[llength [info commands $command]] && ![llength [trace info execution $command]]} {
             watch $command
         }

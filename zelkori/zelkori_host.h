@@ -66,7 +66,39 @@ void zk_stats_reset(void);
  * resizes. Returns 0 and fills error (static text) when none can be made;
  * a context that was there stays current and as it was. */
 int zk_offscreen_create(int width, int height, const char **error);
+/* The same with its frames drawn at `samples` samples a pixel (as
+ * zk_frame_target, which it also does); returns the samples used, or 0
+ * with *error, the context that was there as it was. */
+int zk_offscreen_create_sampled(int width, int height, int samples, const char **error);
 void zk_offscreen_destroy(void);
+
+/* Where frames are drawn and how they are finished, for the current
+ * context (the offscreen one or a window's). zk_frame_target makes the
+ * plug-in draw, from now on, into a framebuffer of the host's with
+ * `samples` samples a pixel, at most zk_samples_max() (more are taken as
+ * that many), of width x height (the offscreen framebuffer's size for the
+ * offscreen context); for a window the frame is resolved into its back
+ * buffer. One sample draws straight into the offscreen framebuffer or the
+ * back buffer, as before any call, except in a window when a background
+ * colour is set (set it first): a framebuffer with alpha is needed to lay
+ * it by. Call it again after the offscreen context is created
+ * again and when the window's size changes. Returns the samples used, or
+ * 0 with *error (static text), leaving the target as it was.
+ * zk_frame_finish resolves the samples, puts the background under the
+ * figure and, for a window, copies the frame to the back buffer: call it
+ * before swapping; every read of the frame (writers, saves) calls it
+ * first. Finishing twice gives the same frame. */
+#define ZK_DEFAULT_SAMPLES 4
+int zk_samples_max(void);
+int zk_frame_target(int width, int height, int samples, const char **error);
+void zk_frame_finish(void);
+/* The background: red, green and blue from 0 to 1 (black at start), or
+ * transparent: the frame's alpha is kept (0 where nothing is drawn), and
+ * outputs that carry alpha store it unassociated. The plug-in clears to
+ * transparent black, which this relies on. */
+void zk_background_set(double red, double green, double blue, int transparent);
+/* The background's colour into rgb; returns 1 when it is transparent. */
+int zk_background_get(double rgb[3]);
 
 /* The size of the frame a save reads: the viewport's, clipped to what is
  * being drawn to (the offscreen framebuffer or the window), so that no
@@ -143,7 +175,8 @@ enum {
     ZK_FORMAT_PATTERN = 1,  /* the name holds a number field: one file a frame */
     ZK_FORMAT_STDOUT = 2,   /* written to standard output, named "-" */
     ZK_FORMAT_JOINABLE = 4, /* movies rendered in slices join into one (morvakine-join) */
-    ZK_FORMAT_TEXT = 8      /* written as text: a scene as JSON, its buffer embedded */
+    ZK_FORMAT_TEXT = 8,     /* written as text: a scene as JSON, its buffer embedded */
+    ZK_FORMAT_ALPHA = 16    /* keeps the frame's alpha (zk_writer_params.alpha) */
 };
 /* Sides, in pixels, that any frame may have: the offscreen framebuffer's
  * limit, and every format's at most. */
@@ -219,6 +252,10 @@ typedef struct zk_writer_params {
     const char *codec;  /* a movie's codec, one zk_format_codec names;
                            NULL or "": the format's default, and the only
                            value other formats take */
+    int alpha;          /* 1: the frame's alpha is kept, unassociated
+                           (formats with ZK_FORMAT_ALPHA only); 0: the
+                           frame is stored opaque; -1: kept where the
+                           format can and the background is transparent */
 } zk_writer_params;
 #define ZK_TAG_MAX 4096
 void zk_writer_params_init(zk_writer_params *params);
@@ -226,7 +263,7 @@ void zk_writer_params_init(zk_writer_params *params);
 /* Which parameter a check refused. */
 enum { ZK_FIELD_NAME = 1, ZK_FIELD_SIZE, ZK_FIELD_FPS, ZK_FIELD_FRAMES,
        ZK_FIELD_QUALITY, ZK_FIELD_FIRST, ZK_FIELD_LEVEL, ZK_FIELD_LIGHTS,
-       ZK_FIELD_PICTURES, ZK_FIELD_TAG, ZK_FIELD_CODEC };
+       ZK_FIELD_PICTURES, ZK_FIELD_TAG, ZK_FIELD_CODEC, ZK_FIELD_ALPHA };
 /* Checks a target and its parameters against the format's limits,
  * touching nothing: the checks zk_writer_open makes before anything else.
  * Returns 0 with *error (which says what is wrong, naming no option) and

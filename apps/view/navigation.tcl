@@ -206,7 +206,8 @@ proc ::viewer::orbit_move {x y} {
         return
     }
     lassign $drag x0 y0 tilt turn
-    set rate [tune orbit_degrees_per_pixel]
+    # Per logical pixel: a 2x screen's drag turns the figure as far.
+    set rate [expr {[tune orbit_degrees_per_pixel] / [pixel_scale]}]
     set value([view_id "x view"]) [wrap_degrees [expr {$tilt + ($y - $y0) * $rate}] "x view"]
     set value([view_id "z view"]) [wrap_degrees [expr {$turn + ($x - $x0) * $rate}] "z view"]
 }

@@ -61,6 +61,12 @@ proc ::viewer::px {points} {
     return [expr {max(1, round($points * [tk scaling]))}]
 }
 
+# The pixels a logical pixel (1/96 inch, what --size counts) takes on this
+# screen, to the nearest half: 1 on an ordinary screen, 2 on a 2x one.
+proc ::viewer::pixel_scale {} {
+    return [expr {max(1.0, round([tk scaling] * 72 / 96.0 * 2) / 2.0)}]
+}
+
 proc ::viewer::theme::apply {theme} {
     variable palettes
     variable name $theme

@@ -360,6 +360,7 @@ proc ::viewer::timeline::render_command {} {
     if {$::viewer::reload::file ne ""} {
         lappend words --plugin $::viewer::reload::file
     }
+    lappend words {*}[join $::viewer::picture]
     foreach control [zelkori::control list] {
         dict with control {
             lappend words --set "$label=[expr {$kind eq "checkbox" ? int($value) : [::viewer::number $value]}]"

@@ -28,6 +28,8 @@ namespace eval ::viewer {
     variable speed 1.0
     variable time_text 0.00
     variable drawn_size {0 0}      ;# the drawing area's size, as last reshaped
+    variable samples {}            ;# -samples N from --samples, or the host's default
+    variable picture {}            ;# --samples and --background as given, for commands
 }
 
 proc ::viewer::tune {key} {
@@ -55,7 +57,19 @@ proc ::viewer::reshape {w width height} {
         refit
         size_changed
     }
+    draw_into
     project
+}
+
+# Draws into the host's framebuffer of the drawing area's size, multisampled
+# as the renderer's, so that both show one picture; zelkori::finish puts
+# each frame on the window.
+proc ::viewer::draw_into {} {
+    variable drawn_size
+    variable samples
+    if {[catch {zelkori::target {*}$drawn_size {*}$samples} message]} {
+        fail $message
+    }
 }
 
 # Sets the projection for the drawing area: the plug-in's, then the view's
@@ -74,6 +88,7 @@ proc ::viewer::display {w} {
         project
     }
     ::model::redraw
+    zelkori::finish
     incr frames
     # Read before the swap: the back buffer still holds this frame, while
     # the front buffer reads back black here.

@@ -6,6 +6,11 @@
 // "X0 Y0 X1 Y1 W H", the box of the pixels with a channel over 40 and the
 // picture's size ("none W H" when nothing is lit). Files of one picture need not be
 // byte for byte the same: the encoder may choose other matches.
+// png_probe --alpha FILE: prints "CLEAR PARTIAL OPAQUE", the counts of
+// pixels whose alpha is 0, between, and full.
+// png_probe --over FILE COLOUR OTHER: FILE laid over the colour #rrggbb,
+// as a viewer shows it; prints the largest difference of a channel from
+// OTHER's.
 #include <png.h>
 
 #include <algorithm>
@@ -64,8 +69,42 @@ int main(int argc, char **argv) {
         }
         return 0;
     }
+    if (argc == 3 && std::strcmp(argv[1], "--alpha") == 0) {
+        png_image image;
+        std::vector<png_byte> pixels;
+        if (!read(argv[2], PNG_FORMAT_RGBA, &image, &pixels)) {
+            return 1;
+        }
+        long counts[3] = {0, 0, 0};
+        for (size_t i = 3; i < pixels.size(); i += 4) {
+            ++counts[pixels[i] == 0 ? 0 : pixels[i] == 255 ? 2 : 1];
+        }
+        std::printf("%ld %ld %ld\n", counts[0], counts[1], counts[2]);
+        return 0;
+    }
+    unsigned colour = 0;
+    if (argc == 5 && std::strcmp(argv[1], "--over") == 0 &&
+        std::sscanf(argv[3], "#%6x", &colour) == 1) {
+        png_image a, b;
+        std::vector<png_byte> pa, pb;
+        if (!read(argv[2], PNG_FORMAT_RGBA, &a, &pa) || !read(argv[4], PNG_FORMAT_RGB, &b, &pb) ||
+            a.width != b.width || a.height != b.height) {
+            return 1;
+        }
+        int most = 0;
+        for (size_t i = 0; i < pb.size(); ++i) {
+            const png_byte *p = &pa[i / 3 * 4];
+            const int under = (colour >> (16 - 8 * (i % 3))) & 0xFF;
+            const double over = (p[i % 3] * p[3] + under * (255 - p[3])) / 255.0;
+            most = std::max(most, std::abs(int(over + 0.5) - pb[i]));
+        }
+        std::printf("%d\n", most);
+        return 0;
+    }
     if (argc < 4 || argc % 2 != 0) {
-        std::fprintf(stderr, "usage: png_probe FILE X Y ?X Y ...? | png_probe --same A B | png_probe --lit FILE\n");
+        std::fprintf(stderr, "usage: png_probe FILE X Y ?X Y ...? | png_probe --same A B |"
+                             " png_probe --lit FILE | png_probe --alpha FILE |"
+                             " png_probe --over FILE #rrggbb OTHER\n");
         return 2;
     }
     png_image image;

@@ -158,6 +158,32 @@ TEST(PngFast, ImagesReadBackExactly) {
     }
 }
 
+// RGBA rows whose alpha is kept: a four-channel file, read back by libpng
+// as the rows were, top row first.
+TEST(PngFast, AlphaReadsBackExactly) {
+    const int sizes[][2] = {{1, 1}, {5, 7}, {640, 480}, {1281, 3}};
+    for (const auto &size : sizes) {
+        const int width = size[0], height = size[1];
+        const Bytes rgba = random_bytes(static_cast<size_t>(width) * height * 4, 8, 5);
+        zelkori::PixelRows rows = zelkori::gl_rows(width, height, rgba.data());
+        rows.alpha = true;
+        Bytes file;
+        ASSERT_TRUE(zelkori::write_png_fast(rows, append, &file));
+        png_image image{};
+        image.version = PNG_IMAGE_VERSION;
+        ASSERT_TRUE(png_image_begin_read_from_memory(&image, file.data(), file.size()));
+        EXPECT_EQ(image.format & PNG_FORMAT_FLAG_ALPHA, PNG_FORMAT_FLAG_ALPHA);
+        image.format = PNG_FORMAT_RGBA;
+        Bytes pixels(PNG_IMAGE_SIZE(image));
+        ASSERT_TRUE(png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr));
+        const size_t stride = static_cast<size_t>(width) * 4;
+        for (int y = 0; y < height; ++y) {
+            EXPECT_EQ(0, std::memcmp(&pixels[y * stride], rows.row(y), stride))
+                << width << "x" << height << " row " << y;
+        }
+    }
+}
+
 // Flat, noise and stripes (runs two pixels long, shifting each row) of
 // width x height, RGB.
 Bytes pattern(int kind, int width, int height) {

@@ -24,6 +24,10 @@ const int kLevelCount = sizeof(kSliceLevels) / sizeof(kSliceLevels[0]);
 static_assert(kSliceLevels[kLevelCount - 1] == kFinestSlices, "lighting.h");
 static_assert(2 * kLevelCount <= 64, "one bit per display list in MeshSet::compiled");
 const double kMaxErrorPx = 0.5;  // silhouette tolerance
+// Drawn with several samples a pixel, an edge pixel shows how much of it
+// the outline covers, and half a pixel of error shows as a wobble: a
+// quarter.
+const double kMaxErrorPxSampled = 0.25;
 
 // How far in the faces of a unit mesh reach, as the distance of the nearest
 // face plane from the axis or centre. A sphere's worst face is a whole
@@ -185,6 +189,7 @@ unsigned cylinder_list(MeshSet &set, int level) {
 struct Placement {
     double pixels;     // projected radius of the round outline
     bool mirrored;     // the transform flips the winding
+    double tolerance;  // how far, in pixels, the outline may stray
 };
 
 double column_length(const GLdouble *m, int column) {
@@ -200,9 +205,11 @@ Placement place(double radius, double length, double sx, double sy,
                 double sz) {
     GLdouble mv[16], proj[16];
     GLint viewport[4];
+    GLint samples = 0;
     glGetDoublev(GL_MODELVIEW_MATRIX, mv);
     glGetDoublev(GL_PROJECTION_MATRIX, proj);
     glGetIntegerv(GL_VIEWPORT, viewport);
+    glGetIntegerv(GL_SAMPLES, &samples);
 
     const double det =
         mv[0] * (mv[5] * mv[10] - mv[9] * mv[6]) -
@@ -210,6 +217,7 @@ Placement place(double radius, double length, double sx, double sy,
         mv[8] * (mv[1] * mv[6] - mv[5] * mv[2]);
     Placement placement;
     placement.mirrored = det * sx * sy * sz < 0.0;
+    placement.tolerance = samples > 1 ? kMaxErrorPxSampled : kMaxErrorPx;
 
     const double scale = std::max(column_length(mv, 0) * std::fabs(sx),
                                   column_length(mv, 1) * std::fabs(sy));
@@ -237,11 +245,11 @@ Placement place(double radius, double length, double sx, double sy,
     return placement;
 }
 
-// The coarsest level whose outline stays within tolerance at a radius of
-// `pixels`.
-int level_for(const LevelShape &shape, double pixels) {
+// The coarsest level whose outline stays within `tolerance` pixels at a
+// radius of `pixels`.
+int level_for(const LevelShape &shape, double pixels, double tolerance) {
     for (int level = 0; level < kLevelCount; ++level) {
-        if (pixels * shape.error[level] <= kMaxErrorPx) {
+        if (pixels * shape.error[level] <= tolerance) {
             return level;
         }
     }
@@ -330,7 +338,8 @@ void sphere(double radius) {
     const double r = std::fabs(radius);
     const zelkori::Placement placement =
         zelkori::place(r, 0.0, 1.0, 1.0, 1.0);
-    const int level = zelkori::level_for(zelkori::kSphereLevels, placement.pixels);
+    const int level = zelkori::level_for(zelkori::kSphereLevels, placement.pixels,
+                                         placement.tolerance);
     zelkori::draw_scaled(zelkori::sphere_list(*set, level), r, r, r,
                          placement.mirrored);
     state().stats.spheres += 1;
@@ -358,7 +367,8 @@ void cylinder(double length, double radius1, double radius2) {
     const double r = std::max(r1, r2);
     const zelkori::Placement placement =
         zelkori::place(r, length, 1.0, 1.0, length);
-    const int level = zelkori::level_for(zelkori::kCylinderLevels, placement.pixels);
+    const int level = zelkori::level_for(zelkori::kCylinderLevels, placement.pixels,
+                                         placement.tolerance);
     const int slices = zelkori::kSliceLevels[level];
     const double grow = zelkori::kCylinderLevels.grow[level];
     if (r1 == r2) {

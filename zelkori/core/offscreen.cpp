@@ -59,6 +59,17 @@ bool make_framebuffer(Offscreen &offscreen, int width, int height) {
     return true;
 }
 
+// Binds what the offscreen context draws into: its frame target, or its
+// framebuffer when it has none.
+void bind_offscreen(const Offscreen &offscreen) {
+    auto found = state().targets.find(offscreen.context);
+    if (found != state().targets.end() && found->second.target == offscreen.framebuffer) {
+        bind(found->second);
+    } else if (offscreen.framebuffer != 0) {
+        glBindFramebuffer(GL_FRAMEBUFFER, offscreen.framebuffer);
+    }
+}
+
 bool make_context(Offscreen &offscreen, const char **error) {
     EGLDisplay display = eglGetPlatformDisplay(
         EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
@@ -98,13 +109,13 @@ using zelkori::state;
 
 extern "C" {
 
-int zk_offscreen_create(int width, int height, const char **error) {
+int zk_offscreen_create_sampled(int width, int height, int samples, const char **error) {
     static const char *unused = nullptr;
     if (error == nullptr) {
         error = &unused;
     }
     if (width < 1 || height < 1 || width > zelkori::kMaxSide ||
-        height > zelkori::kMaxSide) {
+        height > zelkori::kMaxSide || samples < 1) {
         *error = "size out of range";
         return 0;
     }
@@ -117,23 +128,37 @@ int zk_offscreen_create(int width, int height, const char **error) {
         *error = "the offscreen context cannot be made current";
         return 0;
     }
-    // The new framebuffer is made beside the old one, which goes only once
-    // the new one is complete.
+    // The new framebuffers are made beside the old ones, which go only
+    // once the new ones are complete.
+    samples = std::min(samples, zk_samples_max());
     zelkori::Offscreen made = offscreen;
-    if (!zelkori::make_framebuffer(made, width, height)) {
-        if (offscreen.framebuffer != 0) {
-            glBindFramebuffer(GL_FRAMEBUFFER, offscreen.framebuffer);
+    zelkori::FrameTarget target;
+    const bool framebuffer_made = zelkori::make_framebuffer(made, width, height);
+    if (!framebuffer_made ||
+        (samples > 1 && !zelkori::make_frame_target(width, height, samples, false, &target))) {
+        if (framebuffer_made) {
+            zelkori::release_framebuffer(made);
         }
+        zelkori::bind_offscreen(offscreen);
         *error = "not enough memory for the framebuffer";
         return 0;
     }
+    target.target = made.framebuffer;
+    zelkori::release_frame_target(offscreen.context);
     zelkori::release_framebuffer(offscreen);
     offscreen = made;
     glBindFramebuffer(GL_FRAMEBUFFER, offscreen.framebuffer);
     glDrawBuffer(GL_COLOR_ATTACHMENT0);
     glReadBuffer(GL_COLOR_ATTACHMENT0);
     glViewport(0, 0, width, height);
-    return 1;
+    if (samples > 1) {
+        zelkori::install_frame_target(offscreen.context, target);
+    }
+    return samples;
+}
+
+int zk_offscreen_create(int width, int height, const char **error) {
+    return zk_offscreen_create_sampled(width, height, 1, error) != 0;
 }
 
 void zk_offscreen_destroy(void) {
@@ -143,6 +168,7 @@ void zk_offscreen_destroy(void) {
     }
     eglMakeCurrent(offscreen.display, EGL_NO_SURFACE, EGL_NO_SURFACE,
                    offscreen.context);
+    zelkori::release_frame_target(offscreen.context);
     zelkori::release_framebuffer(offscreen);
     state().meshes.erase(offscreen.context);
     eglMakeCurrent(offscreen.display, EGL_NO_SURFACE, EGL_NO_SURFACE,

@@ -228,4 +228,19 @@ void zk_stats_reset(void) {
     state().stats = zk_stats{0, 0, 0};
 }
 
+void zk_background_set(double red, double green, double blue, int transparent) {
+    zelkori::Background &background = state().background;
+    const double rgb[3] = {red, green, blue};
+    for (int i = 0; i < 3; ++i) {
+        background.rgb[i] = std::isfinite(rgb[i]) ? static_cast<float>(std::clamp(rgb[i], 0.0, 1.0)) : 0.0f;
+    }
+    background.transparent = transparent != 0;
+}
+
+int zk_background_get(double rgb[3]) {
+    const zelkori::Background &background = state().background;
+    std::copy(background.rgb, background.rgb + 3, rgb);
+    return background.transparent ? 1 : 0;
+}
+
 }  // extern "C"

@@ -48,6 +48,26 @@ struct Offscreen {
     int width = 0, height = 0;
 };
 
+// Where a context's frames are drawn when the host, not the window or the
+// offscreen context, decides it (frame.cpp): a multisampled framebuffer
+// resolved into `target` (0: a window's back buffer), and for a window
+// where that cannot be, a framebuffer of its own with an alpha channel,
+// copied to the back buffer once the frame is finished.
+struct FrameTarget {
+    unsigned multi = 0, multi_color = 0, multi_depth = 0;  // samples > 1
+    unsigned own = 0, own_color = 0, own_depth = 0;        // a window's, when needed
+    unsigned target = 0;  // the framebuffer the finished frame is read from
+    bool window = false;  // the frame goes on to the back buffer
+    int width = 0, height = 0, samples = 1;
+};
+
+// What shows where nothing is drawn: the frame is drawn over transparent
+// black and this goes under it when the frame is finished.
+struct Background {
+    float rgb[3] = {0, 0, 0};
+    bool transparent = false;
+};
+
 struct HostState {
     std::vector<Control> controls;  // declaration order
     zk_declare_listener listener = nullptr;
@@ -58,6 +78,8 @@ struct HostState {
     float color[3] = {0, 0, 0};  // the last diffuse colour
     std::vector<Capture *> captures;  // those recording, each its maker's
     Offscreen offscreen;
+    std::map<const void *, FrameTarget> targets;  // by GL context
+    Background background;
 };
 
 HostState &state();
@@ -65,6 +87,24 @@ HostState &state();
 // The current GL context (context.cpp; the page has its own); null when
 // none is current.
 const void *current_context();
+
+// A GLX function by name where the process has loaded GLX (a window's
+// widget links it), else null (context.cpp).
+void *glx_function(const char *name);
+
+// The current context's frame target (frame.cpp) when what is drawn goes
+// into it; null when the plug-in draws straight into the offscreen
+// framebuffer or a window.
+const FrameTarget *frame_target();
+// Deletes `context`'s frame target, with that context current.
+void release_frame_target(const void *context);
+// Makes the buffers of a frame target for the current context (its
+// `target` the offscreen framebuffer unless `window`); false, with
+// nothing made, when they cannot be. install_frame_target puts it in
+// place of the context's old one, and bind() binds it to draw into.
+bool make_frame_target(int width, int height, int samples, bool window, FrameTarget *made);
+void install_frame_target(const void *context, const FrameTarget &made);
+void bind(const FrameTarget &target);
 
 }  // namespace zelkori
 

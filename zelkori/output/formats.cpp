@@ -62,16 +62,16 @@ const zk_format_writer kPage = {.open = open_page, .image = nullptr};
 #define kNoLevel .takes_level = 0, .default_level = ZK_PNG_LEVEL_UNSET, .drawn_level = ZK_PNG_LEVEL_UNSET
 
 const int kPattern = ZK_FORMAT_PATTERN, kStdout = ZK_FORMAT_STDOUT, kJoinable = ZK_FORMAT_JOINABLE,
-          kText = ZK_FORMAT_TEXT;
+          kText = ZK_FORMAT_TEXT, kAlpha = ZK_FORMAT_ALPHA;
 
 const zk_format kFormats[] = {
-    {.name = "png", .extension = ".png", .alias = nullptr, .kind = ZK_KIND_STILL, .flags = 0,
+    {.name = "png", .extension = ".png", .alias = nullptr, .kind = ZK_KIND_STILL, .flags = kAlpha,
      .summary = "one PNG image",
      .max_side = kMaxSide, .max_pixels = kNoPixelLimit, .min_fps = 0, .max_fps = kAnyRate,
      .max_frames = 1, .takes_quality = 0, .max_quality = kQuality,
      .default_quality = kDefaultQuality, kPngLevels, .default_fps = kFps,
      .writer = &kPngStill, .container = nullptr},
-    {.name = "png-sequence", .extension = ".png", .alias = nullptr, .kind = ZK_KIND_SEQUENCE, .flags = kPattern,
+    {.name = "png-sequence", .extension = ".png", .alias = nullptr, .kind = ZK_KIND_SEQUENCE, .flags = kPattern | kAlpha,
      .summary = "one PNG per frame, numbered from --first",
      .max_side = kMaxSide, .max_pixels = kNoPixelLimit, .min_fps = 0, .max_fps = kAnyRate,
      .max_frames = kSequenceFrames, .takes_quality = 0, .max_quality = kQuality,
@@ -89,7 +89,7 @@ const zk_format kFormats[] = {
      .max_frames = kSequenceFrames, .takes_quality = 1, .max_quality = kQuality,
      .default_quality = kJpegQuality, kNoLevel, .default_fps = kFps,
      .writer = &kJpegSequence, .container = nullptr},
-    {.name = "stdout", .extension = "-", .alias = nullptr, .kind = ZK_KIND_SEQUENCE, .flags = kStdout,
+    {.name = "stdout", .extension = "-", .alias = nullptr, .kind = ZK_KIND_SEQUENCE, .flags = kStdout | kAlpha,
      .summary = "PNG data on standard output, one image a frame",
      .max_side = kMaxSide, .max_pixels = kNoPixelLimit, .min_fps = 0, .max_fps = kAnyRate,
      .max_frames = kSequenceFrames, .takes_quality = 0, .max_quality = kQuality,
@@ -113,7 +113,7 @@ const zk_format kFormats[] = {
      .max_frames = kMovieFrames, .takes_quality = 1, .max_quality = kQuality,
      .default_quality = kDefaultQuality, kNoLevel, .default_fps = kFps,
      .writer = &kMovie, .container = &kGifFile},
-    {.name = "apng", .extension = ".apng", .alias = nullptr, .kind = ZK_KIND_MOVIE, .flags = 0,
+    {.name = "apng", .extension = ".apng", .alias = nullptr, .kind = ZK_KIND_MOVIE, .flags = kAlpha,
      .summary = "animated PNG, lossless, loops",
      .max_side = kMaxSide, .max_pixels = kImagePixels, .min_fps = kSlowest, .max_fps = 90,
      .max_frames = kMovieFrames, .takes_quality = 0, .max_quality = kQuality,

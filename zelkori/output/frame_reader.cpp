@@ -2,7 +2,6 @@
 
 #include <EGL/egl.h>
 #include <GL/gl.h>
-#include <GL/glx.h>
 
 #include <algorithm>
 #include <cstring>
@@ -10,12 +9,13 @@
 
 #include "core/capture.h"
 #include "core/state.h"
+#include "output/pixels.h"
 
 namespace zelkori {
 namespace {
 
 bool context_current() {
-    return eglGetCurrentContext() != EGL_NO_CONTEXT || glXGetCurrentContext() != nullptr;
+    return current_context() != nullptr;
 }
 
 // Only scenes that record without drawing are open: what is on the
@@ -25,12 +25,14 @@ bool frame_undrawn() {
     return !capture_draws();
 }
 
-// Makes the frame drawn so far readable: whatever is being drawn to, the
-// offscreen attachment or the back buffer of a window before it is swapped.
+// Makes the frame drawn so far readable, finished (zk_frame_finish): the
+// host's frame target, the offscreen attachment or the back buffer of a
+// window before it is swapped.
 void begin_read() {
-    GLint draw_framebuffer = 0;
-    glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &draw_framebuffer);
-    if (draw_framebuffer == 0) {
+    zk_frame_finish();
+    GLint read_framebuffer = 0;
+    glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &read_framebuffer);
+    if (read_framebuffer == 0) {
         glReadBuffer(GL_BACK);
     }
     glFinish();
@@ -75,6 +77,14 @@ class GlReader : public FrameReader {
 };
 
 }  // namespace
+
+bool UnassociatedReader::read(int width, int height, unsigned char *rgba) const {
+    if (!inner_.read(width, height, rgba)) {
+        return false;
+    }
+    unassociate(rgba, static_cast<size_t>(width) * static_cast<size_t>(height));
+    return true;
+}
 
 const FrameReader &gl_frame_reader() {
     static const GlReader reader;
@@ -139,19 +149,33 @@ int zk_frame_size(int *width, int *height) {
     GLint draw_framebuffer = 0;
     glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &draw_framebuffer);
     const zelkori::Offscreen &offscreen = state().offscreen;
-    if (draw_framebuffer != 0 &&
+    if (const zelkori::FrameTarget *target = zelkori::frame_target()) {
+        limit_w = target->width;
+        limit_h = target->height;
+    } else if (draw_framebuffer != 0 &&
         static_cast<unsigned>(draw_framebuffer) == offscreen.framebuffer &&
         eglGetCurrentContext() == offscreen.context) {
         limit_w = offscreen.width;
         limit_h = offscreen.height;
     } else if (draw_framebuffer == 0) {
-        // A window: its drawable's size.
-        Display *display = glXGetCurrentDisplay();
-        GLXDrawable drawable = glXGetCurrentDrawable();
+        // A window: its drawable's size (GLX's declarations, so that
+        // Xlib's headers stay out).
+        using GetDisplay = void *(*)();
+        using GetDrawable = unsigned long (*)();
+        using QueryDrawable = void (*)(void *, unsigned long, int, unsigned *);
+        const int kGlxWidth = 0x801D, kGlxHeight = 0x801E;
+        auto get_display = reinterpret_cast<GetDisplay>(
+            zelkori::glx_function("glXGetCurrentDisplay"));
+        auto get_drawable = reinterpret_cast<GetDrawable>(
+            zelkori::glx_function("glXGetCurrentDrawable"));
+        auto query = reinterpret_cast<QueryDrawable>(
+            zelkori::glx_function("glXQueryDrawable"));
+        void *display = get_display != nullptr ? get_display() : nullptr;
+        unsigned long drawable = get_drawable != nullptr ? get_drawable() : 0;
         unsigned side[2] = {0, 0};
-        if (display != nullptr && drawable != 0) {
-            glXQueryDrawable(display, drawable, GLX_WIDTH, &side[0]);
-            glXQueryDrawable(display, drawable, GLX_HEIGHT, &side[1]);
+        if (display != nullptr && drawable != 0 && query != nullptr) {
+            query(display, drawable, kGlxWidth, &side[0]);
+            query(display, drawable, kGlxHeight, &side[1]);
             if (side[0] > 0 && side[1] > 0) {
                 limit_w = static_cast<int>(side[0]);
                 limit_h = static_cast<int>(side[1]);

@@ -67,6 +67,20 @@ class SharedFrame {
     bool taken_ = false, ok_ = false;
 };
 
+// Frames of `inner` with their alpha unassociated, as files with alpha
+// keep it: GL leaves the colour of a pixel the figure partly covers
+// multiplied by that cover.
+class UnassociatedReader : public FrameReader {
+  public:
+    explicit UnassociatedReader(const FrameReader &inner) : inner_(inner) {}
+    bool size(int *width, int *height) const override { return inner_.size(width, height); }
+    bool read(int width, int height, unsigned char *rgba) const override;
+    const char *cannot_read() const override { return inner_.cannot_read(); }
+
+  private:
+    const FrameReader &inner_;
+};
+
 }  // namespace zelkori
 
 #endif

@@ -20,6 +20,7 @@
 
 struct zk_writer {
     std::unique_ptr<zelkori::FrameReader> source;  // a caller's, outliving the writer
+    std::unique_ptr<zelkori::FrameReader> unassociated;  // over the reader, when alpha is kept
     zelkori::WriterPtr writer;
     const zk_format *format = nullptr;
     std::string name;  // as messages give it
@@ -178,6 +179,12 @@ bool check(const char *path, const zk_writer_params &params, const zk_format **f
                                          : "pictures are 0 or 1, got " + std::to_string(params.pictures);
     } else if (params.tag != nullptr && params.tag[0] != '\0' && !check_tag(f, params.tag, error)) {
         *field = ZK_FIELD_TAG;
+    } else if (params.alpha < -1 || params.alpha > 1) {
+        *field = ZK_FIELD_ALPHA;
+        *error = "alpha is 0 or 1, got " + std::to_string(params.alpha);
+    } else if (params.alpha == 1 && !(f.flags & ZK_FORMAT_ALPHA)) {
+        *field = ZK_FIELD_ALPHA;
+        *error = label(f) + " cannot be transparent; PNG output can";
     } else if (f.flags & ZK_FORMAT_PATTERN) {
         if (!sequence_name(path, params.first, target, error)) {
             *field = ZK_FIELD_NAME;
@@ -248,9 +255,19 @@ zk_writer *open_writer(const char *path, const zk_writer_params &params, const F
         request.lights = params.lights < 0 ? ZK_LIGHTS_WEB : params.lights;
         request.pictures = params.pictures != 0;
         request.tag = params.tag != nullptr ? params.tag : "";
+        double rgb[3];
+        request.alpha = params.alpha == 1 ||
+                        (params.alpha == -1 && (format.flags & ZK_FORMAT_ALPHA) &&
+                         zk_background_get(rgb));
+        std::unique_ptr<FrameReader> unassociated;
+        if (request.alpha) {
+            unassociated.reset(new UnassociatedReader(reader));
+        }
         Failure failure;
-        WriterPtr writer = format.writer->open(request, reader, &failure);
+        WriterPtr writer = format.writer->open(request, request.alpha ? *unassociated : reader,
+                                               &failure);
         made = new zk_writer;
+        made->unassociated = std::move(unassociated);
         made->format = request.format;
         made->name = name;
         made->fps = request.fps;
@@ -321,6 +338,7 @@ void zk_writer_params_init(zk_writer_params *params) {
     params->level = ZK_PNG_LEVEL_UNSET;
     params->lights = -1;
     params->pictures = -1;
+    params->alpha = -1;
 }
 
 int zk_writer_check(const char *path, const zk_writer_params *params, const zk_format **format,

@@ -11,12 +11,14 @@
 namespace zelkori {
 
 // An image's rows in memory: row y, counted from the top, starts at
-// top + y * stride. pixel_bytes is 3 (RGB) or 4 (RGBA, alpha ignored).
+// top + y * stride. pixel_bytes is 3 (RGB) or 4 (RGBA, alpha ignored
+// unless `alpha`: then it is kept, unassociated).
 struct PixelRows {
     int width = 0, height = 0;
     int pixel_bytes = 3;
     const unsigned char *top = nullptr;
     std::ptrdiff_t stride = 0;
+    bool alpha = false;
 
     const unsigned char *row(int y) const { return top + stride * y; }
 };
@@ -31,6 +33,20 @@ inline PixelRows rgb_rows(int width, int height, const unsigned char *rgb) {
 inline PixelRows gl_rows(int width, int height, const unsigned char *rgba) {
     const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(width) * 4;
     return {width, height, 4, rgba + stride * (height - 1), -stride};
+}
+
+// RGBA pixels as GL blends them over transparent black (each colour
+// multiplied by its alpha) to the unassociated alpha image files keep.
+inline void unassociate(unsigned char *rgba, size_t pixels) {
+    for (size_t i = 0; i < pixels; ++i, rgba += 4) {
+        const unsigned alpha = rgba[3];
+        if (alpha != 0 && alpha != 255) {
+            for (int c = 0; c < 3; ++c) {
+                const unsigned value = (rgba[c] * 255u + alpha / 2) / alpha;
+                rgba[c] = static_cast<unsigned char>(value > 255 ? 255 : value);
+            }
+        }
+    }
 }
 
 const bool kLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;

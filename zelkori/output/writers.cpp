@@ -66,12 +66,17 @@ class StillWriter : public Writer {
         return read_frame(reader_, rgba_, width_, height_, &failure->cause);
     }
     bool close(Failure *failure) override {
-        return request_.format->writer->image(request_.path.c_str(),
-                                              gl_rows(width_, height_, rgba_.data()), request_,
+        return request_.format->writer->image(request_.path.c_str(), rows(), request_,
                                               &failure->cause);
     }
 
   private:
+    PixelRows rows() const {
+        PixelRows rows = gl_rows(width_, height_, rgba_.data());
+        rows.alpha = request_.alpha;
+        return rows;
+    }
+
     const OpenRequest request_;
     const FrameReader &reader_;
     int width_ = 0, height_ = 0;
@@ -87,8 +92,9 @@ class SequenceWriter : public Writer {
         : request_(request), next_(request.first), reader_(reader),
           frames_(png_queue(reader, [this](const QueuedFrame &frame, std::string *error) {
               const CollectDirectories noting(directories);
-              return request_.format->writer->image(frame.path.c_str(), frame.rows(), request_,
-                                                    error);
+              PixelRows rows = frame.rows();
+              rows.alpha = request_.alpha;
+              return request_.format->writer->image(frame.path.c_str(), rows, request_, error);
           })) {}
     // Abandoned: frames not yet taken are dropped, those being written
     // finish.
@@ -149,8 +155,9 @@ class StreamWriter : public Writer {
         }
         unsigned char *data = nullptr;
         size_t size = 0;
-        if (!encode_png(gl_rows(width, height, rgba_.data()), level_, &data, &size,
-                        &failure->cause)) {
+        PixelRows rows = gl_rows(width, height, rgba_.data());
+        rows.alpha = request_.alpha;
+        if (!encode_png(rows, level_, &data, &size, &failure->cause)) {
             return false;
         }
         size_t done = 0;

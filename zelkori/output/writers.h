@@ -33,6 +33,7 @@ struct OpenRequest {
     bool pictures = true;        // a scene's primitives draw while recorded
     std::string tag;             // a movie's picture, for its rendered-with tag
     const zk_codec *codec = nullptr;  // a movie's, one its container holds
+    bool alpha = false;          // the frame's alpha kept (formats with ZK_FORMAT_ALPHA)
 };
 
 // Why a writer failed: the cause, and the file when it is not the

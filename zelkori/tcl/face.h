@@ -33,6 +33,10 @@ int get_bounded(Tcl_Interp *interp, Tcl_Obj *obj, double low, double high,
 // nothing, from `low` to `high`. Sets no result.
 bool get_decimal(Tcl_Obj *obj, long long low, long long high, long long *out);
 
+// A colour as users type it (colours.cpp): a name Tk knows or #rrggbb
+// and the like, to red, green and blue from 0 to 1. Sets no result.
+bool parse_colour(const char *text, double rgb[3]);
+
 }  // namespace zelkori
 
 #endif

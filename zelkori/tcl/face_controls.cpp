@@ -233,29 +233,125 @@ int get_size(Tcl_Interp *interp, Tcl_Obj *obj, int *out) {
     return TCL_OK;
 }
 
-// zelkori::offscreen width height | zelkori::offscreen destroy
+// -samples N: samples a pixel, 1 to 64 (the GL limit takes over above
+// its own); the host's default without the option.
+int get_samples(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[], int first,
+                const char *usage, int *samples) {
+    *samples = ZK_DEFAULT_SAMPLES;
+    if (objc == first) {
+        return TCL_OK;
+    }
+    long long value = 0;
+    if (objc != first + 2 || std::string_view(Tcl_GetString(objv[first])) != "-samples") {
+        Tcl_WrongNumArgs(interp, 1, objv, usage);
+        return TCL_ERROR;
+    }
+    if (!get_decimal(objv[first + 1], 1, 64, &value)) {
+        Tcl_SetObjResult(interp, Tcl_ObjPrintf(
+            "-samples: expected a whole number from 1 to 64 but got \"%s\"",
+            Tcl_GetString(objv[first + 1])));
+        Tcl_SetErrorCode(interp, "ZELKORI", "USAGE", "samples", nullptr);
+        return TCL_ERROR;
+    }
+    *samples = static_cast<int>(value);
+    return TCL_OK;
+}
+
+// zelkori::offscreen width height ?-samples N? | zelkori::offscreen destroy:
+// returns the samples a pixel the frames get.
 int offscreen_cmd(ClientData, Tcl_Interp *interp, int objc,
                   Tcl_Obj *const objv[]) {
     if (objc == 2 && std::string_view(Tcl_GetString(objv[1])) == "destroy") {
         zk_offscreen_destroy();
         return TCL_OK;
     }
-    if (objc != 3) {
-        Tcl_WrongNumArgs(interp, 1, objv, "width height");
+    const char *usage = "width height ?-samples n?";
+    if (objc < 3) {
+        Tcl_WrongNumArgs(interp, 1, objv, usage);
         return TCL_ERROR;
     }
-    int width = 0, height = 0;
-    if (get_size(interp, objv[1], &width) != TCL_OK ||
+    int width = 0, height = 0, samples = 0;
+    if (get_samples(interp, objc, objv, 3, usage, &samples) != TCL_OK ||
+        get_size(interp, objv[1], &width) != TCL_OK ||
         get_size(interp, objv[2], &height) != TCL_OK) {
         return TCL_ERROR;
     }
     const char *error = "";
-    if (!zk_offscreen_create(width, height, &error)) {
+    if ((samples = zk_offscreen_create_sampled(width, height, samples, &error)) == 0) {
         Tcl_SetObjResult(interp, Tcl_ObjPrintf(
             "cannot make an offscreen OpenGL context of %dx%d: %s", width,
             height, error));
         Tcl_SetErrorCode(interp, "ZELKORI", "GL", nullptr);
         return TCL_ERROR;
+    }
+    Tcl_SetObjResult(interp, Tcl_NewIntObj(samples));
+    return TCL_OK;
+}
+
+// zelkori::target width height ?-samples N?: the current context (a
+// window's) draws from now on into the host's framebuffer of that size;
+// returns the samples a pixel.
+int target_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+    const char *usage = "width height ?-samples n?";
+    int width = 0, height = 0, samples = 0;
+    if (objc < 3) {
+        Tcl_WrongNumArgs(interp, 1, objv, usage);
+        return TCL_ERROR;
+    }
+    if (get_samples(interp, objc, objv, 3, usage, &samples) != TCL_OK ||
+        get_size(interp, objv[1], &width) != TCL_OK ||
+        get_size(interp, objv[2], &height) != TCL_OK) {
+        return TCL_ERROR;
+    }
+    const char *error = "";
+    if ((samples = zk_frame_target(width, height, samples, &error)) == 0) {
+        Tcl_SetObjResult(interp, Tcl_ObjPrintf(
+            "cannot draw into a framebuffer of %dx%d: %s", width, height, error));
+        Tcl_SetErrorCode(interp, "ZELKORI", "GL", nullptr);
+        return TCL_ERROR;
+    }
+    Tcl_SetObjResult(interp, Tcl_NewIntObj(samples));
+    return TCL_OK;
+}
+
+// zelkori::finish: the frame drawn so far resolved, on its background,
+// and for a window on its back buffer, ready to swap.
+int finish_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+    if (objc != 1) {
+        Tcl_WrongNumArgs(interp, 1, objv, "");
+        return TCL_ERROR;
+    }
+    zk_frame_finish();
+    return TCL_OK;
+}
+
+// zelkori::background ?COLOUR|transparent?: sets the background, a colour
+// as users type it or transparent; returns it as #rrggbb or transparent.
+int background_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+    if (objc > 2) {
+        Tcl_WrongNumArgs(interp, 1, objv, "?colour?");
+        return TCL_ERROR;
+    }
+    double rgb[3] = {0, 0, 0};
+    if (objc == 2) {
+        const char *text = Tcl_GetString(objv[1]);
+        if (std::string_view(text) == "transparent") {
+            zk_background_set(0, 0, 0, 1);
+        } else if (parse_colour(text, rgb)) {
+            zk_background_set(rgb[0], rgb[1], rgb[2], 0);
+        } else {
+            Tcl_SetObjResult(interp, Tcl_ObjPrintf(
+                "unknown colour \"%s\": use a name such as white or \"light grey\", "
+                "or #rrggbb", text));
+            Tcl_SetErrorCode(interp, "ZELKORI", "USAGE", "background", nullptr);
+            return TCL_ERROR;
+        }
+    }
+    if (zk_background_get(rgb)) {
+        Tcl_SetObjResult(interp, Tcl_NewStringObj("transparent", -1));
+    } else {
+        Tcl_SetObjResult(interp, Tcl_ObjPrintf("#%02x%02x%02x", int(rgb[0] * 255 + 0.5),
+                                               int(rgb[1] * 255 + 0.5), int(rgb[2] * 255 + 0.5)));
     }
     return TCL_OK;
 }
@@ -491,6 +587,8 @@ const FaceCommand kControlCommands[] = {
     {"::zelkori::offscreen", offscreen_cmd}, {"::zelkori::stats", stats_cmd},
     {"::zelkori::glerror", glerror_cmd}, {"::zelkori::frame", frame_cmd},
     {"::zelkori::fit", fit_cmd},
+    {"::zelkori::target", target_cmd}, {"::zelkori::finish", finish_cmd},
+    {"::zelkori::background", background_cmd},
     {nullptr, nullptr},
 };
 

@@ -124,14 +124,14 @@ int get_level(Tcl_Interp *interp, Tcl_Obj *obj, int *level) {
 // ZK_KIND_* and ZK_FIELD_* as scripts see them.
 const char *const kKinds[] = {"still", "sequence", "movie", "scene", "page"};
 const char *const kFieldNames[] = {"", "name", "size", "fps", "frames", "quality", "first",
-                                   "level", "lights", "pictures", "tag", "codec"};
+                                   "level", "lights", "pictures", "tag", "codec", "alpha"};
 // ZK_LIGHTS_* as scripts name them.
 const char *const kLightNames[] = {"web", "blender", "none", nullptr};
 
 // Output options: -size {w h} -fps F -quality Q -level L -first K -frames N
-// -lights web|blender|none -pictures BOOLEAN -tag TEXT -codec NAME, those in
-// `allowed` only. A tag or codec points into its Tcl_Obj, kept for the
-// command's call.
+// -lights web|blender|none -pictures BOOLEAN -tag TEXT -codec NAME -alpha
+// BOOLEAN, those in `allowed` only. A tag or codec points into its Tcl_Obj,
+// kept for the command's call.
 int get_params(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[], const char *const allowed[],
                zk_writer_params *params) {
     for (int i = 0; i < objc; i += 2) {
@@ -159,6 +159,8 @@ int get_params(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[], const char *
             params->codec = Tcl_GetString(value);
         } else if (name == "-pictures") {
             ok = Tcl_GetBooleanFromObj(interp, value, &params->pictures) == TCL_OK;
+        } else if (name == "-alpha") {
+            ok = Tcl_GetBooleanFromObj(interp, value, &params->alpha) == TCL_OK;
         } else if (name == "-lights") {
             ok = Tcl_GetIndexFromObj(nullptr, value, kLightNames, "lights", TCL_EXACT,
                                      &params->lights) == TCL_OK;
@@ -228,7 +230,7 @@ int check_params(Tcl_Interp *interp, const char *path, const zk_writer_params &p
 
 const char *const kOutputOptions[] = {"-size",   "-fps",    "-quality", "-level",
                                       "-first",  "-frames", "-lights",  "-pictures",
-                                      "-tag",    "-codec",  nullptr};
+                                      "-tag",    "-codec",  "-alpha",   nullptr};
 
 // Opens a writer on objv[0] with the options after it; *writer on success.
 int open_output(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[], const char *const options[],
@@ -412,6 +414,7 @@ int formats_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
             Tcl_ListObjAppendElement(nullptr, codecs, Tcl_NewStringObj(zk_format_codec(&format, k), -1));
         }
         put("codecs", codecs);
+        put("alpha", Tcl_NewBooleanObj(format.flags & ZK_FORMAT_ALPHA));
         Tcl_ListObjAppendElement(nullptr, list, dict);
     }
     Tcl_SetObjResult(interp, list);

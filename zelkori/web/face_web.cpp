@@ -22,4 +22,17 @@ int zk_offscreen_create(int, int, const char **error) {
 
 void zk_offscreen_destroy(void) {}
 
+int zk_offscreen_create_sampled(int, int, int, const char **error) {
+    *error = "a page draws on its canvas only";
+    return 0;
+}
+
+// The canvas is the browser's, multisampled as it chooses.
+int zk_frame_target(int, int, int, const char **error) {
+    *error = "a page draws on its canvas only";
+    return 0;
+}
+
+void zk_frame_finish(void) {}
+
 }  // extern "C"

@@ -2,9 +2,10 @@
 // constant-quality factors (lower is better; H.264 stops at 1, since 0 is
 // lossless, which only the High 4:4:4 profile can carry and browsers do not
 // play); WebP its own 0-100 quality; GIF the palette's colours; APNG is
-// lossless and ignores the quality. APNG frames carry alpha, always
-// opaque: without it FFmpeg's encoder takes black for the background when
-// it disposes a frame, which browsers show as transparent.
+// lossless and ignores the quality. APNG frames carry alpha, opaque
+// unless the movie is transparent: without it FFmpeg's encoder takes black
+// for the background when it disposes a frame, which browsers show as
+// transparent.
 #include "output/movie/codecs.h"
 
 #include <strings.h>

@@ -210,7 +210,7 @@ void Movie::opaque_row(const PixelRows &image, int y, int red, unsigned char *ou
         out[0] = in[red];
         out[1] = in[1];
         out[2] = in[2 - red];
-        out[3] = 255;
+        out[3] = alpha && image.pixel_bytes == 4 ? in[3] : 255;
     }
 }
 

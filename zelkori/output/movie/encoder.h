@@ -41,6 +41,7 @@ struct Movie {
     AVFrame *frame = nullptr, *filtered = nullptr;
     AVPacket *packet = nullptr;
     int64_t first = 0;         // the first frame's number: it is shown at first / fps
+    bool alpha = false;        // RGBA frames keep their alpha (formats with ZK_FORMAT_ALPHA)
     int64_t frames_added = 0;  // by the encoder's thread
 
     // GIF: the first pass gathers the palette from every frame while the
@@ -84,7 +85,8 @@ struct Movie {
     // (first + k) / fps seconds, rounded to the time base.
     int64_t pts(int64_t k) const;
     bool encode(AVFrame *picture);
-    // Row y of `image` as RGBA (red 0) or BGRA (red 2), every pixel opaque.
+    // Row y of `image` as RGBA (red 0) or BGRA (red 2), every pixel opaque
+    // unless the movie keeps alpha.
     void opaque_row(const PixelRows &image, int y, int red, unsigned char *out) const;
 
     // GIF's passes (gif_palette.cpp).

@@ -86,6 +86,7 @@ Writer *start(const OpenRequest &request, const FrameReader &reader, Failure *fa
         movie->time_base = {1, movie->muxing->clock > 0 ? movie->muxing->clock : movie->rate.num};
         movie->first = request.first;
         movie->tag = request.tag;
+        movie->alpha = request.alpha;
         if (!movie->open(request.path.c_str(), request.quality)) {
             failure->cause = movie->error;
             return nullptr;

@@ -115,7 +115,7 @@ class Compressor {
         sink_ = sink;
         context_ = context;
         const int width = image.width, height = image.height;
-        const size_t stride = static_cast<size_t>(width) * 3;
+        const size_t stride = static_cast<size_t>(width) * (image.alpha ? 4 : 3);
         const size_t row_bytes = stride + 1;
         const int rows_per_batch = static_cast<int>(
             std::min<size_t>(static_cast<size_t>(height), std::max<size_t>(1, kBatchBytes / row_bytes)));
@@ -127,7 +127,7 @@ class Compressor {
         put_be32(header, static_cast<uint32_t>(width));
         put_be32(header + 4, static_cast<uint32_t>(height));
         header[8] = 8;   // bits per sample
-        header[9] = 2;   // RGB
+        header[9] = image.alpha ? 6 : 2;   // RGBA or RGB
         header[10] = 0;  // deflate
         header[11] = 0;  // adaptive filtering (each row names its filter)
         header[12] = 0;  // not interlaced
@@ -161,13 +161,13 @@ class Compressor {
     // one above it. Rows are taken in the order they lie in memory, which
     // the hardware's prefetching follows: bottom up for a frame from GL.
     void filter_rows(const PixelRows &image, int first, int end) {
-        const size_t out_stride = static_cast<size_t>(image.width) * 3 + 1;
+        const size_t out_stride = static_cast<size_t>(image.width) * (image.alpha ? 4 : 3) + 1;
         const bool upward = image.stride < 0;
         for (int i = first; i < end; ++i) {
             const int y = upward ? first + end - 1 - i : i;
             unsigned char *out = rows_.data() + out_stride * static_cast<size_t>(y - first);
             const unsigned char *above = y > 0 ? image.row(y - 1) : nullptr;
-            if (image.pixel_bytes == 3) {
+            if (image.pixel_bytes == 3 || image.alpha) {
                 filter_up(image.row(y), above, out_stride - 1, out);
             } else {
                 filter_up_rgba(image.row(y), above, image.width, out);
@@ -227,7 +227,7 @@ class Compressor {
 
 bool write_png_fast(const PixelRows &image, PngSink sink, void *context) {
     if (image.width < 1 || image.height < 1 || image.top == nullptr || sink == nullptr ||
-        (image.pixel_bytes != 3 && image.pixel_bytes != 4)) {
+        (image.pixel_bytes != 3 && image.pixel_bytes != 4) || (image.alpha && image.pixel_bytes != 4)) {
         return false;
     }
     thread_local std::unique_ptr<Compressor> compressor;

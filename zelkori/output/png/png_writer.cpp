@@ -67,11 +67,12 @@ Encoded encode(FILE *file, const zelkori::PixelRows &image, int level,
     png_init_io(png, file);
     png_set_compression_level(png, level);
     png_set_IHDR(png, info, static_cast<png_uint_32>(image.width),
-                 static_cast<png_uint_32>(image.height), 8, PNG_COLOR_TYPE_RGB,
+                 static_cast<png_uint_32>(image.height), 8,
+                 image.alpha ? PNG_COLOR_TYPE_RGBA : PNG_COLOR_TYPE_RGB,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
-    if (image.pixel_bytes == 4) {
+    if (image.pixel_bytes == 4 && !image.alpha) {
         png_set_filler(png, 0, PNG_FILLER_AFTER);  // on writing: drop the fourth byte
     }
     for (int y = 0; y < image.height; ++y) {
