@@ -15,6 +15,9 @@
     const home = Object.assign({ zoom: 1, x: 0, y: 0 }, opening.view || {});
     const view = Object.assign({}, home);
     const origin = Number(opening.time) || 0;
+    // The timeline spans the turn that holds the opening time, so a page
+    // opened at 5 s shows its thumb a third of the way along.
+    const turnStart = Math.floor(origin / kPeriod) * kPeriod;
     let tcl = null;
     let homeOrbit = {};
     const inputs = new Map();  // control id -> its input
@@ -53,8 +56,8 @@
         if (document.activeElement !== $('time')) {
             $('time').value = time.toFixed(2);
         }
-        const offset = ((time - origin) % kPeriod + kPeriod) % kPeriod;
-        $('timeline').value = origin + offset;
+        const offset = ((time - turnStart) % kPeriod + kPeriod) % kPeriod;
+        $('timeline').value = turnStart + offset;
         $('play').textContent = tcl('zelkori::clock playing') === '1' ? 'Pause' : 'Play';
     }
 
@@ -341,8 +344,8 @@
             }
         }
         buildPanel();
-        $('timeline').min = origin;
-        $('timeline').max = origin + kPeriod;
+        $('timeline').min = turnStart;
+        $('timeline').max = turnStart + kPeriod;
         draw();
         window.morvakine.firstPicture = performance.now();
         if (opening.playing !== false) {
