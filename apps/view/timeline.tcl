@@ -272,6 +272,19 @@ proc ::viewer::timeline::follow {} {
     }
 }
 
+# Before a frame is drawn: a clock that ran past the range's end since the
+# last tick is turned now, so that no frame or readout shows a time outside
+# the range however late the tick comes.
+proc ::viewer::timeline::keep_in_range {} {
+    variable reverse
+    variable mode
+    variable last
+    if {!$reverse && $mode in {loop bounce} && [zelkori::clock playing]
+            && ![::viewer::recording] && [zelkori::clock get] > $last} {
+        tick
+    }
+}
+
 # Moves the clock backward, and turns it at the ends of the range.
 proc ::viewer::timeline::tick {} {
     variable reverse

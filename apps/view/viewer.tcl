@@ -87,6 +87,7 @@ proc ::viewer::display {w} {
     if {$::viewer::fit_due} {
         project
     }
+    timeline::keep_in_range
     ::model::redraw
     zelkori::finish
     incr frames
