@@ -19,8 +19,7 @@ extern "C" {
 #include <string>
 #include <vector>
 
-#include "output/output_file.h"
-#include "zelkori_host.h"
+#include "zelkori/output.h"
 
 namespace {
 

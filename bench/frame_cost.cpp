@@ -18,7 +18,7 @@
 #include "naive_host.h"
 #include "roundness.h"
 #include "support.h"
-#include "zelkori/zelkori_host.h"
+#include "zelkori/core.h"
 
 namespace {
 

@@ -19,8 +19,8 @@
 
 #include "output/png/png_fast.h"
 #include "support.h"
-#include "zelkori/output/output_file.h"
-#include "zelkori/zelkori_host.h"
+#include "zelkori/core.h"
+#include "zelkori/output.h"
 
 extern "C" int Zelkori_Init(Tcl_Interp *interp);
 

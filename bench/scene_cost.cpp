@@ -6,8 +6,9 @@
 
 #include <string>
 
-#include "output/scene/scene_writer.h"
+#include "output/scene/scene_document.h"
 #include "support.h"
+#include "zelkori/core.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstdlib>
 
 #include "plugin/morvakine.h"
-#include "zelkori/zelkori_host.h"
+#include "zelkori/core.h"
 
 namespace bench {
 namespace {

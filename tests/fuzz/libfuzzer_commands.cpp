@@ -10,7 +10,7 @@
 
 #include "command_surface.h"
 #include "plugin/morvakine.h"
-#include "zelkori_host.h"
+#include "zelkori/core.h"
 
 namespace {
 

@@ -9,8 +9,9 @@
 
 #include <map>
 
+#include "host/zelkori.h"
 #include "roundness.h"
-#include "zelkori/zelkori_host.h"
+#include "zelkori/core.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <png.h>
 
 #include "output/frame_queue.h"
-#include "zelkori_host.h"
+#include "zelkori/output.h"
 
 namespace {
 

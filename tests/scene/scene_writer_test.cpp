@@ -11,8 +11,10 @@
 #include <vector>
 
 #include "model/model.h"
-#include "output/scene/scene_writer.h"
-#include "zelkori_host.h"
+#include "output/scene/scene_document.h"
+#include "zelkori/capture.h"
+#include "zelkori/core.h"
+#include "zelkori/output.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <malloc.h>
 
 #include "plugin/morvakine.h"
-#include "zelkori_host.h"
+#include "zelkori/core.h"
 
 namespace {
 

@@ -4,13 +4,13 @@
 // capture belongs to whoever made it (a scene output); several record at
 // once, each everything drawn while it records. The core lists the ones
 // recording, nothing more. It holds numbers only; the scene writer decides
-// what they become. The C face is zk_capture_* in zelkori_host.h.
+// what they become. The C face is zk_capture_* in zelkori/capture.h.
 #ifndef ZELKORI_CAPTURE_H
 #define ZELKORI_CAPTURE_H
 
 #include <vector>
 
-#include "zelkori_host.h"
+#include "zelkori/capture.h"
 
 namespace zelkori {
 

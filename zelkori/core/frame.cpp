@@ -199,20 +199,20 @@ const FrameTarget *frame_target() {
     return current_target();
 }
 
-}  // namespace zelkori
-
-using zelkori::state;
-
-extern "C" {
-
-int zk_samples_max(void) {
-    if (zelkori::current_context() == nullptr) {
+int samples_max() {
+    if (current_context() == nullptr) {
         return 1;
     }
     GLint most = 1;
     glGetIntegerv(GL_MAX_SAMPLES, &most);
     return std::max(1, static_cast<int>(most));
 }
+
+}  // namespace zelkori
+
+using zelkori::state;
+
+extern "C" {
 
 int zk_frame_target(int width, int height, int samples, const char **error) {
     static const char *unused = nullptr;
@@ -234,7 +234,7 @@ int zk_frame_target(int width, int height, int samples, const char **error) {
         *error = "size or samples out of range";
         return 0;
     }
-    samples = std::min(samples, zk_samples_max());
+    samples = std::min(samples, zelkori::samples_max());
     auto found = state().targets.find(context);
     if (found != state().targets.end() && found->second.width == width &&
         found->second.height == height && found->second.samples == samples &&

@@ -130,7 +130,7 @@ int zk_offscreen_create_sampled(int width, int height, int samples, const char *
     }
     // The new framebuffers are made beside the old ones, which go only
     // once the new ones are complete.
-    samples = std::min(samples, zk_samples_max());
+    samples = std::min(samples, zelkori::samples_max());
     zelkori::Offscreen made = offscreen;
     zelkori::FrameTarget target;
     const bool framebuffer_made = zelkori::make_framebuffer(made, width, height);

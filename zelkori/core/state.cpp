@@ -128,12 +128,8 @@ void zk_set_declare_listener(zk_declare_listener listener) {
     state().listener = listener;
 }
 
-int zk_control_count(void) {
-    return static_cast<int>(state().controls.size());
-}
-
 int zk_control_at(int index, zk_control *out) {
-    if (index < 0 || index >= zk_control_count()) {
+    if (index < 0 || index >= static_cast<int>(state().controls.size())) {
         return 0;
     }
     zelkori::fill(state().controls[static_cast<size_t>(index)], out);
@@ -210,12 +206,6 @@ double zk_clock_speed(void) {
 
 void zk_view_note(double zoom, double x, double y) {
     state().view = zelkori::View{zoom, x, y};
-}
-
-void zk_view_get(double *zoom, double *x, double *y) {
-    *zoom = state().view.zoom;
-    *x = state().view.x;
-    *y = state().view.y;
 }
 
 void zk_stats_get(zk_stats *out) {

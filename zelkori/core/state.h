@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "core/capture.h"
-#include "zelkori_host.h"
+#include "host/zelkori.h"
+#include "zelkori/capture.h"
+#include "zelkori/core.h"
 
 namespace zelkori {
 
@@ -105,6 +107,9 @@ void release_frame_target(const void *context);
 bool make_frame_target(int width, int height, int samples, bool window, FrameTarget *made);
 void install_frame_target(const void *context, const FrameTarget &made);
 void bind(const FrameTarget &target);
+// The most samples a pixel the current context draws with (1 when none is
+// current).
+int samples_max();
 
 }  // namespace zelkori
 

@@ -15,7 +15,8 @@
 #include "output/errors.h"
 #include "output/movie/codecs.h"
 #include "output/writers.h"
-#include "zelkori_host.h"
+#include "zelkori/core.h"
+#include "zelkori/output.h"
 
 namespace zelkori {
 namespace {
@@ -58,7 +59,7 @@ const zk_format_writer kPage = {.open = open_page, .image = nullptr};
 
 // PNG's levels: zlib's 6 when none is given, the fast path for frames
 // written as they are drawn. Other formats take none.
-#define kPngLevels .takes_level = 1, .default_level = ZK_DEFAULT_PNG_LEVEL, .drawn_level = ZK_PNG_FAST
+#define kPngLevels .takes_level = 1, .default_level = kDefaultPngLevel, .drawn_level = ZK_PNG_FAST
 #define kNoLevel .takes_level = 0, .default_level = ZK_PNG_LEVEL_UNSET, .drawn_level = ZK_PNG_LEVEL_UNSET
 
 const int kPattern = ZK_FORMAT_PATTERN, kStdout = ZK_FORMAT_STDOUT, kJoinable = ZK_FORMAT_JOINABLE,

@@ -5,7 +5,7 @@
 #ifndef ZELKORI_FRAME_READER_H
 #define ZELKORI_FRAME_READER_H
 
-#include "zelkori_host.h"
+#include "zelkori/output.h"
 
 namespace zelkori {
 
@@ -31,7 +31,7 @@ class FrameReader {
 // window's back buffer before it is swapped.
 const FrameReader &gl_frame_reader();
 
-// Frames of a caller's source (zk_frame_source in zelkori_host.h).
+// Frames of a caller's source (zk_frame_source in zelkori/output.h).
 class SourceReader : public FrameReader {
   public:
     explicit SourceReader(const zk_frame_source &source) : source_(source) {}

@@ -17,6 +17,7 @@
 #include "output/movie/codecs.h"
 #include "output/output_file.h"
 #include "output/writers.h"
+#include "zelkori/core.h"
 
 struct zk_writer {
     std::unique_ptr<zelkori::FrameReader> source;  // a caller's, outliving the writer

@@ -1,4 +1,4 @@
-// The writers of still images, sequences, standard output and scenes.
+// The writers of still images, sequences and standard output.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -13,8 +13,6 @@
 #include "output/frame_queue.h"
 #include "output/output_file.h"
 #include "output/png/png_writer.h"
-#include "output/scene/scene_writer.h"
-#include "core/capture.h"
 #include "output/writers.h"
 
 namespace zelkori {
@@ -184,68 +182,6 @@ class StreamWriter : public Writer {
     std::vector<unsigned char> rgba_;
 };
 
-// A glTF scene: from opening to closing the primitives are captured into
-// the scene's own capture as they are drawn, a frame between adds; other
-// scenes open meanwhile capture the same drawing into theirs.
-class SceneWriter : public Writer {
-  public:
-    SceneWriter(const OpenRequest &request, const FrameReader &reader)
-        : request_(request), reader_(reader),
-          expected_(request.frames > 0 ? request.frames : 1) {}
-    ~SceneWriter() override { stop_capture(capture_); }
-
-    bool start(Failure *failure) {
-        if (!start_capture(capture_)) {
-            failure->cause = "not enough memory";
-            return false;
-        }
-        capture_.draws = request_.pictures;
-        return true;
-    }
-
-    bool add(Failure *failure) override {
-        // A size given is kept to, as by every output. A frame refused has
-        // its primitives recorded already, so the scene fails from then on.
-        int width = 0, height = 0;
-        if (!refused_.empty() || (request_.width > 0 &&
-                                  !frame_size(reader_, request_, "scene", &width, &height, &refused_))) {
-            failure->cause = refused_;
-            return false;
-        }
-        if (added_ == expected_) {
-            failure->cause = "the scene was opened for " + std::to_string(expected_) + " frames";
-            return false;
-        }
-        if (++added_ < expected_) {
-            next_frame(capture_);
-        }
-        return true;
-    }
-    bool close(Failure *failure) override {
-        stop_capture(capture_);
-        if (!refused_.empty()) {
-            failure->cause = refused_;
-            return false;
-        }
-        if (added_ != expected_) {
-            failure->cause = "the scene got " + std::to_string(added_) + " of its " +
-                             std::to_string(expected_) + " frames";
-            return false;
-        }
-        const bool binary = !(request_.format->flags & ZK_FORMAT_TEXT);
-        return write_scene(capture_, request_.path.c_str(), request_.fps, request_.lights, binary,
-                           &failure->cause);
-    }
-
-  private:
-    const OpenRequest request_;
-    const FrameReader &reader_;
-    Capture capture_;
-    std::string refused_;  // why a frame was refused
-    const long long expected_;
-    long long added_ = 0;
-};
-
 }  // namespace
 
 bool sequence_field(const std::string &pattern, SequenceField *split, std::string *error) {
@@ -373,14 +309,6 @@ bool stdout_writable(std::string *cause) {
 WriterPtr open_stream(const OpenRequest &request, const FrameReader &reader, Failure *failure) {
     return stdout_writable(&failure->cause) ? WriterPtr(new StreamWriter(request, reader))
                                             : nullptr;
-}
-
-WriterPtr open_scene(const OpenRequest &request, const FrameReader &reader, Failure *failure) {
-    if (!writable(request.path, failure)) {
-        return nullptr;
-    }
-    std::unique_ptr<SceneWriter> scene(new SceneWriter(request, reader));
-    return scene->start(failure) ? WriterPtr(scene.release()) : nullptr;
 }
 
 }  // namespace zelkori

@@ -1,6 +1,6 @@
 // The writer interface every format implements: opened on a target with
 // its parameters, given frames, then closed or abandoned. The C face is
-// zk_writer_* in zelkori_host.h (output.cpp), which adds what every output
+// zk_writer_* in zelkori/output.h (output.cpp), which adds what every output
 // shares: the checks against the format table, the frame count, and the
 // wording of failures.
 #ifndef ZELKORI_WRITERS_H
@@ -14,7 +14,7 @@
 #include "output/directories.h"
 #include "output/frame_reader.h"
 #include "output/pixels.h"
-#include "zelkori_host.h"
+#include "zelkori/output.h"
 
 struct zk_codec;
 
@@ -122,6 +122,9 @@ bool sequence_name(const std::string &pattern, long long number, std::string *na
 }  // namespace zelkori
 
 namespace zelkori {
+
+// PNG's level when none is given (the rows' default_level): zlib's own.
+const int kDefaultPngLevel = 6;
 
 // The image encoders still and sequence rows name: each writes `image` to
 // `path` whole or not at all, at the request's level (PNG) or quality

@@ -13,7 +13,8 @@
 #include <string>
 
 #include "tcl/face.h"
-#include "zelkori_host.h"
+#include "zelkori/core.h"
+#include "zelkori/output.h"
 
 namespace zelkori {
 namespace {

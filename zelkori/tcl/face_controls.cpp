@@ -7,9 +7,11 @@
 #include <string_view>
 #include <vector>
 
-#include "core/fit.h"
+#include "host/zelkori.h"
+#include "tcl/fit.h"
 #include "tcl/face.h"
-#include "zelkori_host.h"
+#include "zelkori/capture.h"
+#include "zelkori/core.h"
 
 namespace zelkori {
 namespace {

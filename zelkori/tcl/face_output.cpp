@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "tcl/face.h"
-#include "zelkori_host.h"
+#include "zelkori/output.h"
 
 namespace zelkori {
 namespace {

@@ -3,7 +3,7 @@
 // so zelkori::output and the rest are absent and zelkori::offscreen
 // refuses.
 #include "tcl/face.h"
-#include "zelkori_host.h"
+#include "zelkori/core.h"
 
 namespace zelkori {
 

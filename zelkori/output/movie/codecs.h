@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "zelkori_host.h"
+#include "zelkori/output.h"
 
 // What the encoder is fed.
 enum zk_codec_pixels {

@@ -21,7 +21,7 @@ extern "C" {
 #include "output/frame_queue.h"
 #include "output/movie/codecs.h"
 #include "output/output_file.h"
-#include "zelkori_host.h"
+#include "zelkori/output.h"
 
 namespace zelkori {
 

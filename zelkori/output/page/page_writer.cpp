@@ -11,7 +11,8 @@
 
 #include "output/output_file.h"
 #include "output/writers.h"
-#include "zelkori_host.h"
+#include "core/state.h"
+#include "zelkori/core.h"
 
 namespace zelkori {
 namespace {
@@ -40,10 +41,9 @@ std::string opening(int width, int height) {
     for (int i = 0; zk_control_at(i, &control); ++i) {
         json += (i > 0 ? ",\"" : "\"") + std::to_string(control.id) + "\":" + number(control.value);
     }
-    double zoom = 1.0, x = 0.0, y = 0.0;
-    zk_view_get(&zoom, &x, &y);
-    return json + "},\"view\":{\"zoom\":" + number(zoom) + ",\"x\":" + number(x) +
-           ",\"y\":" + number(y) + "}}";
+    const View &view = state().view;
+    return json + "},\"view\":{\"zoom\":" + number(view.zoom) + ",\"x\":" + number(view.x) +
+           ",\"y\":" + number(view.y) + "}}";
 }
 
 // The page as built, with its one opening slot at *slot.

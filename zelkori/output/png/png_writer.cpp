@@ -23,14 +23,14 @@
 #include "output/output_file.h"
 #include "output/png/png_fast.h"
 #include "output/writers.h"
-#include "zelkori_host.h"
+#include "zelkori/output.h"
 
 namespace {
 
 // ZK_PNG_FAST, the setting image sequences use, is png_fast.h's path;
 // levels 0-9 go through libpng with its adaptive filtering.
 const int kFastLevel = ZK_PNG_FAST;
-const int kDefaultLevel = ZK_DEFAULT_PNG_LEVEL;
+const int kDefaultLevel = zelkori::kDefaultPngLevel;
 
 enum class Encoded { kDone, kWriteFailed, kNoMemory, kEncoderFailed };
 

@@ -1,10 +1,10 @@
-// Background saves (zk_save_queue_* in zelkori_host.h) over any frame
+// Background saves (zk_save_queue_* in zelkori/output.h) over any frame
 // source, for callers that are not GL.
 #ifndef ZELKORI_SAVE_QUEUE_H
 #define ZELKORI_SAVE_QUEUE_H
 
 #include "output/frame_reader.h"
-#include "zelkori_host.h"
+#include "zelkori/output.h"
 
 namespace zelkori {
 

@@ -1,15 +1,16 @@
-// The glTF scene writer: a capture (capture.h) made into a glTF 2.0
-// document, then written as binary glTF or as JSON with the buffer
-// embedded. The scene output (writers.cpp) writes its own capture through
-// these, on their own so that the tests can reach them.
-#ifndef ZELKORI_SCENE_WRITER_H
-#define ZELKORI_SCENE_WRITER_H
+// The glTF scene document: a capture (capture.h) made into a glTF 2.0
+// document, and that document as binary glTF or as JSON with the buffer
+// embedded. The scene output (scene_writer.cpp) writes its own capture
+// through these, on their own so that the tests can reach them.
+#ifndef ZELKORI_SCENE_DOCUMENT_H
+#define ZELKORI_SCENE_DOCUMENT_H
 
 #include <tiny_gltf.h>
 
 #include <string>
 
 #include "core/capture.h"
+#include "zelkori/output.h"
 
 namespace zelkori {
 
@@ -44,16 +45,11 @@ void figure_centre(const Capture &capture, double centre[3]);
 bool build_scene(const Capture &capture, double fps, int lights, tinygltf::Model *model,
                  std::string *error);
 
-// The capture as binary glTF (binary) or as glTF JSON with the buffer
-// embedded. False with *error set when it cannot be written as a scene.
-// Throws nothing.
+// The capture's document as binary glTF (binary) or as glTF JSON with the
+// buffer embedded. False with *error set when it cannot be written as a
+// scene. Throws nothing.
 bool encode_scene(const Capture &capture, double fps, int lights, bool binary,
                   std::string *out, std::string *error);
-
-// Encodes the capture and writes it to `path` whole or not at all, as
-// binary glTF or JSON (the format row's choice).
-bool write_scene(const Capture &capture, const char *path, double fps, int lights, bool binary,
-                 std::string *error);
 
 }  // namespace zelkori
 

@@ -3,12 +3,12 @@
 // balls in eye space: a sphere is one, a cylinder lies within the hull of
 // one at each end, and a box in normalised device coordinates holds the
 // hull when it holds the balls.
-#ifndef ZELKORI_FIT_H
-#define ZELKORI_FIT_H
+#ifndef ZELKORI_TCL_FIT_H
+#define ZELKORI_TCL_FIT_H
 
 #include <vector>
 
-#include "zelkori_host.h"
+#include "zelkori/capture.h"
 
 namespace zelkori {
 

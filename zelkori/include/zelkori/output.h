@@ -1,116 +1,25 @@
-/* The host side of the stand-in host library: what host applications, the
- * Tcl face and tests use beyond the plug-in's nine operations. All host
- * state (controls, clock, meshes, offscreen context, counters) lives behind
- * these calls. */
-#ifndef ZELKORI_ZELKORI_HOST_H
-#define ZELKORI_ZELKORI_HOST_H
-
-#include <stddef.h>
-#include <tcl.h>
-
-#include "host/zelkori.h"
+/* The host library's outputs, for host applications and the Tcl face:
+ * the table of formats, writers that write every format, background saves
+ * of stills, frames from elsewhere than the current OpenGL context, and
+ * the files they write, which appear whole or not at all. */
+#ifndef ZELKORI_PUBLIC_OUTPUT_H
+#define ZELKORI_PUBLIC_OUTPUT_H
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-/* Exported even from a build that hides everything else. */
 #pragma GCC visibility push(default)
 
-typedef struct zk_control {
-    int id;
-    int is_checkbox;
-    const char *label;
-    double low, high, step, initial;
-    double value;
-} zk_control;
-
-/* Called once for each control declared for the first time. */
-typedef void (*zk_declare_listener)(Tcl_Interp *interp, int id);
-void zk_set_declare_listener(zk_declare_listener listener);
-
-/* Controls in declaration order. Returns 0 when index is out of range. */
-int zk_control_count(void);
-int zk_control_at(int index, zk_control *out);
-/* Looks a control up by id or label; returns 0 when there is none. */
-int zk_control_by_id(int id, zk_control *out);
-int zk_control_by_label(const char *label, zk_control *out);
-/* Sets a control's value, clamped to a slider's range (a check box stores
- * 0 or 1). Returns 0 for an id never declared or a non-finite value. */
-int zk_control_set(int id, double value);
-/* Forgets every control. */
-void zk_controls_clear(void);
-
-/* The animation clock, in seconds. Paused at 0 until told otherwise. */
-void zk_clock_set(double seconds);
-void zk_clock_play(int playing);
-int zk_clock_playing(void);
-/* Rate of the clock against real time; must be finite and positive. */
-int zk_clock_set_speed(double speed);
-double zk_clock_speed(void);
-
-/* The zoom and shift zelkori::frame last applied around the plug-in's
- * projection (1, 0, 0 until then): what a web page opens on. */
-void zk_view_note(double zoom, double x, double y);
-void zk_view_get(double *zoom, double *x, double *y);
-
-/* Counters of what the primitives drew since the last reset. */
-typedef struct zk_stats {
-    long long spheres, cylinders, triangles;
-} zk_stats;
-void zk_stats_get(zk_stats *out);
-void zk_stats_reset(void);
-
-/* Offscreen rendering: an EGL context on Mesa's surfaceless platform with
- * a width x height framebuffer object, made current. Creating again
- * resizes. Returns 0 and fills error (static text) when none can be made;
- * a context that was there stays current and as it was. */
-int zk_offscreen_create(int width, int height, const char **error);
-/* The same with its frames drawn at `samples` samples a pixel (as
- * zk_frame_target, which it also does); returns the samples used, or 0
- * with *error, the context that was there as it was. */
-int zk_offscreen_create_sampled(int width, int height, int samples, const char **error);
-void zk_offscreen_destroy(void);
-
-/* Where frames are drawn and how they are finished, for the current
- * context (the offscreen one or a window's). zk_frame_target makes the
- * plug-in draw, from now on, into a framebuffer of the host's with
- * `samples` samples a pixel, at most zk_samples_max() (more are taken as
- * that many), of width x height (the offscreen framebuffer's size for the
- * offscreen context); for a window the frame is resolved into its back
- * buffer. One sample draws straight into the offscreen framebuffer or the
- * back buffer, as before any call, except in a window when a background
- * colour is set (set it first): a framebuffer with alpha is needed to lay
- * it by. Call it again after the offscreen context is created
- * again and when the window's size changes. Returns the samples used, or
- * 0 with *error (static text), leaving the target as it was.
- * zk_frame_finish resolves the samples, puts the background under the
- * figure and, for a window, copies the frame to the back buffer: call it
- * before swapping; every read of the frame (writers, saves) calls it
- * first. Finishing twice gives the same frame. */
-#define ZK_DEFAULT_SAMPLES 4
-int zk_samples_max(void);
-int zk_frame_target(int width, int height, int samples, const char **error);
-void zk_frame_finish(void);
-/* The background: red, green and blue from 0 to 1 (black at start), or
- * transparent: the frame's alpha is kept (0 where nothing is drawn), and
- * outputs that carry alpha store it unassociated. The plug-in clears to
- * transparent black, which this relies on. */
-void zk_background_set(double red, double green, double blue, int transparent);
-/* The background's colour into rgb; returns 1 when it is transparent. */
-int zk_background_get(double rgb[3]);
-
-/* The size of the frame a save reads: the viewport's, clipped to what is
- * being drawn to (the offscreen framebuffer or the window), so that no
- * pixel outside what was drawn is ever read. Returns 0 when no OpenGL
- * context is current. */
-int zk_frame_size(int *width, int *height);
+/* Errors. Every call here that can fail returns 0 (or NULL) and sets
+ * *error to one line, valid until the same thread's next failing call; a
+ * NULL error pointer is allowed. Writers' errors name the file:
+ * `cannot write "FILE": cause`. */
 
 /* PNG levels: 0-9, zlib's level through libpng (others read as the
  * default), or ZK_PNG_FAST: PNG's Up filter and ISA-L's deflate at its
  * level 1, made for image sequences. */
 #define ZK_PNG_FAST (-1)
-#define ZK_DEFAULT_PNG_LEVEL 6
 /* A writer's level not given: the format's default_level, and the only
  * value formats that take no level take. */
 #define ZK_PNG_LEVEL_UNSET (-2)
@@ -120,46 +29,10 @@ int zk_frame_size(int *width, int *height);
  * named `name` in messages; `level` ZK_PNG_LEVEL_UNSET but for PNG. */
 int zk_save_frame(const char *path, const char *name, int level, const char **error);
 
-/* Scene capture. From zk_capture_start to zk_capture_stop the sphere and
- * cylinder primitives record into the capture what they are asked to draw,
- * and draw it as always, so that every other output open meanwhile gets its
- * picture: the primitive, its sizes, the diffuse colour and the model-view
- * matrix, and at the first one the projection and viewport. Primitives
- * without a current GL context are not recorded. zk_capture_frame begins
- * the next frame (animation sample). Several captures record at once, each
- * everything drawn while it records. zk_capture_start returns NULL when
- * there is no memory for one. */
-typedef struct zk_primitive {
-    int kind;  /* 0 sphere, 1 cylinder */
-    int frame;
-    /* Sphere: radius. Cylinder: length, radius at z = 0, at z = length. */
-    double size[3];
-    float color[3];
-    double modelview[16]; /* column-major, as GL gives it */
-} zk_primitive;
-typedef struct zk_capture zk_capture;
-/* A quiet capture: while it records, the primitives draw nothing and
- * record into it alone, so that a measure of what a script draws
- * disturbs no picture and no other capture. */
-#define ZK_CAPTURE_QUIET 1
-/* flags: 0 or ZK_CAPTURE_QUIET. */
-zk_capture *zk_capture_start(int flags);
-void zk_capture_frame(zk_capture *capture);
-void zk_capture_stop(zk_capture *capture);
-/* The capture's primitives, in draw order; 0 past the last. */
-int zk_capture_at(const zk_capture *capture, int index, zk_primitive *out);
-/* Stops the capture and frees it; NULL is allowed. */
-void zk_capture_free(zk_capture *capture);
-
 /* A scene's lights: for web viewers at their defaults (three.js at
  * exposure 1), in Blender's studio levels (its importer's default
  * conversion), or none. */
 enum { ZK_LIGHTS_WEB, ZK_LIGHTS_BLENDER, ZK_LIGHTS_NONE };
-
-/* Errors. Every call here that can fail returns 0 (or NULL) and sets
- * *error to one line, valid until the same thread's next failing call; a
- * NULL error pointer is allowed. Writers' errors name the file:
- * `cannot write "FILE": cause`. */
 
 /* The formats, one table: what a file name's extension makes of it, and
  * each format's limits and defaults. */
@@ -178,9 +51,6 @@ enum {
     ZK_FORMAT_TEXT = 8,     /* written as text: a scene as JSON, its buffer embedded */
     ZK_FORMAT_ALPHA = 16    /* keeps the frame's alpha (zk_writer_params.alpha) */
 };
-/* Sides, in pixels, that any frame may have: the offscreen framebuffer's
- * limit, and every format's at most. */
-#define ZK_MAX_SIDE 16384
 struct zk_format_writer;  /* a row's writer: its open function (output/writers.h) */
 struct zk_container;      /* a movie's muxer and codecs (output/movie/codecs.h) */
 typedef struct zk_format {
@@ -342,6 +212,55 @@ zk_save_queue *zk_save_queue_new_from(const zk_frame_source *source);
 int zk_writable(const char *path, const char *name, const char **error);
 /* `cannot write "NAME": cause`, valid until this thread's next failure. */
 const char *zk_write_error(const char *name, const char *cause);
+
+/* Safe files: what every writer writes through, for a program that writes
+ * a file of its own the same way (morvakine-join). A target names a
+ * regular file, new or existing, or a symbolic link to one: the contents
+ * go to the file the link names and the link stays. The data is written
+ * to a file with no name in the target's directory (O_TMPFILE), flushed
+ * to the disk when whole and only then linked under the target's name;
+ * where a file is there, the new one is linked under a hidden name and
+ * renamed over it in one step. Where the file system has no such files,
+ * the temporary file is named ".zk" and 8 random letters and digits from
+ * the start. The temporary file has the target's owner (where allowed)
+ * and permission bits from the start, so nobody can read it who could not
+ * read the target; a new file gets 0666 less the umask. While written,
+ * the owner may also read and write it. Devices, FIFOs, sockets,
+ * directories and names ending in '/' are refused and left as they are.
+ *
+ * Named temporary files still there are removed when the process is
+ * stopped by SIGINT, SIGTERM or SIGHUP, which then ends it as the signal
+ * would have. SIGXFSZ is ignored (where it has its default action), so
+ * that a file past the size limit fails with "File too large" instead of
+ * ending the process. A file with no name goes with the process however
+ * it ends; SIGKILL or a crash can leave a named one behind (the fallback,
+ * or a kill between the link and the rename). */
+typedef struct zk_output zk_output;
+
+/* Checks that `path` can be written, creating nothing. Returns 0 and sets
+ * *error to one line (valid until this thread's next call) when it cannot:
+ * "no such directory", "is a directory", "not a regular file", errno's
+ * text. */
+int zk_output_check(const char *path, const char **error);
+
+/* Creates the temporary file for `path`. Returns NULL and sets *error as
+ * zk_output_check does. */
+zk_output *zk_output_open(const char *path, const char **error);
+
+/* The temporary file's name, for libraries that open files by name
+ * themselves (/proc/self/fd/N for a file with no name). */
+const char *zk_output_temporary(const zk_output *output);
+
+/* Flushes the data to the disk, closes the temporary file and puts it in
+ * place under the target's name, then flushes the directory so that the
+ * name lasts. Frees `output` either way; returns 0 with *error set when
+ * it fails: before the file is in place the temporary file is removed and
+ * the target untouched; a directory that cannot be flushed fails it with
+ * the new file in place. */
+int zk_output_commit(zk_output *output, const char **error);
+
+/* Removes the temporary file and frees `output`. NULL is allowed. */
+void zk_output_abort(zk_output *output);
 
 #pragma GCC visibility pop
 

@@ -1,11 +1,9 @@
 // Framing what was drawn (fit.h).
-#include "core/fit.h"
+#include "tcl/fit.h"
 
 #include <algorithm>
 #include <cmath>
 #include <utility>
-
-#include "core/lighting.h"
 
 namespace zelkori {
 namespace {
@@ -16,6 +14,7 @@ const double kMargin = 0.05;
 const double kMaxZoom = 1000.0, kMaxShift = 1000.0;
 // Slices of the surface samples; stacks are half as many.
 const int kCoarseSlices = 12, kFineSlices = 32;
+const double kPi = 3.141592653589793;
 
 double column_length(const double *m, int column) {
     return std::sqrt(m[4 * column] * m[4 * column] + m[4 * column + 1] * m[4 * column + 1] +
