@@ -5,7 +5,9 @@
 #   tclsh startup_pairs.tcl BUILD-DIR ?ROUNDS? ?WORK-DIR?   (default 21 rounds)
 # Prints the medians and the median of each round's ratio to the floor:
 # taking ratios within a round keeps them meaningful while other load on the
-# machine drifts.
+# machine drifts. Mesa's shader cache is warm (the uncounted first runs fill
+# it); MESA_SHADER_CACHE_DISABLE=1 in the environment measures every run
+# cold.
 
 lassign $argv build pairs work
 if {$build eq ""} {
@@ -58,3 +60,7 @@ puts [format "renderer %.1f ms  floor %.1f ms  ratio %.2fx  (medians of %d round
     [median $ours] [median $bare] [median $ratios] $pairs \
     [tcl::mathfunc::min {*}$ratios] [tcl::mathfunc::max {*}$ratios]]
 puts [format "floor with one lit triangle %.1f ms  ratio %.2fx" [median $drawn] [median $lit_ratios]]
+set cold [expr {[info exists env(MESA_SHADER_CACHE_DISABLE)]
+    && $env(MESA_SHADER_CACHE_DISABLE) ni {"" 0 false}}]
+puts "Mesa's shader cache: [expr {$cold ? "off, every run cold" : "warm, filled by the uncounted first runs"}]"
+

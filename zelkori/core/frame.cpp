@@ -8,6 +8,8 @@
 #include <GL/glext.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <string>
 
 #include "core/state.h"
 
@@ -33,21 +35,52 @@ void release_buffers(GLuint *framebuffer, GLuint *color, GLuint *depth) {
     *framebuffer = *color = *depth = 0;
 }
 
+const unsigned kNoResolver = ~0u;
+
+void release_resolver(FrameTarget &target) {
+    if (target.resolver != 0 && target.resolver != kNoResolver) {
+        glDeleteProgram(target.resolver);
+    }
+    target.resolver = 0;
+}
+
 void release(FrameTarget &target) {
+    if (target.color_texture) {
+        glDeleteTextures(1, &target.multi_color);
+        target.multi_color = 0;
+        target.color_texture = false;
+    }
     release_buffers(&target.multi, &target.multi_color, &target.multi_depth);
     release_buffers(&target.own, &target.own_color, &target.own_depth);
+    release_resolver(target);
 }
 
 // An RGBA framebuffer with a depth buffer, `samples` a pixel (0: not
-// multisampled). Leaves it bound; false, with nothing made, on failure.
+// multisampled). With `texture_samples`, its colour is a multisampled
+// texture and that gets the samples it holds. Leaves it bound; false, with
+// nothing made, on failure.
 bool make_buffers(int width, int height, int samples, GLuint *framebuffer, GLuint *color,
-                  GLuint *depth) {
+                  GLuint *depth, int *texture_samples = nullptr) {
     glGenFramebuffers(1, framebuffer);
     glBindFramebuffer(GL_FRAMEBUFFER, *framebuffer);
-    glGenRenderbuffers(1, color);
-    glBindRenderbuffer(GL_RENDERBUFFER, *color);
-    glRenderbufferStorageMultisample(GL_RENDERBUFFER, samples, GL_RGBA8, width, height);
-    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, *color);
+    if (texture_samples != nullptr) {
+        const GLuint bound = binding(GL_TEXTURE_BINDING_2D_MULTISAMPLE);
+        glGenTextures(1, color);
+        glBindTexture(GL_TEXTURE_2D_MULTISAMPLE, *color);
+        glTexImage2DMultisample(GL_TEXTURE_2D_MULTISAMPLE, samples, GL_RGBA8, width, height,
+                                GL_TRUE);
+        glGetTexLevelParameteriv(GL_TEXTURE_2D_MULTISAMPLE, 0, GL_TEXTURE_SAMPLES,
+                                 texture_samples);
+        glBindTexture(GL_TEXTURE_2D_MULTISAMPLE, bound);
+        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D_MULTISAMPLE,
+                               *color, 0);
+    } else {
+        glGenRenderbuffers(1, color);
+        glBindRenderbuffer(GL_RENDERBUFFER, *color);
+        glRenderbufferStorageMultisample(GL_RENDERBUFFER, samples, GL_RGBA8, width, height);
+        glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER,
+                                  *color);
+    }
     glGenRenderbuffers(1, depth);
     glBindRenderbuffer(GL_RENDERBUFFER, *depth);
     glRenderbufferStorageMultisample(GL_RENDERBUFFER, samples, GL_DEPTH_COMPONENT24, width,
@@ -55,6 +88,10 @@ bool make_buffers(int width, int height, int samples, GLuint *framebuffer, GLuin
     glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, *depth);
     if (glGetError() != GL_NO_ERROR ||
         glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
+        if (texture_samples != nullptr) {
+            glDeleteTextures(1, color);
+            *color = 0;
+        }
         release_buffers(framebuffer, color, depth);
         return false;
     }
@@ -106,6 +143,94 @@ void copy(GLuint from, GLuint to, int width, int height) {
     glBlitFramebuffer(0, 0, width, height, 0, 0, width, height, GL_COLOR_BUFFER_BIT, GL_NEAREST);
 }
 
+// A program that draws each pixel as the mean of the `samples` samples of
+// the multisampled texture on unit 0, summed in turn and scaled as a
+// blit's resolve does; 0 where the driver cannot make it.
+GLuint make_resolver(int samples) {
+    static const char *vertex =
+        "#version 150\n"
+        "void main() {\n"
+        "    gl_Position = vec4(float((gl_VertexID & 1) * 4 - 1),\n"
+        "                       float((gl_VertexID >> 1) * 4 - 1), 0.0, 1.0);\n"
+        "}\n";
+    std::string fragment =
+        "#version 150\n"
+        "uniform sampler2DMS samples;\n"
+        "out vec4 colour;\n"
+        "void main() {\n"
+        "    ivec2 at = ivec2(gl_FragCoord.xy);\n"
+        "    vec4 sum = texelFetch(samples, at, 0);\n";
+    for (int k = 1; k < samples; ++k) {
+        fragment += "    sum += texelFetch(samples, at, " + std::to_string(k) + ");\n";
+    }
+    char scale[64];
+    std::snprintf(scale, sizeof scale, "    colour = sum * %.9g;\n}\n",
+                  static_cast<double>(1.0f / static_cast<float>(samples)));
+    fragment += scale;
+    const char *sources[2] = {vertex, fragment.c_str()};
+    const GLenum kinds[2] = {GL_VERTEX_SHADER, GL_FRAGMENT_SHADER};
+    const GLuint program = glCreateProgram();
+    for (int k = 0; k < 2; ++k) {
+        const GLuint shader = glCreateShader(kinds[k]);
+        glShaderSource(shader, 1, &sources[k], nullptr);
+        glCompileShader(shader);
+        glAttachShader(program, shader);
+        glDeleteShader(shader);
+    }
+    glLinkProgram(program);
+    GLint linked = GL_FALSE;
+    glGetProgramiv(program, GL_LINK_STATUS, &linked);
+    if (program != 0 && linked != GL_TRUE) {
+        glDeleteProgram(program);
+        return 0;
+    }
+    return program;
+}
+
+// Resolves `target`'s samples into the framebuffer `to` with a program of
+// the host's, inside zk_frame_finish's saved state; false where it cannot
+// (a blit resolves then). Mesa's llvmpipe compiles a blit's resolve
+// shaders afresh in every process, never from its shader cache: 20 ms and
+// more of a first frame, where this program's come from the cache.
+bool resolve_by_program(FrameTarget &target, GLuint to) {
+    if (!target.color_texture || target.resolver == kNoResolver) {
+        return false;
+    }
+    if (target.resolver != 0 && target.resolver_samples != target.color_samples) {
+        release_resolver(target);
+    }
+    if (target.resolver == 0) {
+        target.resolver = make_resolver(target.color_samples);
+        target.resolver_samples = target.color_samples;
+        if (target.resolver == 0) {
+            target.resolver = kNoResolver;
+            return false;
+        }
+    }
+    const GLuint program = binding(GL_CURRENT_PROGRAM);
+    const GLenum unit = binding(GL_ACTIVE_TEXTURE);
+    glActiveTexture(GL_TEXTURE0);
+    const GLuint texture = binding(GL_TEXTURE_BINDING_2D_MULTISAMPLE);
+    glBindTexture(GL_TEXTURE_2D_MULTISAMPLE, target.multi_color);
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, to);
+    glViewport(0, 0, target.width, target.height);
+    glDisable(GL_BLEND);
+    glDisable(GL_COLOR_LOGIC_OP);
+    glDisable(GL_POLYGON_STIPPLE);
+    glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+    GLint planes = 0;
+    glGetIntegerv(GL_MAX_CLIP_DISTANCES, &planes);
+    for (GLint k = 0; k < planes; ++k) {
+        glDisable(GL_CLIP_DISTANCE0 + k);
+    }
+    glUseProgram(target.resolver);
+    glDrawArrays(GL_TRIANGLES, 0, 3);
+    glUseProgram(program);
+    glBindTexture(GL_TEXTURE_2D_MULTISAMPLE, texture);
+    glActiveTexture(unit);
+    return true;
+}
+
 }  // namespace
 
 void release_frame_target(const void *context) {
@@ -137,7 +262,17 @@ bool make_frame_target(int width, int height, int samples, bool window, FrameTar
         done = make_buffers(width, height, 0, &made->own, &made->own_color, &made->own_depth);
         made->target = made->own;
     }
-    if (done && samples > 1) {
+    // Offscreen, the samples go into a texture that a program of the
+    // host's resolves (resolve_by_program); renderbuffers where the driver
+    // has no such textures.
+    if (done && samples > 1 && !window) {
+        made->color_texture = make_buffers(width, height, samples, &made->multi,
+                                           &made->multi_color, &made->multi_depth,
+                                           &made->color_samples);
+    }
+    if (done && samples > 1 && !made->color_texture) {
+        while (glGetError() != GL_NO_ERROR) {
+        }
         done = make_buffers(width, height, samples, &made->multi, &made->multi_color,
                             &made->multi_depth);
     }
@@ -147,7 +282,14 @@ bool make_frame_target(int width, int height, int samples, bool window, FrameTar
     return done;
 }
 
-void install_frame_target(const void *context, const FrameTarget &made) {
+void install_frame_target(const void *context, FrameTarget made) {
+    // The old target's program serves the new one.
+    auto found = state().targets.find(context);
+    if (found != state().targets.end() && made.resolver == 0) {
+        made.resolver = found->second.resolver;
+        made.resolver_samples = found->second.resolver_samples;
+        found->second.resolver = 0;
+    }
     release_frame_target(context);
     // Without buffers of its own the frame is drawn straight into the
     // offscreen framebuffer or the window's back buffer.
@@ -263,7 +405,7 @@ void zk_frame_finish(void) {
     GLint viewport[4] = {0, 0, 0, 0};
     glGetIntegerv(GL_VIEWPORT, viewport);
     glPushAttrib(GL_ENABLE_BIT | GL_COLOR_BUFFER_BIT | GL_SCISSOR_BIT | GL_CURRENT_BIT |
-                 GL_VIEWPORT_BIT | GL_TRANSFORM_BIT);
+                 GL_VIEWPORT_BIT | GL_TRANSFORM_BIT | GL_POLYGON_BIT);
     glDisable(GL_SCISSOR_TEST);
     glDisable(GL_DEPTH_TEST);
     glDisable(GL_LIGHTING);
@@ -284,7 +426,7 @@ void zk_frame_finish(void) {
         zelkori::put_background(width, height);
         if (target->multi != 0 && target->window) {
             zelkori::resolve_to_window(*target);
-        } else if (target->multi != 0) {
+        } else if (target->multi != 0 && !zelkori::resolve_by_program(*target, target->target)) {
             zelkori::copy(target->multi, target->target, width, height);
         } else if (target->window) {
             zelkori::copy(target->own, 0, width, height);

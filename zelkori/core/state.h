@@ -57,6 +57,13 @@ struct Offscreen {
 // copied to the back buffer once the frame is finished.
 struct FrameTarget {
     unsigned multi = 0, multi_color = 0, multi_depth = 0;  // samples > 1
+    // multi_color a texture of color_samples a pixel, not a renderbuffer
+    bool color_texture = false;
+    int color_samples = 0;
+    // The program that resolves such a texture, for resolver_samples (0:
+    // none yet; ~0u: the driver cannot, blits resolve).
+    unsigned resolver = 0;
+    int resolver_samples = 0;
     unsigned own = 0, own_color = 0, own_depth = 0;        // a window's, when needed
     unsigned target = 0;  // the framebuffer the finished frame is read from
     bool window = false;  // the frame goes on to the back buffer
@@ -105,7 +112,7 @@ void release_frame_target(const void *context);
 // nothing made, when they cannot be. install_frame_target puts it in
 // place of the context's old one, and bind() binds it to draw into.
 bool make_frame_target(int width, int height, int samples, bool window, FrameTarget *made);
-void install_frame_target(const void *context, const FrameTarget &made);
+void install_frame_target(const void *context, FrameTarget made);
 void bind(const FrameTarget &target);
 // The most samples a pixel the current context draws with (1 when none is
 // current).
