@@ -62,7 +62,7 @@ export MORVAKINE_ASAN_RUNTIME
 export ASAN_OPTIONS=detect_leaks=1:intercept_tls_get_addr=0:verify_asan_link_order=0:abort_on_error=0:halt_on_error=1:strict_init_order=1
 export LSAN_OPTIONS=suppressions=$top/tests/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-"$ctest" --preset asan --no-tests=error -j"$jobs" 2>&1 | tee "$scratch/ctest.log" || true
+"$ctest" --preset asan --no-tests=error -j"$((jobs + 1))" 2>&1 | tee "$scratch/ctest.log" || true
 ctest_results "$scratch/ctest.log" build-asan "sanitizers: "
 step_done "sanitizer tests"
 

@@ -41,7 +41,8 @@ const char kUsage[] =
     "--probe checks MOVIE as a segment and prints its frames, first frame,\n"
     "rate and end time: frames=N first=K rate=NUM/DEN end=SECONDS.\n"
     "--formats prints the renderer's formats, one a line: name, extension,\n"
-    "kind (still, sequence, movie, scene) and joinable or -.\n"
+    "kind (still, sequence, movie, scene, page), joinable or -, and the other\n"
+    "extension the format is known by (.jpeg) or -.\n"
     "\n"
     "Exit status: 0 done, 2 bad usage, 1 failure while joining.";
 
@@ -559,8 +560,9 @@ const char *kind_name(int kind) {
 int list_formats() {
     for (int i = 0; i < zk_format_count(); ++i) {
         const zk_format *format = zk_format_at(i);
-        std::printf("%s\t%s\t%s\t%s\n", format->name, format->extension, kind_name(format->kind),
-                    container_of(format) != nullptr ? "joinable" : "-");
+        std::printf("%s\t%s\t%s\t%s\t%s\n", format->name, format->extension, kind_name(format->kind),
+                    container_of(format) != nullptr ? "joinable" : "-",
+                    format->alias != nullptr ? format->alias : "-");
     }
     return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
 }

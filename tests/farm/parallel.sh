@@ -12,10 +12,48 @@ farm=$top/farm/render-parallel.sh
 reference 11 mp4 webm
 farm_command parallel
 
+one_command=$top/farm/morvakine-farm
+# The farm asks the renderer's check, never the name itself: what the
+# check refuses, the farm refuses in the renderer's own line; what it
+# takes, the farm takes when it is a sequence or a movie that joins, and
+# otherwise refuses saying why.
+# name|options|renderer's status|farm's status|what the refusal says
+while IFS='|' read -r output options renderer farmed said; do
+    got_renderer=0 got_farm=0
+    "$MORVAKINE_RENDER" --check -o "$output" --frames 4 $options >/dev/null 2>render.err || got_renderer=$?
+    "$one_command" --engine parallel --dry-run -o "$output" --frames 4 --slice 2 $options >/dev/null 2>farm.err ||
+        got_farm=$?
+    check "$output $options: renderer $renderer and farm $farmed, not $got_renderer and $got_farm" \
+        same_words "$got_renderer $got_farm" "$renderer $farmed"
+    [ "$renderer" = 0 ] || check "$output $options: the farm says the renderer's line" cmp -s render.err farm.err
+    [ -z "$said" ] || check "$output $options: says $said in one line" \
+        test "$(grep -c -- "$said" farm.err) $(wc -l <farm.err)" = "1 1"
+done <<'NAMES'
+100%%-%05d.png||0|0|
+f%i.png||0|0|
+f%-5d.png||0|0|
+f%+d.png||0|0|
+f%03d.jpg||0|0|
+F%03d.JPEG||0|0|
+x.mp4|--codec hevc|0|0|
+x.webm|--codec AV1|0|0|
+a.jpeg||2|2|a .jpg file holds one frame
+x.webm|--codec h264|2|2|--codec: a .webm file holds vp9 or av1, not h264
+x.mp4|--codec vp9|2|2|--codec: a .mp4 file holds h264, hevc or av1, not vp9
+f%03d.png|--codec h264|2|2|only a movie has a codec to choose
+-||0|2|cannot be - (standard output)
+x.webp||0|2|cannot be joined from slices
+x.avif||0|2|cannot be joined from slices
+x.gltf||0|2|the farm writes a sequence
+x.txt||2|2|unknown format
+f%d%d.png||2|2|one number field
+f%5.2d.png||2|2|
+f%ld.png||2|2|
+NAMES
+
 # The farm takes the names the renderer takes and writes the same files,
 # from a name with a literal percent to a directory named like an option;
 # each run says nothing, and a run killed part way resumes there.
-one_command=$top/farm/morvakine-farm
 while read -r name; do
     rm -rf one-run farmed && mkdir -p -- one-run/"$(dirname -- "$name")" farmed
     (cd one-run && "$MORVAKINE_RENDER" -o "$name" --frames 3 --size 32x24) ||

@@ -18,7 +18,7 @@
 namespace {
 
 const int kSurfaceWidth = 32, kSurfaceHeight = 24;
-const long kDefaultFrames = 100000;
+const long kDefaultFrames = 40000;
 // The session repeats a cycle of clock and control moves; memory is read
 // at cycle ends, where GL has just drawn exactly the same frames, so that
 // what Mesa holds for the pictures in flight cancels out and only growth

@@ -161,6 +161,12 @@ bool Movie::write_packets() {
         if (code < 0) {
             return fail("the encoder failed", code);
         }
+        // An encoder that never reorders decodes each frame when it shows
+        // it; x265's decode time for a short movie fed slowly can be left
+        // unset, and the muxer would refuse the packet.
+        if (encoder->has_b_frames == 0) {
+            packet->dts = packet->pts;
+        }
         av_packet_rescale_ts(packet, encoder->time_base, stream->time_base);
         packet->stream_index = stream->index;
         code = av_interleaved_write_frame(container, packet);
