@@ -175,42 +175,50 @@ if {[dict exists $options --run-frames]} {
 ::morvakine::check_size $program --size [list $width $height]
 set look [::morvakine::picture_options $program $options]
 ::morvakine::check_samples $program $options
+# The format the name makes, from the host library's table, the one place
+# formats and their limits are kept.
+set row [::morvakine::output_row $program $output]
+set kind [dict get $row kind]
 # A page draws live on its own clock with the plug-in built into it: the
 # options of frames drawn here mean nothing for it.
-if {[dict get [::morvakine::check_output_options $program $output {-frames 1}] kind] eq "page"} {
+if {$kind eq "page"} {
     foreach option {--frames --fps --first --run-frames --quality --lights --plugin --samples --background} {
         if {[dict exists $options $option]} {
             ::morvakine::usage_error $program "$option means nothing for a web page, which draws the figure live with the plug-in built into it"
         }
     }
 }
-# Every limit is the format's, from the host library's table.
-set check [list -size [list $width $height] -first $first]
+set params [list -size [list $width $height] -first $first -frames [expr {max($frames, 1)}]]
 foreach {option name} {--fps -fps --quality -quality --lights -lights --codec -codec} {
     if {[dict exists $options $option]} {
-        lappend check $name [dict get $options $option]
+        lappend params $name [dict get $options $option]
     }
 }
 if {[dict get $options --transparent]} {
-    lappend check -alpha 1
+    lappend params -alpha 1
 }
-set format [::morvakine::check_output_options $program $output \
-    [concat $check [list -frames [expr {max($frames, 1)}]]]]
-if {[dict get $format kind] eq "movie" && $frames == 0} {
+# Frames are written as they are drawn: a format with a level takes the
+# one its row gives for that.
+if {[dict get $row takes-level]} {
+    lappend params -level [dict get $row drawn-level]
+}
+# A scene is the only output here: its primitives need only be recorded.
+if {$kind eq "scene"} {
+    lappend params -pictures 0
+}
+# The output is judged once, by opening it, before anything is drawn (its
+# files appear only when it closes). A movie's tag holds the framing, known
+# once the figure is set up: its parameters are checked here and it opens
+# then; --check only checks.
+if {$kind eq "movie" || [dict get $options --check]} {
+    set format [::morvakine::output $program check $output $params]
+} else {
+    set writer [::morvakine::output $program open $output $params]
+}
+if {$kind eq "movie" && $frames == 0} {
     ::morvakine::usage_error $program "a movie needs --frames N, got -o \"$output\" alone"
 }
 set frames [expr {max($frames, 1)}]
-lappend check -frames $frames
-# Frames are written as they are drawn: a format with a level takes the
-# one its row gives for that.
-set row [::morvakine::format_row [dict get $format format]]
-if {[dict get $row takes-level]} {
-    lappend check -level [dict get $row drawn-level]
-}
-# A scene is the only output here: its primitives need only be recorded.
-if {[dict get $format kind] eq "scene"} {
-    lappend check -pictures 0
-}
 set fps [expr {[dict exists $options --fps] ? [dict get $options --fps] : [dict get $row default-fps]}]
 # Every frame's clock reading must be a number; the last is the largest.
 if {[catch {::zelkori::frame_time [dict get $options --time] [expr {$first + $frames - 1}] $fps} last]
@@ -220,8 +228,7 @@ if {[catch {::zelkori::frame_time [dict get $options --time] [expr {$first + $fr
 set plugin [::morvakine::plugin_option $program $options]
 ::morvakine::load_plugin $program $libdir $plugin
 if {[dict get $options --check]} {
-    set row [::morvakine::format_row [dict get $format format]]
-    set said [dict create format [dict get $format format] kind [dict get $format kind] \
+    set said [dict create format [dict get $format format] kind $kind \
         joinable [dict get $row joinable] extension [dict get $row extension] \
         target [dict get $format target]]
     foreach key {before field after} {
@@ -234,9 +241,6 @@ if {[dict get $options --check]} {
     }
     exit 0
 }
-# The first file written, or standard output (-o -; the launcher holds a
-# closed one open read-only), must take data.
-::morvakine::check_output $program -o [dict get $format target]
 
 # Without a usable driver Mesa's EGL prints warnings of its own; the one
 # line below already says what failed. EGL_LOG_LEVEL=warning shows them.
@@ -252,7 +256,7 @@ if {![info exists env(EGL_LOG_LEVEL)]} {
 # of a run's frames together.
 if {[info exists view]} {
     set framing [dict create zoom [lindex $view 0] x [lindex $view 1] y [lindex $view 2]]
-} elseif {[dict get $format kind] eq "page" && ![dict get $options --plugin-camera]} {
+} elseif {$kind eq "page" && ![dict get $options --plugin-camera]} {
     # A page plays on and turns under the pointer: framed as the viewer
     # opens, around all it draws over the 15 s of a turn (60 readings), at
     # any angle.
@@ -267,7 +271,7 @@ if {[info exists framing]} {
 # What a movie's frames show goes into its tag, so that morvakine-join
 # refuses slices of another picture; not --first or --frames, in which
 # slices differ.
-if {[dict get $format kind] eq "movie"} {
+if {$kind eq "movie"} {
     set shows [list "--time [expr {double([dict get $options --time])}]"]
     foreach {control setting} [dict get $options --set] {
         lappend shows "--set $control=$setting"
@@ -286,15 +290,11 @@ if {[dict get $format kind] eq "movie"} {
         lappend shows "--plugin [file tail $plugin] crc32 [format %08x [zlib crc32 $code]]"
     }
     regsub -all {[[:cntrl:]]} [join $shows ", "] ? tag
-    lappend check -tag $tag
-    ::morvakine::check_output_options $program $output $check
+    set writer [::morvakine::output $program open $output [concat $params [list -tag $tag]]]
 }
 # One loop for every format: frame k shows the clock at --time + k/fps and
 # goes to the writer, which encodes in the background where it can (a
 # failure then surfaces at a later frame or at the end).
-if {[catch {zelkori::output open $output {*}$check} writer]} {
-    ::morvakine::fail $program $writer
-}
 # Progress on a terminal only: frames done, rate, time left.
 # MORVAKINE_PROGRESS=1 asks for it in a log too (a farm's slices), once
 # a second.

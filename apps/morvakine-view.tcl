@@ -126,12 +126,22 @@ source [file join $here view reload.tcl]
 if {[catch {load [file join $::zelkori::library libzelkori_glwidget.so] Glwidget} message]} {
     ::morvakine::fail $program "cannot load the OpenGL widget: $message"
 }
-if {[dict exists $options --screenshot]} {
-    ::morvakine::check_output $program --screenshot [dict get $options --screenshot]
-}
-
 foreach part {theme viewer panel navigation record dialogs menus timeline} {
     source [file join $here view $part.tcl]
+}
+# The screenshot's output is opened, and so judged, before any window
+# opens; its file appears once the frame is written.
+if {[dict exists $options --screenshot]} {
+    set shot [dict get $options --screenshot]
+    if {[catch {zelkori::formats $shot} row] || [dict get $row kind] ne "still"} {
+        set stills [lmap row [zelkori::formats] {
+            expr {[dict get $row kind] eq "still" ? [dict get $row extension] : [continue]}
+        }]
+        ::morvakine::usage_error $program "--screenshot writes one still image: the name must end in [join $stills { or }], got \"$shot\""
+    }
+    if {[catch {zelkori::output open $shot} ::viewer::shot_output]} {
+        ::morvakine::fail $program $::viewer::shot_output
+    }
 }
 
 ::viewer::theme::apply [::viewer::theme::choose [dict get $options --theme]]

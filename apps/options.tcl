@@ -261,19 +261,6 @@ proc ::morvakine::control_id {control} {
     return {}
 }
 
-# Checks, before anything is drawn, that `file` names a file that can be
-# written: the host library makes the same checks as its saves (a regular
-# file or a link to one, in an existing directory; - is standard output,
-# which must not be closed).
-proc ::morvakine::check_output {program option file} {
-    if {$file eq ""} {
-        usage_error $program "$option needs a file name"
-    }
-    if {[catch {zelkori::writable $file} message]} {
-        fail $program $message
-    }
-}
-
 # `path` safe to hand to Tcl's file commands, which in Tcl 8.6 read a
 # leading ~ as a home directory: a name is a name.
 proc ::morvakine::literal {path} {
@@ -308,12 +295,13 @@ namespace eval ::morvakine {
         codec --codec alpha --transparent}
 }
 
-# Checks an output and its parameters (zelkori::output check's options)
-# against the host library's format table; a refusal is a usage error
-# naming the user's option. Returns the check's dict.
-proc ::morvakine::check_output_options {program file parameters} {
+# `zelkori::output check` or `open` (`how`) on `file` with `parameters`:
+# a name or parameter the host library refuses is a usage error naming the
+# user's option, any other failure (a target that cannot be written) a
+# failure. Returns the command's result.
+proc ::morvakine::output {program how file parameters} {
     variable output_options
-    if {![catch {zelkori::output check $file {*}$parameters} result]} {
+    if {![catch {zelkori::output $how $file {*}$parameters} result]} {
         return $result
     }
     lassign $::errorCode domain kind field
@@ -323,6 +311,16 @@ proc ::morvakine::check_output_options {program file parameters} {
     # The face names its own option; the user typed ours.
     regsub {^-[a-z]+: } $result {} result
     usage_error $program "[dict get $output_options $field]: $result"
+}
+
+# The host library's table row of the format `file`'s name makes; a name
+# it makes none of is a usage error.
+proc ::morvakine::output_row {program file} {
+    variable output_options
+    if {[catch {zelkori::formats $file} row]} {
+        usage_error $program "[dict get $output_options name]: $row"
+    }
+    return $row
 }
 
 # The host library's table row of the format named `name`.

@@ -20,6 +20,7 @@ namespace eval ::viewer {
     variable record_label "Record movie…"
     variable record_fps 30.0
     variable take 0                ;# the next frame drawn goes into the recording
+    variable opened {}             ;# a recording opened, not yet begun
 }
 
 # The dialog's file types for the host library's formats of `kinds`
@@ -99,7 +100,8 @@ proc ::viewer::export_problem {values} {
         if {[catch {::morvakine::whole $count 10000} count] || $count < 1} {
             return "an animation has 1 to 10000 frames, got \"$frames\""
         }
-        if {[catch {zelkori::output check $file -frames $count -fps [timeline::fps]} row]} {
+        # The name's format; the export's open judges the rest.
+        if {[catch {zelkori::formats $file} row]} {
             return [library_message $row]
         }
         if {[dict get $row kind] ne "scene"} {
@@ -132,6 +134,7 @@ proc ::viewer::toggle_recording {} {
         stop_recording
         return
     }
+    # The form's check opens the recording: what it refuses is shown there.
     set answer [form "Record movie" [list \
         [list file File file [timed_name [first_extension movie]]] \
         [list fps "Frames a second" entry [number [timeline::fps]]] \
@@ -140,7 +143,7 @@ proc ::viewer::toggle_recording {} {
         [list seconds "Seconds (empty: until stopped)" entry {}]] \
         [file_types {movie sequence}] ::viewer::recording_problem]
     if {$answer ne ""} {
-        start_recording [dict get $answer file] {*}[recording_options $answer]
+        begin_recording
     }
 }
 
@@ -179,17 +182,18 @@ proc ::viewer::recording_problem {values} {
     if {[dict get $values file] eq ""} {
         return "name the file to write"
     }
-    if {[catch {record_settings [dict get $values file] [recording_options $values]} problem]} {
+    if {[catch {open_recording [dict get $values file] [recording_options $values]} problem]} {
         return $problem
     }
     return {}
 }
 
-# The target, rate, output options and frame count of a recording to
-# `file` with `options` (-fps F, -quality Q, -codec C, -seconds S: the
-# rate, the quality where the format has one, the codec where it holds
-# more than one, and a length; none: until stopped). Raises the reason for
-# any that cannot be.
+# The rate, output options and frame count of a recording to `file` with
+# `options` (-fps F, -quality Q, -codec C, -seconds S: the rate, the
+# quality where the format has one, the codec where it holds more than
+# one, and a length; none: until stopped), and the name it writes. Raises
+# the reason for a value of the form's that cannot be; the output's open
+# judges the rest.
 proc ::viewer::record_settings {file options} {
     set fps [timeline::fps]
     set quality {}
@@ -221,10 +225,10 @@ proc ::viewer::record_settings {file options} {
         }
     }
     set name [record_target $file]
-    set row [::morvakine::format_row [dict get [zelkori::output check $name] format]]
-    set level {}
+    set row [zelkori::formats $name]
+    set level [list -fps $fps]
     if {$quality ne "" && [dict get $row takes-quality]} {
-        set level [list -quality $quality]
+        lappend level -quality $quality
     }
     # Frames written as they come take the level their format's row gives
     # for that, where it has one.
@@ -236,9 +240,6 @@ proc ::viewer::record_settings {file options} {
     if {$codec ne "" && [llength [dict get $row codecs]] > 1} {
         lappend level -codec $codec
     }
-    if {[catch {zelkori::output check $name -fps $fps {*}$level} message]} {
-        error [library_message $message]
-    }
     set frames [expr {$seconds eq "" ? 0 : max(1, round($seconds * $fps))}]
     if {$frames > [dict get $row max-frames]} {
         error "a [dict get $row name] recording holds at most [dict get $row max-frames] frames"
@@ -248,31 +249,25 @@ proc ::viewer::record_settings {file options} {
 
 # The name a recording to `file` writes: a movie's, or a sequence's
 # pattern; a still image's name without a number field gets one before its
-# extension. Fails with the host library's reason for any other name.
+# extension. Fails with the host library's reason for a name it knows no
+# format of.
 proc ::viewer::record_target {file} {
-    if {[dict get [zelkori::output check $file] kind] eq "still"} {
+    if {[dict get [zelkori::formats $file] kind] eq "still"} {
         set file [string map {% %%} [file rootname $file]]-%04d[file extension $file]
     }
-    set kind [dict get [zelkori::output check $file -frames 2] kind]
-    if {$kind ni {movie sequence}} {
+    if {[dict get [zelkori::formats $file] kind] ni {movie sequence}} {
         error "cannot record \"[file tail $file]\": name a movie or an image sequence"
     }
     return $file
 }
 
-proc ::viewer::start_recording {file args} {
+# Opens the recording to `file` with `options` (as record_settings takes
+# them), the one judgement of its target and settings, for begin_recording;
+# fails with the reason, one line.
+proc ::viewer::open_recording {file options} {
     variable gl
-    variable record
-    variable record_label
-    variable drawn_size
-    if {[recording]} {
-        return
-    }
-    if {[catch {record_settings $file $args} settings]} {
-        show_message "cannot record: $settings"
-        return
-    }
-    lassign $settings name fps level limit
+    variable opened
+    lassign [record_settings $file $options] name fps level limit
     $gl makecurrent
     project
     # The recording steps the clock from here on; it stops first, so that
@@ -280,20 +275,40 @@ proc ::viewer::start_recording {file args} {
     # long opening takes (a movie's codecs load on first use).
     set playing [zelkori::clock playing]
     zelkori::clock pause
-    if {[catch {zelkori::output open $name -fps $fps {*}$level} handle]} {
+    if {[catch {zelkori::output open $name {*}$level} handle]} {
         if {$playing} {
             zelkori::clock play
         }
-        show_message "cannot record: $handle"
+        error [library_message $handle]
+    }
+    set opened [dict create handle $handle name $name fps $fps limit $limit playing $playing]
+}
+
+proc ::viewer::start_recording {file args} {
+    if {[recording]} {
         return
     }
-    set record [dict create handle $handle name $name size $drawn_size frames 0 \
-        started [clock milliseconds] playing $playing stretch {} fps $fps limit $limit]
+    if {[catch {open_recording $file $args} problem]} {
+        show_message "cannot record: $problem"
+        return
+    }
+    begin_recording
+}
+
+# Starts the recording open_recording opened.
+proc ::viewer::begin_recording {} {
+    variable opened
+    variable record
+    variable record_label
+    variable drawn_size
+    set record [dict merge $opened [dict create size $drawn_size frames 0 \
+        started [clock milliseconds] stretch {}]]
+    set opened {}
     after cancel ::viewer::measure_fps
     wm resizable . 0 0
     set record_label "Stop recording"
     pack .status.recording -side right -before .status.text
-    show_message "recording to [file normalize [::morvakine::literal $name]]"
+    show_message "recording to [file normalize [::morvakine::literal [dict get $record name]]]"
     record_tick
 }
 

@@ -19,6 +19,7 @@ namespace eval ::viewer {
     variable frame_due 0           ;# the next frame of play is scheduled
     variable shot {}               ;# file to save with the next frame
     variable shot_result {}        ;# {code message} of the last save
+    variable shot_output {}        ;# --screenshot's output, opened at the start
     variable value                 ;# array: control id -> widget value
     variable meter {}              ;# {milliseconds frames} where fps counting began
     variable fps_text {}
@@ -95,7 +96,7 @@ proc ::viewer::display {w} {
     # the front buffer reads back black here.
     take_frame
     if {$shot ne ""} {
-        set shot_result [list [catch {zelkori::save $shot} result] $result]
+        set shot_result [list [catch {save_shot $shot} result] $result]
         if {[lindex $shot_result 0] == 0} {
             set result "saved [file normalize [::morvakine::literal $shot]]"
         }
@@ -139,6 +140,23 @@ proc update {args} {
     } finally {
         incr ::viewer::updating -1
     }
+}
+
+# Writes the frame drawn to `file`: through the output opened for it
+# (--screenshot's), or as a save.
+proc ::viewer::save_shot {file} {
+    variable shot_output
+    if {$shot_output eq ""} {
+        zelkori::save $file
+        return
+    }
+    set handle $shot_output
+    set shot_output {}
+    if {[catch {zelkori::output add $handle} message options]} {
+        zelkori::output abort $handle
+        return -options $options $message
+    }
+    zelkori::output close $handle
 }
 
 # Draws one frame now, saving it to `file` when given; a failed save is an

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <ftw.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -268,6 +269,78 @@ std::string contents(const std::string &path) {
         std::fclose(file);
     }
     return text;
+}
+
+// An open is a target's one judgement: each refusal names its field, a
+// parameter's in the check's words, the file's naming the file; nothing is
+// left behind.
+TEST(Writers, OpenNamesTheFieldItRefuses) {
+    char dir_template[] = "/tmp/zk-refuse-XXXXXX";
+    const std::string dir = mkdtemp(dir_template);
+    mkdir((dir + "/taken.png").c_str(), 0700);
+    mkfifo((dir + "/fifo.png").c_str(), 0600);
+    const struct {
+        const char *name;
+        int width, frames, quality;
+        const char *codec;
+        int field;
+        const char *error;  // its start; @ the directory
+    } cases[] = {
+        {"a.gif", 70000, 0, -1, nullptr, ZK_FIELD_SIZE, "width and height must be 1 to"},
+        {"a.png", 0, 2, -1, nullptr, ZK_FIELD_FRAMES, "a .png file holds one frame"},
+        {"m.mp4", 0, 0, 101, nullptr, ZK_FIELD_QUALITY, "quality runs from 0 to 100, got 101"},
+        {"m.webm", 0, 0, -1, "h264", ZK_FIELD_CODEC, "a .webm file holds vp9 or av1, not h264"},
+        {"a.txt", 0, 0, -1, nullptr, ZK_FIELD_NAME, "unknown format \"@/a.txt\""},
+        {"f%d%d.png", 0, 0, -1, nullptr, ZK_FIELD_NAME, "a sequence's name"},
+        {"taken.png", 0, 0, -1, nullptr, ZK_FIELD_TARGET, "cannot write \"@/taken.png\": is a directory"},
+        {"no/a.png", 0, 0, -1, nullptr, ZK_FIELD_TARGET, "cannot write \"@/no/a.png\": no such directory"},
+        {"fifo.png", 0, 0, -1, nullptr, ZK_FIELD_TARGET, "cannot write \"@/fifo.png\": not a regular file"},
+        {"no/f%03d.png", 0, 0, -1, nullptr, ZK_FIELD_TARGET, "cannot write \"@/no/f000.png\": no such directory"},
+    };
+    Frames frames;
+    const zk_frame_source source = frames.source();
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        zk_writer_params params;
+        zk_writer_params_init(&params);
+        params.width = params.height = c.width;
+        params.frames = c.frames;
+        params.quality = c.quality;
+        params.codec = c.codec;
+        const std::string path = dir + "/" + c.name;
+        const char *error = "";
+        int field = -1;
+        EXPECT_EQ(zk_writer_open_field(path.c_str(), &params, &source, &field, &error), nullptr);
+        EXPECT_EQ(field, c.field);
+        std::string expected = c.error;
+        const size_t at = expected.find('@');
+        if (at != std::string::npos) {
+            expected.replace(at, 1, dir);
+        }
+        EXPECT_EQ(std::string(error).rfind(expected, 0), 0u) << error;
+    }
+    // The rate, and standard output closed.
+    zk_writer_params params;
+    zk_writer_params_init(&params);
+    params.fps = 0;
+    int field = 0;
+    EXPECT_EQ(zk_writer_open_field("m.mp4", &params, &source, &field, nullptr), nullptr);
+    EXPECT_EQ(field, ZK_FIELD_FPS);
+    const int kept = dup(STDOUT_FILENO);
+    const int closed = open("/dev/null", O_RDONLY);
+    dup2(closed, STDOUT_FILENO);
+    zk_writer_params_init(&params);
+    const char *error = "";
+    EXPECT_EQ(zk_writer_open_field("-", &params, &source, &field, &error), nullptr);
+    dup2(kept, STDOUT_FILENO);
+    close(kept);
+    close(closed);
+    EXPECT_EQ(field, ZK_FIELD_TARGET);
+    EXPECT_STREQ(error, "cannot write \"-\": standard output is closed");
+    std::vector<std::string> left = files_in(dir);
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"fifo.png", "taken.png"}));
+    remove_tree(dir);
 }
 
 // Output A is closed, aborted, or fails (its directory moved away after the

@@ -216,18 +216,31 @@ std::string anchor(const zk_format &format, const char *path) {
 }
 
 zk_writer *open_writer(const char *path, const zk_writer_params &params, const FrameReader &reader,
-                       const char **error) {
+                       int *field, const char **error) {
     const std::string name = params.name != nullptr ? params.name : path != nullptr ? path : "";
+    int unused = 0;
+    field = field != nullptr ? field : &unused;
+    *field = 0;
     zk_writer *made = nullptr;
     try {
         std::string why, target;
-        int field = 0;
         OpenRequest request;
-        if (!check(path, params, &request.format, &request.codec, &target, &field, &why)) {
-            fail(write_error(name, why), error);
+        if (!check(path, params, &request.format, &request.codec, &target, field, &why)) {
+            // A refused parameter as zk_writer_check words it, where asked.
+            fail(field != &unused ? why : write_error(name, why), error);
             return nullptr;
         }
         const zk_format &format = *request.format;
+        // The target, judged here once for every writer: the first file
+        // (named as such where it is a sequence's), or standard output.
+        const char *reason = "";
+        if ((format.flags & ZK_FORMAT_STDOUT) ? !stdout_writable(&why)
+                                              : !zk_output_check(target.c_str(), &reason)) {
+            *field = ZK_FIELD_TARGET;
+            why = (format.flags & ZK_FORMAT_STDOUT) ? why : reason;
+            fail(write_error((format.flags & ZK_FORMAT_PATTERN) ? target : name, why), error);
+            return nullptr;
+        }
         const std::string anchor = zelkori::anchor(format, path);
         // In a sequence's pattern the directory's own % signs are literal.
         std::string before = anchor;
@@ -387,11 +400,15 @@ int zk_sequence_field(const char *path, const char **before, const char **field,
 }
 
 zk_writer *zk_writer_open(const char *path, const zk_writer_params *params, const char **error) {
-    return zelkori::open_writer(path, *params, zelkori::gl_frame_reader(), error);
+    return zelkori::open_writer(path, *params, zelkori::gl_frame_reader(), nullptr, error);
 }
 
-zk_writer *zk_writer_open_from(const char *path, const zk_writer_params *params,
-                               const zk_frame_source *source, const char **error) {
+// With frames from `source` (NULL: the current OpenGL context's).
+static zk_writer *open_with(const char *path, const zk_writer_params *params,
+                            const zk_frame_source *source, int *field, const char **error) {
+    if (source == nullptr) {
+        return zelkori::open_writer(path, *params, zelkori::gl_frame_reader(), field, error);
+    }
     std::unique_ptr<zelkori::FrameReader> reader;
     try {
         reader.reset(new zelkori::SourceReader(*source));
@@ -399,11 +416,24 @@ zk_writer *zk_writer_open_from(const char *path, const zk_writer_params *params,
         zelkori::fail("not enough memory", error);
         return nullptr;
     }
-    zk_writer *writer = zelkori::open_writer(path, *params, *reader, error);
+    zk_writer *writer = zelkori::open_writer(path, *params, *reader, field, error);
     if (writer != nullptr) {
         writer->source = std::move(reader);
     }
     return writer;
+}
+
+zk_writer *zk_writer_open_field(const char *path, const zk_writer_params *params,
+                                const zk_frame_source *source, int *field, const char **error) {
+    int which = 0;
+    field = field != nullptr ? field : &which;
+    *field = 0;
+    return open_with(path, params, source, field, error);
+}
+
+zk_writer *zk_writer_open_from(const char *path, const zk_writer_params *params,
+                               const zk_frame_source *source, const char **error) {
+    return open_with(path, params, source, nullptr, error);
 }
 
 int zk_writer_add(zk_writer *writer, const char **error) {
@@ -454,25 +484,6 @@ int zk_writer_close(zk_writer *writer, const char **error) {
 }
 
 void zk_writer_abort(zk_writer *writer) { delete writer; }
-
-int zk_writable(const char *path, const char *name, const char **error) {
-    try {
-        const char *reason = "";
-        const zk_format *format = zk_format_of(path, &reason);
-        std::string cause;
-        bool ok = false;
-        if (format != nullptr && (format->flags & ZK_FORMAT_STDOUT)) {
-            ok = zelkori::stdout_writable(&cause);
-        } else {
-            ok = zk_output_check(path, &reason) != 0;
-            cause = reason;
-        }
-        return ok ? 1
-                  : zelkori::fail(zelkori::write_error(name != nullptr ? name : path, cause), error);
-    } catch (const std::exception &) {
-        return zelkori::fail("not enough memory", error);
-    }
-}
 
 const char *zk_write_error(const char *name, const char *cause) {
     const char *kept = "";

@@ -23,15 +23,6 @@ const size_t kFileBufferBytes = 64 * 1024;
 
 }  // namespace
 
-bool writable(const std::string &path, Failure *failure) {
-    const char *reason = "";
-    if (zk_output_check(path.c_str(), &reason)) {
-        return true;
-    }
-    failure->cause = reason;
-    return false;
-}
-
 bool frame_size(const FrameReader &reader, const OpenRequest &request, const char *what,
                 int *width, int *height, std::string *cause) {
     if (!reader.size(width, height)) {
@@ -245,20 +236,13 @@ bool sequence_name(const std::string &pattern, long long number, std::string *na
     return true;
 }
 
-WriterPtr open_still(const OpenRequest &request, const FrameReader &reader, Failure *failure) {
-    return writable(request.path, failure) ? WriterPtr(new StillWriter(request, reader)) : nullptr;
+// The writers' opens: the target was judged by open_writer.
+WriterPtr open_still(const OpenRequest &request, const FrameReader &reader, Failure *) {
+    return WriterPtr(new StillWriter(request, reader));
 }
 
 WriterPtr open_sequence(const OpenRequest &request, const FrameReader &reader,
-                        Failure *failure) {
-    std::string first;
-    if (!sequence_name(request.path, request.first, &first, &failure->cause)) {
-        return nullptr;
-    }
-    if (!writable(first, failure)) {
-        failure->file = first;
-        return nullptr;
-    }
+                        Failure *) {
     return WriterPtr(new SequenceWriter(request, reader));
 }
 
@@ -306,9 +290,8 @@ bool stdout_writable(std::string *cause) {
     return true;
 }
 
-WriterPtr open_stream(const OpenRequest &request, const FrameReader &reader, Failure *failure) {
-    return stdout_writable(&failure->cause) ? WriterPtr(new StreamWriter(request, reader))
-                                            : nullptr;
+WriterPtr open_stream(const OpenRequest &request, const FrameReader &reader, Failure *) {
+    return WriterPtr(new StreamWriter(request, reader));
 }
 
 }  // namespace zelkori

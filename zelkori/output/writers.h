@@ -61,7 +61,8 @@ class Writer {
 typedef std::unique_ptr<Writer> WriterPtr;
 
 // The writers, one per kind of output; each returns null with *failure.
-// A still's and a sequence's images are written by their row's encoder.
+// Each is opened on a target open_writer has judged writable. A still's
+// and a sequence's images are written by their row's encoder.
 WriterPtr open_still(const OpenRequest &request, const FrameReader &reader, Failure *failure);
 WriterPtr open_sequence(const OpenRequest &request, const FrameReader &reader,
                         Failure *failure);
@@ -79,8 +80,9 @@ const std::string &library_directory();
 // zk_writer_open with frames from `reader`; zk_writer_close, with the
 // directories noted into `directories` for the caller to flush (null: the
 // writer's own, flushed).
+// *field (where not null) as zk_writer_open_field sets it, with its wording.
 zk_writer *open_writer(const char *path, const zk_writer_params &params, const FrameReader &reader,
-                       const char **error);
+                       int *field, const char **error);
 int close_writer(zk_writer *writer, DirectorySet *directories, const char **error);
 
 // A relative name means the directory current when the output is opened
@@ -94,9 +96,6 @@ std::string anchor(const zk_format &format, const char *path);
 bool write_stream_file(const char *path,
                        const std::function<bool(std::FILE *file, std::string *error)> &encode,
                        std::string *error);
-
-// Whether `path` can be written (zk_output_check); false with the cause.
-bool writable(const std::string &path, Failure *failure);
 
 // The frame's size when it has the one asked for (none asked: any);
 // false with the cause otherwise. `what` names the output in the cause.

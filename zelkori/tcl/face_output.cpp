@@ -81,9 +81,11 @@ Outputs &outputs_of(Tcl_Interp *interp) {
     return *static_cast<Outputs *>(Tcl_GetAssocData(interp, kOutputsKey, nullptr));
 }
 
-int failed(Tcl_Interp *interp, const char *message, const char *code = "WRITE") {
+// The error code {ZELKORI CODE ?FIELD?}.
+int failed(Tcl_Interp *interp, const char *message, const char *code = "WRITE",
+           const char *field = nullptr) {
     Tcl_SetObjResult(interp, Tcl_NewStringObj(message, -1));
-    Tcl_SetErrorCode(interp, "ZELKORI", code, nullptr);
+    Tcl_SetErrorCode(interp, "ZELKORI", code, field, nullptr);
     return TCL_ERROR;
 }
 
@@ -124,7 +126,8 @@ int get_level(Tcl_Interp *interp, Tcl_Obj *obj, int *level) {
 // ZK_KIND_* and ZK_FIELD_* as scripts see them.
 const char *const kKinds[] = {"still", "sequence", "movie", "scene", "page"};
 const char *const kFieldNames[] = {"", "name", "size", "fps", "frames", "quality", "first",
-                                   "level", "lights", "pictures", "tag", "codec", "alpha"};
+                                   "level", "lights", "pictures", "tag", "codec", "alpha",
+                                   "target"};
 // ZK_LIGHTS_* as scripts name them.
 const char *const kLightNames[] = {"web", "blender", "none", nullptr};
 
@@ -206,15 +209,9 @@ int get_params(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[], const char *
     return TCL_OK;
 }
 
-// Checks the target and its parameters against the format table; a
-// refusal is a usage error naming the option, when the caller gave one.
-int check_params(Tcl_Interp *interp, const char *path, const zk_writer_params &params,
-                 const char *const options[], const zk_format **format, const char **target) {
-    int field = 0;
-    const char *error = "";
-    if (zk_writer_check(path, &params, format, target, &field, &error)) {
-        return TCL_OK;
-    }
+// A parameter the format table refused: a usage error naming the option,
+// when the caller gave one.
+int refused(Tcl_Interp *interp, int field, const char *error, const char *const options[]) {
     const char *field_name = kFieldNames[field];
     std::string option;
     for (int i = 0; options[i] != nullptr; ++i) {
@@ -242,22 +239,24 @@ int open_output(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[], const char 
     if (native_path(interp, objv[0], &native) != TCL_OK) {
         return TCL_ERROR;
     }
-    const zk_format *format = nullptr;
-    const char *target = "", *error = "";
-    int code = check_params(interp, Tcl_DStringValue(&native), *params, options, &format, &target);
-    if (code == TCL_OK) {
-        params->name = Tcl_GetString(objv[0]);
-        *writer = zk_writer_open(Tcl_DStringValue(&native), params, &error);
-        code = *writer != nullptr ? TCL_OK : failed(interp, error);
-    }
+    // The one judgement of the target: a parameter refused is a usage
+    // error, a file that cannot be written a write error, both naming it.
+    const char *error = "";
+    int field = 0;
+    params->name = Tcl_GetString(objv[0]);
+    *writer = zk_writer_open_field(Tcl_DStringValue(&native), params, nullptr, &field, &error);
     Tcl_DStringFree(&native);
-    return code;
+    return *writer != nullptr              ? TCL_OK
+           : field == 0                    ? failed(interp, error)
+           : field == ZK_FIELD_TARGET      ? failed(interp, error, "WRITE", "target")
+                                           : refused(interp, field, error, options);
 }
 
 // zelkori::output check FILE ?options? | open FILE ?options? | add H ?H ...? |
-// close H | abort H | frames H | fps H. check returns {format NAME kind KIND
-// target FIRST-FILE}; its refusals have the error code {ZELKORI USAGE
-// field}.
+// close H | abort H | frames H | fps H. check, a query that touches
+// nothing, returns {format NAME kind KIND target FIRST-FILE}; open judges
+// the target itself, once. A parameter either refuses has the error code
+// {ZELKORI USAGE field}; a file open cannot write {ZELKORI WRITE target}.
 int output_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
     static const char *const subcommands[] = {"check", "open",   "add", "close",
                                               "abort", "frames", "fps", nullptr};
@@ -295,9 +294,12 @@ int output_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) 
             return TCL_ERROR;
         }
         const zk_format *format = nullptr;
-        const char *target = "";
-        const int code = check_params(interp, Tcl_DStringValue(&native), params, kOutputOptions,
-                                      &format, &target);
+        const char *target = "", *error = "";
+        int field = 0;
+        const int code =
+            zk_writer_check(Tcl_DStringValue(&native), &params, &format, &target, &field, &error)
+                ? TCL_OK
+                : refused(interp, field, error, kOutputOptions);
         if (code == TCL_OK) {
             Tcl_DString utf;
             Tcl_ExternalToUtfDString(nullptr, target, -1, &utf);
@@ -371,15 +373,28 @@ int output_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) 
     }
 }
 
-// zelkori::formats: the format table, a dict per format.
+// zelkori::formats ?file?: the format table, a dict per format; with a
+// file, the dict of the format its name makes, looked up and no more (an
+// unknown one has the error code {ZELKORI USAGE name}).
 int formats_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
-    if (objc != 1) {
-        Tcl_WrongNumArgs(interp, 1, objv, nullptr);
+    if (objc > 2) {
+        Tcl_WrongNumArgs(interp, 1, objv, "?file?");
         return TCL_ERROR;
+    }
+    const zk_format *named = nullptr;
+    if (objc == 2) {
+        const char *error = "";
+        named = zk_format_of(Tcl_GetString(objv[1]), &error);
+        if (named == nullptr) {
+            return failed(interp, error, "USAGE", "name");
+        }
     }
     Tcl_Obj *list = Tcl_NewListObj(0, nullptr);
     for (int i = 0; i < zk_format_count(); ++i) {
         const zk_format &format = *zk_format_at(i);
+        if (named != nullptr && named != &format) {
+            continue;
+        }
         Tcl_Obj *dict = Tcl_NewDictObj();
         auto put = [dict](const char *key, Tcl_Obj *value) {
             Tcl_DictObjPut(nullptr, dict, Tcl_NewStringObj(key, -1), value);
@@ -415,6 +430,12 @@ int formats_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
         }
         put("codecs", codecs);
         put("alpha", Tcl_NewBooleanObj(format.flags & ZK_FORMAT_ALPHA));
+        if (named != nullptr) {
+            Tcl_IncrRefCount(list);
+            Tcl_DecrRefCount(list);
+            Tcl_SetObjResult(interp, dict);
+            return TCL_OK;
+        }
         Tcl_ListObjAppendElement(nullptr, list, dict);
     }
     Tcl_SetObjResult(interp, list);
@@ -475,23 +496,6 @@ int save_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
     }
     Tcl_DStringFree(&native);
     return done ? TCL_OK : failed(interp, error);
-}
-
-// zelkori::writable file: fails, as a save to `file` would, when it cannot
-// be written; creates nothing.
-int writable_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
-    if (objc != 2) {
-        Tcl_WrongNumArgs(interp, 1, objv, "file");
-        return TCL_ERROR;
-    }
-    Tcl_DString native;
-    if (native_path(interp, objv[1], &native) != TCL_OK) {
-        return TCL_ERROR;
-    }
-    const char *error = "";
-    const int ok = zk_writable(Tcl_DStringValue(&native), Tcl_GetString(objv[1]), &error);
-    Tcl_DStringFree(&native);
-    return ok ? TCL_OK : failed(interp, error);
 }
 
 // zelkori::wait: waits for background saves; reports the first failure.
@@ -556,7 +560,7 @@ void exiting(ClientData data) {
 
 const FaceCommand kOutputCommands[] = {
     {"::zelkori::save", save_cmd},
-    {"::zelkori::wait", wait_cmd},     {"::zelkori::writable", writable_cmd},
+    {"::zelkori::wait", wait_cmd},
     {"::zelkori::output", output_cmd}, {"::zelkori::formats", formats_cmd},
     {nullptr, nullptr},
 };

@@ -100,7 +100,7 @@ proc ::zelkori::movie {args} {
     }
     if {$option eq "open"} {
         set file [lindex $args 1]
-        if {[catch {zelkori::output check $file} row] || [dict get $row kind] ne "movie"} {
+        if {[catch {zelkori::formats $file} row] || [dict get $row kind] ne "movie"} {
             set known {}
             foreach format [zelkori::formats] {
                 if {[dict get $format kind] eq "movie"} {
@@ -159,8 +159,8 @@ proc ::zelkori::scene {args} {
             dict set params $name $value
         }
     }
-    set kind [dict get [zelkori::output check $file {*}$params] kind]
-    if {$kind ne "scene"} {
+    # The name's format; the open judges the rest.
+    if {[dict get [zelkori::formats $file] kind] ne "scene"} {
         set scenes [lmap row [zelkori::formats] {
             expr {[dict get $row kind] eq "scene" ? [dict get $row extension] : [continue]}
         }]

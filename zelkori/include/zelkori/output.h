@@ -130,10 +130,13 @@ typedef struct zk_writer_params {
 #define ZK_TAG_MAX 4096
 void zk_writer_params_init(zk_writer_params *params);
 
-/* Which parameter a check refused. */
+/* Which parameter a check or an open refused; ZK_FIELD_TARGET (an open's
+ * only): the file the name makes, which cannot be written (no such
+ * directory, a directory, not a regular file, standard output closed). */
 enum { ZK_FIELD_NAME = 1, ZK_FIELD_SIZE, ZK_FIELD_FPS, ZK_FIELD_FRAMES,
        ZK_FIELD_QUALITY, ZK_FIELD_FIRST, ZK_FIELD_LEVEL, ZK_FIELD_LIGHTS,
-       ZK_FIELD_PICTURES, ZK_FIELD_TAG, ZK_FIELD_CODEC, ZK_FIELD_ALPHA };
+       ZK_FIELD_PICTURES, ZK_FIELD_TAG, ZK_FIELD_CODEC, ZK_FIELD_ALPHA,
+       ZK_FIELD_TARGET };
 /* Checks a target and its parameters against the format's limits,
  * touching nothing: the checks zk_writer_open makes before anything else.
  * Returns 0 with *error (which says what is wrong, naming no option) and
@@ -204,12 +207,15 @@ typedef struct zk_frame_source {
 /* zk_writer_open and zk_save_queue_new with frames from `source`. */
 zk_writer *zk_writer_open_from(const char *path, const zk_writer_params *params,
                                const zk_frame_source *source, const char **error);
+/* zk_writer_open(_from), saying what it refused (`source` NULL: the
+ * current OpenGL context's frames): *field is the parameter, with *error
+ * worded as zk_writer_check's, naming no file; or ZK_FIELD_TARGET, or 0
+ * for any other failure, with *error naming the file as writers' do. The
+ * one judgement of a target: nothing need check it first. */
+zk_writer *zk_writer_open_field(const char *path, const zk_writer_params *params,
+                                const zk_frame_source *source, int *field, const char **error);
 zk_save_queue *zk_save_queue_new_from(const zk_frame_source *source);
 
-/* Checks that `path` can be written, as every writer does before it
- * writes, creating nothing; "-" is standard output. `name` is the file as
- * messages name it. */
-int zk_writable(const char *path, const char *name, const char **error);
 /* `cannot write "NAME": cause`, valid until this thread's next failure. */
 const char *zk_write_error(const char *name, const char *cause);
 

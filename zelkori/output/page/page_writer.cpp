@@ -109,7 +109,7 @@ class PageWriter : public Writer {
 WriterPtr open_page(const OpenRequest &request, const FrameReader &reader, Failure *failure) {
     std::string page;
     size_t slot = 0;
-    if (!writable(request.path, failure) || !read_page(&page, &slot, &failure->cause)) {
+    if (!read_page(&page, &slot, &failure->cause)) {
         return nullptr;
     }
     return WriterPtr(new PageWriter(request, reader, std::move(page), slot));

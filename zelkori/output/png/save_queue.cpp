@@ -66,7 +66,7 @@ void save(zk_save_queue &queue, const QueuedFrame &frame) {
         params.quality = frame.quality;
         params.name = frame.name.c_str();
         const char *error = "";
-        zk_writer *writer = open_writer(frame.path.c_str(), params, kept, &error);
+        zk_writer *writer = open_writer(frame.path.c_str(), params, kept, nullptr, &error);
         if (writer != nullptr) {
             if (!zk_writer_add(writer, &error)) {
                 zk_writer_abort(writer);

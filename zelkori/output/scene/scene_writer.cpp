@@ -87,9 +87,6 @@ class SceneWriter : public Writer {
 }  // namespace
 
 WriterPtr open_scene(const OpenRequest &request, const FrameReader &reader, Failure *failure) {
-    if (!writable(request.path, failure)) {
-        return nullptr;
-    }
     std::unique_ptr<SceneWriter> scene(new SceneWriter(request, reader));
     return scene->start(failure) ? WriterPtr(scene.release()) : nullptr;
 }
