@@ -93,7 +93,7 @@ MORVAKINE_OTHER_BUILD=$top/build-tcl9 suite "$top/build" ""
 # whichever Tcl calls them: it runs in the suite above and under the
 # sanitizers.
 MORVAKINE_OTHER_BUILD=$top/build suite "$top/build-tcl9" "tcl9: " \
-  -R '^(tcl\.|scene_export$)' -E '^tcl\.faults$'
+  -R '^(tcl\.|scene_export$)' -E '^tcl\.faults'
 cpu_now
 echo "== test: the suites for Tcl 8.6 and 9.0 took $((SECONDS - start)) s ($((cpu - stage_cpu)) s of CPU)"
 stage_cpu=$cpu
