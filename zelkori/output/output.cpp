@@ -74,6 +74,14 @@ bool check_size(const zk_format &format, const zk_codec *codec, int width, int h
                  size;
         return false;
     }
+    if (codec != nullptr && codec->narrow_max > 0 &&
+        std::min(width, height) < codec->narrow_below &&
+        std::max(width, height) > codec->narrow_max) {
+        *error = std::string(codec->name) + " takes a side under " +
+                 std::to_string(codec->narrow_below) + " pixels only with the other at most " +
+                 std::to_string(codec->narrow_max) + ", got " + size;
+        return false;
+    }
     if (1LL * width * height > format.max_pixels) {
         *error = size + " is more than the " + std::to_string(format.max_pixels) +
                  " pixels " + label(format) + " can hold";

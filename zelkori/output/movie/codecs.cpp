@@ -30,6 +30,8 @@ const zk_codec kH264 = {
 // Tagged hvc1 (parameter sets in the sample description), the tag the
 // players that play HEVC in MP4 ask for. x265 takes no picture under 16
 // pixels a side, and keeps its own log quiet: the library prints nothing.
+// A side under 32 pixels makes x265 code it in 16-pixel blocks, which the
+// levels above 4.1 forbid; the other side then stays within 4.1's width.
 // No B-frames: with them x265 gives some packets of a short movie fed
 // slowly a decode time of no meaning, and the muxer refuses them.
 const zk_codec kHevc = {
@@ -37,7 +39,7 @@ const zk_codec kHevc = {
     .encoder = "libx265",
     .stream_tag = "hvc1",
     .pixels = ZK_PIXELS_YUV420,
-    .even_size = true, .min_side = 16,
+    .even_size = true, .min_side = 16, .narrow_below = 32, .narrow_max = 4222,
     .knob_key = "crf", .low = 51, .middle = 28, .high = 1,
     .options = "preset=superfast;x265-params=log-level=none:bframes=0",
     .every_core = false};

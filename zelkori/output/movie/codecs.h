@@ -26,6 +26,9 @@ struct zk_codec {
     zk_codec_pixels pixels;
     bool even_size;        // an odd width or height is padded by one pixel
     int min_side;          // width and height, pixels, at least
+    // A picture with a side under narrow_below pixels has its other side
+    // at most narrow_max (0: no such limit).
+    int narrow_below = 0, narrow_max = 0;
     // The encoder option the quality sets (nullptr: none, or the palette's
     // colours), and its value at quality 0, at the format's default and at
     // its highest, in straight lines between.
